@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and running the editor
+# need, skipping those already present. Uses sudo when not run as root.
+set -euo pipefail
+
+packages=(
+  # build
+  cmake g++ ninja-build pkg-config
+  qt6-base-dev qt6-svg-dev libgl-dev
+  libmariadb-dev libxlsxwriter-dev libcups2-dev
+  # database server and client for the demo and the tests
+  mariadb-server mariadb-client
+  # fonts: Arial's metric twin, and a fixed-pitch face for printing
+  fonts-liberation fonts-dejavu-core
+  # printing: CUPS and the PDF queue
+  cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
+  # the desktop's default programs, and reading workbooks back in tests
+  xdg-utils python3 python3-openpyxl
+)
+if [ "${1:-}" = "--docs" ]; then
+  # screenshots for the README
+  packages+=(xvfb xauth imagemagick)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,155 @@
+#include "db/Connection.h"
+
+#include "db/ConnectionString.h"
+#include "db/RowSet.h"
+#include "frame/Failure.h"
+
+#include <mysql.h>
+#include <mutex>
+
+namespace {
+
+void initLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { mysql_library_init(0, nullptr, nullptr); });
+}
+
+} // namespace
+
+Connection::Connection()
+{
+    initLibrary();
+}
+
+Connection::~Connection()
+{
+    close();
+}
+
+ConnectParams Connection::paramsFrom(const QString &connectionString)
+{
+    const QMap<QString, QString> attrs = parseConnectionString(connectionString);
+    const auto pick = [&](std::initializer_list<const char *> keys) {
+        for (const char *k : keys) {
+            const auto it = attrs.find(QString::fromLatin1(k));
+            if (it != attrs.end())
+                return it.value();
+        }
+        return QString();
+    };
+    ConnectParams p;
+    p.host = pick({"SERVER", "HOST"}).toUtf8();
+    p.user = pick({"USER", "UID"}).toUtf8();
+    p.password = pick({"PASSWORD", "PWD"}).toUtf8();
+    p.database = pick({"DATABASE", "DB"}).toUtf8();
+    const QString port = pick({"PORT"});
+    if (!port.isEmpty()) {
+        bool ok = false;
+        const uint n = port.toUInt(&ok);
+        if (!ok || n > 65535)
+            throw Failure(QStringLiteral("The port \"%1\" is not a number from 0 to 65535.").arg(port), 2005);
+        p.port = n;
+    }
+    // "localhost" means the local socket to this client library; a port other
+    // than the standard one can only mean TCP.
+    p.forceTcp = p.port != 0 && p.port != 3306;
+    return p;
+}
+
+void Connection::open(const QString &connectionString)
+{
+    open(paramsFrom(connectionString));
+}
+
+void Connection::open(const ConnectParams &params)
+{
+    close();
+    MYSQL *m = mysql_init(nullptr);
+    if (!m)
+        throw Failure(QStringLiteral("Out of memory while creating a connection."), 2008);
+    const unsigned timeout = ConnectTimeoutSeconds;
+    mysql_optionsv(m, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+    const unsigned ioTimeout = 60;
+    mysql_optionsv(m, MYSQL_OPT_READ_TIMEOUT, &ioTimeout);
+    mysql_optionsv(m, MYSQL_OPT_WRITE_TIMEOUT, &ioTimeout);
+    mysql_optionsv(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    if (params.forceTcp) {
+        const unsigned proto = MYSQL_PROTOCOL_TCP;
+        mysql_optionsv(m, MYSQL_OPT_PROTOCOL, &proto);
+    }
+    const auto orNull = [](const QByteArray &b) { return b.isEmpty() ? nullptr : b.constData(); };
+    if (!mysql_real_connect(m, orNull(params.host), params.user.constData(), params.password.constData(),
+                            orNull(params.database), params.port, nullptr, CLIENT_FOUND_ROWS)) {
+        const Failure f(QString::fromUtf8(mysql_error(m)), long(mysql_errno(m)));
+        mysql_close(m);
+        throw f;
+    }
+    m_mysql = m;
+    m_params = params;
+}
+
+void Connection::close()
+{
+    if (m_mysql) {
+        mysql_close(m_mysql);
+        m_mysql = nullptr;
+    }
+}
+
+void Connection::fail() const
+{
+    if (!m_mysql)
+        failNotOpen();
+    throw Failure(QString::fromUtf8(mysql_error(m_mysql)), long(mysql_errno(m_mysql)));
+}
+
+void Connection::failNotOpen() const
+{
+    throw Failure(QStringLiteral("Operation is not allowed when the object is closed."), 3704);
+}
+
+std::unique_ptr<RowSet> Connection::execute(const QString &sql)
+{
+    if (!m_mysql)
+        failNotOpen();
+    const QByteArray text = sql.toUtf8();
+    if (mysql_real_query(m_mysql, text.constData(), text.size()) != 0)
+        fail();
+    if (mysql_field_count(m_mysql) == 0)
+        return nullptr;
+    auto rows = std::make_unique<RowSet>();
+    rows->readResult(*this, sql);
+    return rows;
+}
+
+quint64 Connection::exec(const QByteArray &sql)
+{
+    if (!m_mysql)
+        failNotOpen();
+    if (mysql_real_query(m_mysql, sql.constData(), sql.size()) != 0)
+        fail();
+    if (mysql_field_count(m_mysql) != 0) {
+        // A statement that unexpectedly yields rows: drain them.
+        if (MYSQL_RES *res = mysql_store_result(m_mysql))
+            mysql_free_result(res);
+        return 0;
+    }
+    const my_ulonglong n = mysql_affected_rows(m_mysql);
+    return n == my_ulonglong(-1) ? 0 : quint64(n);
+}
+
+quint64 Connection::insertId() const
+{
+    return m_mysql ? quint64(mysql_insert_id(m_mysql)) : 0;
+}
+
+QByteArray Connection::escape(const QByteArray &value) const
+{
+    if (!m_mysql)
+        failNotOpen();
+    QByteArray out(value.size() * 2 + 1, Qt::Uninitialized);
+    const unsigned long n = mysql_real_escape_string(m_mysql, out.data(), value.constData(), value.size());
+    out.truncate(qsizetype(n));
+    return out;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+
+// The five sign-in values as the sign-in page holds them.
+struct ConnectionFields
+{
+    QString server;
+    QString user;
+    QString password;
+    QString database;
+    QString port;
+};
+
+// The ODBC connection text: "DRIVER={MySQL ODBC 5.1 Driver};SERVER=...;USER=...;
+// PASSWORD=...;DATABASE=...;PORT=...;". Values are inserted exactly as typed,
+// blanks included; a value holding ";" or starting with "{" is written in
+// braces with "}" doubled, so it cannot cut the text.
+QString ConnectionString(const ConnectionFields &fields);
+
+// One value as ConnectionString writes it.
+QString odbcValue(const QString &value);
+
+// Reads an ODBC connection text into its attributes, keys upper-cased and
+// trimmed, values unbraced ("}}" in braces gives "}") and otherwise as written.
+// Throws Failure when a braced value is not closed.
+QMap<QString, QString> parseConnectionString(const QString &text);

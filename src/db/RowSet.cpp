@@ -1,0 +1,114 @@
+#include "db/RowSet.h"
+
+#include "db/Connection.h"
+#include "frame/Failure.h"
+
+#include <mysql.h>
+
+bool FieldInfo::isFloating() const
+{
+    return type == MYSQL_TYPE_FLOAT || type == MYSQL_TYPE_DOUBLE;
+}
+
+std::vector<FieldInfo> fieldInfos(void *mysqlResult)
+{
+    auto *res = static_cast<MYSQL_RES *>(mysqlResult);
+    std::vector<FieldInfo> out;
+    const unsigned n = mysql_num_fields(res);
+    const MYSQL_FIELD *f = mysql_fetch_fields(res);
+    out.reserve(n);
+    for (unsigned i = 0; i < n; ++i) {
+        FieldInfo info;
+        info.name = QString::fromUtf8(f[i].name, int(f[i].name_length));
+        info.orgName = QByteArray(f[i].org_name, int(f[i].org_name_length));
+        info.table = QByteArray(f[i].table, int(f[i].table_length));
+        info.orgTable = QByteArray(f[i].org_table, int(f[i].org_table_length));
+        info.type = int(f[i].type);
+        info.flags = f[i].flags;
+        info.charset = f[i].charsetnr;
+        info.length = f[i].length;
+        info.decimals = f[i].decimals;
+        out.push_back(std::move(info));
+    }
+    return out;
+}
+
+void RowSet::open(const QString &source, Connection &connection, int, int)
+{
+    close();
+    if (!connection.isOpen())
+        connection.failNotOpen();
+    const QByteArray text = source.toUtf8();
+    if (mysql_real_query(connection.handle(), text.constData(), text.size()) != 0)
+        connection.fail();
+    readResult(connection, source);
+}
+
+void RowSet::readResult(Connection &connection, const QString &source)
+{
+    MYSQL *m = connection.handle();
+    MYSQL_RES *res = mysql_use_result(m);
+    if (!res) {
+        if (mysql_errno(m))
+            connection.fail();
+        throw Failure(QStringLiteral("The statement returned no rows: %1").arg(source));
+    }
+    std::vector<FieldInfo> fields = fieldInfos(res);
+    RowStore rows(int(fields.size()));
+    while (MYSQL_ROW row = mysql_fetch_row(res))
+        rows.append(row, mysql_fetch_lengths(res));
+    const bool failed = mysql_errno(m) != 0;
+    const Failure failure(QString::fromUtf8(mysql_error(m)), long(mysql_errno(m)));
+    mysql_free_result(res);
+    if (failed)
+        throw failure;
+    m_connection = &connection;
+    m_source = source;
+    adopt(std::move(fields), std::move(rows));
+}
+
+void RowSet::adopt(std::vector<FieldInfo> fields, RowStore rows)
+{
+    m_fields = std::move(fields);
+    m_rows = std::move(rows);
+    m_current = 0;
+    m_open = true;
+}
+
+void RowSet::requery()
+{
+    if (!m_open || !m_connection)
+        throw Failure(QStringLiteral("Operation is not allowed when the object is closed."), 3704);
+    Connection &c = *m_connection;
+    const QString source = m_source;
+    open(source, c);
+}
+
+void RowSet::close()
+{
+    m_open = false;
+    m_fields.clear();
+    m_rows.clear();
+    m_current = 0;
+}
+
+void RowSet::moveNext()
+{
+    if (eof())
+        throw Failure(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted."), 3021);
+    ++m_current;
+}
+
+QVariant RowSet::value(int index) const
+{
+    if (!m_open)
+        throw Failure(QStringLiteral("Operation is not allowed when the object is closed."), 3704);
+    if (eof())
+        throw Failure(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted."), 3021);
+    if (index < 0 || index >= fieldCount())
+        throw Failure(QStringLiteral("Item cannot be found in the collection corresponding to the requested name or ordinal."), 3265);
+    const RowStore::Cell c = m_rows.cell(m_current, index);
+    if (c.isNull)
+        return QVariant();
+    return QString::fromUtf8(c.text.data(), qsizetype(c.text.size()));
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "db/RowStore.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <vector>
+
+class Connection;
+
+// What the server says of one column of a result.
+struct FieldInfo
+{
+    QString name;       // as the result names it
+    QByteArray orgName; // the table's own column name
+    QByteArray table;
+    QByteArray orgTable;
+    int type = 0;       // enum_field_types
+    unsigned flags = 0; // NOT_NULL_FLAG, PRI_KEY_FLAG, BINARY_FLAG, ...
+    unsigned charset = 0;
+    unsigned long length = 0;
+    unsigned decimals = 0;
+
+    bool isBinary() const { return charset == 63; }
+    bool isFloating() const;
+};
+
+// The rows of one query, read to the client: field descriptions, a row
+// count, a cursor (MoveNext, the current row's values) and random access to
+// any cell in constant time. Cells are the server's text form, untouched.
+class RowSet
+{
+public:
+    RowSet() = default;
+    RowSet(const RowSet &) = delete;
+    RowSet &operator=(const RowSet &) = delete;
+
+    // Runs `source` on `connection` and reads all its rows. Cursor and lock
+    // types are kept for the callers that pass them; rows are always held on
+    // the client and written back row by row.
+    void open(const QString &source, Connection &connection, int cursorType = 2, int lockType = 3);
+    // Reads the result of the statement just run on `connection`.
+    void readResult(Connection &connection, const QString &source);
+    // Runs the query again on the same connection.
+    void requery();
+    void close();
+
+    int state() const { return m_open ? 1 : 0; }
+    const QString &source() const { return m_source; }
+    Connection *activeConnection() const { return m_connection; }
+
+    qint64 recordCount() const { return m_rows.rowCount(); }
+    int fieldCount() const { return int(m_fields.size()); }
+    const FieldInfo &field(int index) const { return m_fields.at(size_t(index)); }
+    const std::vector<FieldInfo> &fields() const { return m_fields; }
+
+    // Cursor over the rows, from the first.
+    bool eof() const { return m_current >= recordCount(); }
+    void moveNext();
+    // The value of a field of the current row as text (null QVariant for NULL).
+    QVariant value(int index) const;
+
+    const RowStore &rows() const { return m_rows; }
+    RowStore &rows() { return m_rows; }
+
+    // Replaces the rows and fields (used by a loader that read them elsewhere).
+    void adopt(std::vector<FieldInfo> fields, RowStore rows);
+
+private:
+    Connection *m_connection = nullptr;
+    QString m_source;
+    std::vector<FieldInfo> m_fields;
+    RowStore m_rows;
+    qint64 m_current = 0;
+    bool m_open = false;
+};
+
+// Field descriptions of the current result of `mysql_result` (a MYSQL_RES*).
+std::vector<FieldInfo> fieldInfos(void *mysqlResult);

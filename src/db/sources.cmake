@@ -1,0 +1,7 @@
+target_sources(corvane PRIVATE
+  db/ConnectionString.h db/ConnectionString.cpp
+  db/Connection.h db/Connection.cpp
+  db/RowStore.h db/RowStore.cpp
+  db/RowSet.h db/RowSet.cpp
+  db/MySQL.h db/MySQL.cpp
+)

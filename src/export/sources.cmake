@@ -1,0 +1,3 @@
+target_sources(corvane PRIVATE
+  export/GridSource.h
+)

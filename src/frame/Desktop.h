@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The desktop services that handlers use and tests cannot drive: message
+// boxes, the save-file dialog and letting pending events run. The real one is
+// QtDesktop; tests use a scripted double.
+class Desktop
+{
+public:
+    enum class Icon { None, Information, Warning, Critical, Question };
+    enum class Buttons { Ok, YesNo, OkCancel, YesNoCancel };
+    enum class Answer { Ok, Yes, No, Cancel };
+
+    virtual ~Desktop() = default;
+
+    // Shows a modal message box and returns the button pressed. Closing the
+    // box without a button gives Cancel, No or Ok, in that order of
+    // availability.
+    virtual Answer message(QWidget *parent, const QString &caption, const QString &text,
+                           Icon icon = Icon::None, Buttons buttons = Buttons::Ok,
+                           Answer defaultButton = Answer::Ok) = 0;
+
+    // Asks for a file name to save to. `filter` is written in the
+    // "Text Files (*.txt)|*.txt" form, pairs separated by "|". Returns the
+    // name as chosen, with no extension added, or empty when cancelled.
+    virtual QString saveFileName(QWidget *parent, const QString &title, const QString &filter) = 0;
+
+    // Lets pending window events run once.
+    virtual void processEvents() = 0;
+};

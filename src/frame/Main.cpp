@@ -1,0 +1,153 @@
+#include "frame/Main.h"
+
+#include "frame/Failure.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPainter>
+#include <QRadioButton>
+#include <QStyle>
+#include <QSvgRenderer>
+#include <QWidget>
+
+namespace {
+
+QString g_appTitle;
+QString g_programFolder;
+
+void setBackground(QWidget *w, const QColor &colour)
+{
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, colour);
+    w->setPalette(pal);
+    w->setAutoFillBackground(true);
+}
+
+} // namespace
+
+namespace Main {
+
+QString shortenedTitle(const QString &name)
+{
+    QString title = name;
+    do {
+        const qsizetype blank = title.lastIndexOf(QLatin1Char(' '));
+        if (blank < 0)
+            break;
+        title.truncate(blank);
+    } while (title.size() > 40);
+    return title;
+}
+
+void SetAppTitle()
+{
+    g_appTitle = shortenedTitle(QString::fromLatin1(ProductName));
+    QApplication::setApplicationDisplayName(QString());
+}
+
+QString appTitle()
+{
+    if (g_appTitle.isEmpty())
+        return shortenedTitle(QString::fromLatin1(ProductName));
+    return g_appTitle;
+}
+
+QString programFolder()
+{
+    if (!g_programFolder.isEmpty())
+        return g_programFolder;
+    return QCoreApplication::applicationDirPath();
+}
+
+void setProgramFolder(const QString &folder)
+{
+    g_programFolder = folder;
+}
+
+bool FileExists(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() && info.isFile() && info.lastModified().isValid();
+}
+
+QColor standardColour()
+{
+    return QApplication::style()->standardPalette().color(QPalette::Button);
+}
+
+void setBackgrounds(QWidget *page, const QColor &colour)
+{
+    setBackground(page, colour);
+    const auto children = page->findChildren<QWidget *>();
+    for (QWidget *w : children) {
+        if (qobject_cast<QRadioButton *>(w) || qobject_cast<QCheckBox *>(w)
+            || qobject_cast<QGroupBox *>(w) || qobject_cast<QLabel *>(w))
+            setBackground(w, colour);
+    }
+}
+
+void SetStandardColours(QWidget *page)
+{
+    setBackgrounds(page, standardColour());
+}
+
+bool ApplySkin(QWidget *signInPage)
+{
+    const QString path = programFolder() + QStringLiteral("/x/o.cjs");
+    if (!QFileInfo::exists(path))
+        return false;
+    SetStandardColours(signInPage);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Failure(QStringLiteral("Cannot read the skin file %1: %2").arg(path, file.errorString()));
+    qApp->setStyleSheet(QString::fromUtf8(file.readAll()));
+    return true;
+}
+
+QIcon appIcon()
+{
+    static QIcon icon;
+    if (icon.isNull()) {
+        QSvgRenderer renderer(QStringLiteral(":/corvane.svg"));
+        for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+            QPixmap pm(size, size);
+            pm.fill(Qt::transparent);
+            QPainter p(&pm);
+            renderer.render(&p);
+            p.end();
+            icon.addPixmap(pm);
+        }
+    }
+    return icon;
+}
+
+QString handCursorPath()
+{
+    return programFolder() + QStringLiteral("/HAND-M.CUR");
+}
+
+QCursor loadCursor(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Failure(QStringLiteral("Cannot open %1: %2").arg(path, file.errorString()), 53);
+    const QByteArray bytes = file.readAll();
+    QPixmap pm;
+    if (!pm.loadFromData(bytes, "CUR") && !pm.loadFromData(bytes))
+        throw Failure(QStringLiteral("Invalid picture: %1").arg(path), 481);
+    // A .cur directory entry keeps the hotspot where an icon keeps planes
+    // and bit count (bytes 10..13 of the file).
+    int hx = -1, hy = -1;
+    if (bytes.size() >= 14 && bytes.at(2) == 2) {
+        hx = uchar(bytes.at(10)) | (uchar(bytes.at(11)) << 8);
+        hy = uchar(bytes.at(12)) | (uchar(bytes.at(13)) << 8);
+    }
+    return QCursor(pm, hx, hy);
+}
+
+} // namespace Main

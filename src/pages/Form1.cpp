@@ -1,0 +1,245 @@
+#include "pages/Form1.h"
+
+#include "db/Connection.h"
+#include "db/MySQL.h"
+#include "frame/Locations.h"
+#include "frame/Main.h"
+#include "frame/PagePointer.h"
+#include "frame/SettingsStore.h"
+#include "frame/Trap.h"
+#include "pages/Form2.h"
+#include "pages/TableList.h"
+#include "pages/Wizard.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <memory>
+
+Form1::Form1(Wizard &wizard) : m_wizard(wizard), m_pointer(new PagePointer(this))
+{
+    setObjectName(QStringLiteral("Form1"));
+    buildControls();
+}
+
+void Form1::buildControls()
+{
+    setFont(QFont(QStringLiteral("Arial"), 9));
+    Frame1 = new QGroupBox(QStringLiteral("MySQL Login"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+
+    const auto label = [this](const char *name, const char *caption) {
+        auto *l = new QLabel(QString::fromUtf8(caption), Frame1);
+        l->setObjectName(QString::fromLatin1(name));
+        return l;
+    };
+    const auto field = [this](const char *name, QLabel *buddy) {
+        auto *e = new QLineEdit(Frame1);
+        e->setObjectName(QString::fromLatin1(name));
+        buddy->setBuddy(e);
+        e->setAccessibleName(buddy->text().chopped(1));
+        e->installEventFilter(this);
+        return e;
+    };
+    Label2 = label("Label2", "Server:");
+    Text1 = field("Text1", Label2);
+    Label9 = label("Label9", "Port:");
+    Text5 = field("Text5", Label9);
+    Label1 = label("Label1", "Username:");
+    Text2 = field("Text2", Label1);
+    Label4 = label("Label4", "Password:");
+    Text3 = field("Text3", Label4);
+    Text3->setEchoMode(QLineEdit::Password);
+    Label3 = label("Label3", "Database:");
+    Text4 = field("Text4", Label3);
+    Text5->setMaximumWidth(70);
+
+    const auto button = [this](const char *name, const char *caption, QWidget *parent) {
+        auto *b = new QPushButton(QString::fromUtf8(caption), parent);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setAutoDefault(false);
+        return b;
+    };
+    PushButton5 = button("PushButton5", "Test Connection", Frame1);
+    PushButton2 = button("PushButton2", "Help", Frame1);
+    PushButton3 = button("PushButton3", "Next >", this);
+    PushButton3->setMinimumHeight(32);
+
+    auto *grid = new QGridLayout(Frame1);
+    grid->addWidget(Label2, 0, 0);
+    grid->addWidget(Text1, 0, 1);
+    grid->addWidget(Label9, 0, 2);
+    grid->addWidget(Text5, 0, 3);
+    grid->addWidget(Label1, 1, 0);
+    grid->addWidget(Text2, 1, 1, 1, 3);
+    grid->addWidget(Label4, 2, 0);
+    grid->addWidget(Text3, 2, 1, 1, 3);
+    grid->addWidget(Label3, 3, 0);
+    grid->addWidget(Text4, 3, 1, 1, 3);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(PushButton5, 1);
+    buttons->addStretch(1);
+    buttons->addWidget(PushButton2, 1);
+    grid->addLayout(buttons, 4, 0, 1, 4);
+    grid->setColumnStretch(1, 1);
+
+    auto *page = new QVBoxLayout(this);
+    page->addWidget(Frame1);
+    page->addWidget(PushButton3);
+    resize(420, 250);
+
+    setTabOrder(Text1, Text5);
+    setTabOrder(Text5, Text2);
+    setTabOrder(Text2, Text3);
+    setTabOrder(Text3, Text4);
+    setTabOrder(Text4, PushButton5);
+    setTabOrder(PushButton5, PushButton2);
+    setTabOrder(PushButton2, PushButton3);
+
+    // White unless a skin is applied.
+    Main::setBackgrounds(this, Qt::white);
+
+    for (QWidget *b : {PushButton2, PushButton3, PushButton5})
+        m_pointer->watchButton(b);
+    for (QWidget *a : {static_cast<QWidget *>(this), static_cast<QWidget *>(Frame1), static_cast<QWidget *>(Text1),
+                       static_cast<QWidget *>(Text2), static_cast<QWidget *>(Text3), static_cast<QWidget *>(Text4)})
+        m_pointer->watchArea(a);
+
+    storeOnChange(Text1, "MyServer");
+    storeOnChange(Text2, "MyUser");
+    storeOnChange(Text3, "MyPassword");
+    storeOnChange(Text4, "MyDatabase");
+    storeOnChange(Text5, "MyPort");
+
+    connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
+    connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
+}
+
+void Form1::storeOnChange(QLineEdit *field, const char *key)
+{
+    const QString k = QString::fromLatin1(key);
+    connect(field, &QLineEdit::textChanged, this, [k](const QString &text) { SettingsStore::write(k, text); });
+}
+
+ConnectionFields Form1::fields() const
+{
+    return {Text1->text(), Text2->text(), Text3->text(), Text4->text(), Text5->text()};
+}
+
+void Form1::Form_Load()
+{
+    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form1_Form_Load));
+    trap.step(100, [&] { Main::ApplySkin(this); });
+    trap.step(104, [&] {
+        setWindowTitle(QString::fromLatin1(Main::ProductName));
+        setWindowIcon(Main::appIcon());
+        Main::SetAppTitle();
+    });
+    if (trap.test(124, [&] { return Main::FileExists(Main::handCursorPath()); }))
+        trap.step(126, [&] { m_pointer->setCustomCursor(Main::loadCursor(Main::handCursorPath())); });
+    trap.step(128, [&] { Text1->setText(SettingsStore::read(QStringLiteral("MyServer"), QStringLiteral("localhost"))); });
+    trap.step(130, [&] { Text2->setText(SettingsStore::read(QStringLiteral("MyUser"), QString())); });
+    trap.step(132, [&] { Text3->setText(SettingsStore::read(QStringLiteral("MyPassword"), QString())); });
+    trap.step(134, [&] { Text4->setText(SettingsStore::read(QStringLiteral("MyDatabase"), QString())); });
+    trap.step(136, [&] { Text5->setText(SettingsStore::read(QStringLiteral("MyPort"), QStringLiteral("3306"))); });
+    if (trap.test(138, [&] {
+            return !Text1->text().isEmpty() && !Text2->text().isEmpty() && !Text3->text().isEmpty()
+                && !Text4->text().isEmpty();
+        })) {
+        if (trap.test(140, [&] { return CanConnect(m_wizard.connectionString()); }))
+            trap.step(142, [&] { PushButton3_Click(); });
+    }
+    trap.step(142, [&] { checkPdfPrinter(); });
+}
+
+void Form1::checkPdfPrinter()
+{
+    // The PDF printer check is wired in with the printer services.
+}
+
+void Form1::PushButton5_Click()
+{
+    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form1_PushButton5_Click));
+    std::unique_ptr<Connection> connection;
+    if (!trap.step(100, [&] { connection = std::make_unique<Connection>(); }))
+        return;
+    // From here a failure goes to the local check instead of the report.
+    bool failed = false;
+    try {
+        m_pointer->setState(PagePointer::State::Busy);                        // 102
+        m_wizard.desktop().processEvents();                                  // 104
+        connection->open(m_wizard.connectionString());                       // 106
+        m_wizard.desktop().message(this, Main::appTitle(), QStringLiteral("Connection successful.")); // 108
+        m_pointer->setState(PagePointer::State::Default);                    // 110
+    } catch (const std::exception &) {
+        failed = true;
+    }
+    if (failed) { // 112
+        m_wizard.desktop().message(this, Main::appTitle(),
+                                   QStringLiteral("Could not connect. Please check with your administrator. Make sure you are allowed to connect to your database remotely and not just through web-based control panels.")); // 114
+        m_pointer->setState(PagePointer::State::Default); // 116
+    }
+}
+
+QString Form1::helpText()
+{
+    return QStringLiteral("If you cannot establish connection to your database with this program, please go to: ")
+        + QStringLiteral("\r\r") + QStringLiteral("https://dev.mysql.com/downloads/workbench/") + QStringLiteral("\r\r")
+        + QStringLiteral("Download and install the MySQL Workbench. Try to connect to the same database (with the same login information you are using here). This will determine if the login you are using is correct.")
+        + QStringLiteral("\r\r")
+        + QStringLiteral("Finally, make sure your host allows a direct connection to your MySQL database -- not a web based connection, for example.");
+}
+
+void Form1::PushButton2_Click()
+{
+    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form1_PushButton2_Click));
+    QString text;
+    trap.step(110, [&] { text = helpText(); });
+    trap.step(112, [&] { m_wizard.desktop().message(this, Main::appTitle(), text); });
+}
+
+void Form1::PushButton3_Click()
+{
+    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form1_PushButton3_Click));
+    std::unique_ptr<Connection> connection;
+    trap.step(100, [&] { connection = std::make_unique<Connection>(); });
+    if (trap.test(104, [&] { return !CanConnect(m_wizard.connectionString()); }))
+        return;
+    trap.step(106, [&] { m_pointer->setState(PagePointer::State::Busy); });
+    trap.step(108, [&] { connection->setCursorLocation(3); });
+    trap.step(110, [&] { connection->open(m_wizard.connectionString()); });
+    // The first reference to the picker creates and loads it.
+    Form2 *picker = m_wizard.form2();
+    FillTableList(trap, *connection, picker->List1, m_wizard.desktop());
+    trap.step(132, [&] { picker->show(); });
+    trap.step(134, [&] {
+        hide();
+        m_wentOn = true;
+    });
+    trap.step(136, [&] { m_pointer->setState(PagePointer::State::Default); });
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    m_wizard.endProgram();
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    // Getting the focus selects the whole text, so typing replaces it. Run
+    // after the focus change so a mouse click does not undo the selection.
+    if (event->type() == QEvent::FocusIn) {
+        if (auto *edit = qobject_cast<QLineEdit *>(watched))
+            QTimer::singleShot(0, edit, [edit] { edit->selectAll(); });
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,141 @@
+#include "pages/Form2.h"
+
+#include "db/Connection.h"
+#include "db/RowSet.h"
+#include "frame/Locations.h"
+#include "frame/Main.h"
+#include "frame/PagePointer.h"
+#include "frame/Trap.h"
+#include "pages/Form1.h"
+#include "pages/Form3.h"
+#include "pages/TableList.h"
+#include "pages/Wizard.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QTableView>
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <memory>
+
+Form2::Form2(Wizard &wizard) : m_wizard(wizard), m_pointer(new PagePointer(this))
+{
+    setObjectName(QStringLiteral("Form2"));
+    const auto button = [this](const char *name, const char *caption) {
+        auto *b = new QPushButton(QString::fromUtf8(caption), this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setAutoDefault(false);
+        return b;
+    };
+    PushButton2 = button("PushButton2", "< Back");
+    Frame1 = new QGroupBox(QStringLiteral("Which table do you want edit?"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    List1 = new QListWidget(Frame1);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setSelectionMode(QAbstractItemView::SingleSelection);
+    List1->setAccessibleName(Frame1->title());
+    PushButton4 = button("PushButton4", "New Table");
+    PushButton3 = button("PushButton3", "Next >");
+
+    auto *frame = new QVBoxLayout(Frame1);
+    frame->addWidget(List1);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(PushButton4);
+    bottom->addStretch(1);
+    bottom->addWidget(PushButton3);
+    auto *page = new QVBoxLayout(this);
+    page->addWidget(PushButton2);
+    page->addWidget(Frame1, 1);
+    page->addLayout(bottom);
+    resize(420, 420);
+
+    setTabOrder(PushButton2, List1);
+    setTabOrder(List1, PushButton4);
+    setTabOrder(PushButton4, PushButton3);
+
+    for (QWidget *b : {PushButton2, PushButton3, PushButton4})
+        m_pointer->watchButton(b);
+    for (QWidget *a : {static_cast<QWidget *>(this), static_cast<QWidget *>(List1), static_cast<QWidget *>(Frame1)})
+        m_pointer->watchArea(a);
+
+    connect(PushButton2, &QPushButton::clicked, this, &Form2::PushButton2_Click);
+    connect(PushButton3, &QPushButton::clicked, this, &Form2::PushButton3_Click);
+    connect(PushButton4, &QPushButton::clicked, this, &Form2::PushButton4_Click);
+    // A double click or Enter on a table opens it, as "Next >" does.
+    connect(List1, &QListWidget::itemActivated, this, &Form2::PushButton3_Click);
+}
+
+void Form2::Form_Load()
+{
+    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_Form_Load));
+    trap.step(100, [&] { Main::SetStandardColours(this); });
+    trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
+    if (trap.test(106, [&] { return Main::FileExists(Main::handCursorPath()); }))
+        trap.step(108, [&] { m_pointer->setCustomCursor(Main::loadCursor(Main::handCursorPath())); });
+    trap.step(110, [&] { setWindowTitle(QString::fromLatin1(Main::ProductName)); });
+}
+
+void Form2::PushButton2_Click()
+{
+    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_PushButton2_Click));
+    trap.step(100, [&] { m_wizard.form1()->show(); });
+    trap.step(102, [&] { hide(); });
+}
+
+void Form2::PushButton3_Click()
+{
+    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_PushButton3_Click));
+    auto connection = std::make_unique<Connection>(); // 100
+    auto rows = std::make_unique<RowSet>();           // 102
+    if (trap.test(104, [&] { return List1->selectedItems().isEmpty(); })) {
+        trap.step(132, [&] { m_wizard.desktop().message(this, Main::appTitle(), QStringLiteral("Please select a table")); });
+        return;
+    }
+    trap.step(106, [&] { m_pointer->setState(PagePointer::State::Busy); });
+    trap.step(108, [&] { connection->setCursorLocation(3); });
+    trap.step(110, [&] { connection->open(m_wizard.connectionString()); });
+    trap.step(112, [&] { m_wizard.CurrentTable = List1->selectedItems().constFirst()->text(); });
+    Form3 *editor = m_wizard.form3();
+    trap.step(114, [&] { editor->show(); });
+    trap.step(116, [&] { editor->Label2->setText(QStringLiteral(" Now Editing: ") + m_wizard.CurrentTable); });
+    trap.step(118, [&] { editor->unbindGrid(); });
+    trap.step(120, [&] { connection->setCursorLocation(3); });
+    trap.step(122, [&] {
+        rows->open(QStringLiteral("SELECT * FROM `") + m_wizard.CurrentTable + QStringLiteral("`;"), *connection, 2, 3);
+    });
+    trap.step(124, [&] {
+        if (rows->state() == 0)
+            throw Failure(QStringLiteral("Operation is not allowed when the object is closed."), 3704);
+        editor->bindGrid(std::move(connection), std::move(rows));
+    });
+    trap.step(126, [&] { editor->DataGrid1->setFocus(); });
+    trap.step(128, [&] { hide(); });
+    trap.step(130, [&] { m_pointer->setState(PagePointer::State::Default); });
+}
+
+void Form2::PushButton4_Click()
+{
+    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_PushButton4_Click));
+    trap.step(100, [&] { openNewTableDialog(); });
+    auto connection = std::make_unique<Connection>(); // 102 (and the row set, 104)
+    trap.step(106, [&] { connection->setCursorLocation(3); });
+    trap.step(108, [&] { connection->open(m_wizard.connectionString()); });
+    trap.step(110, [&] { m_pointer->setState(PagePointer::State::Busy); });
+    FillTableList(trap, *connection, List1, m_wizard.desktop());
+    trap.step(132, [&] { m_pointer->setState(PagePointer::State::Default); });
+}
+
+void Form2::openNewTableDialog()
+{
+    // The New Table dialog is wired in with the schema editing.
+}
+
+void Form2::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    m_wizard.endProgram();
+}

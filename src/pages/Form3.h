@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+class Connection;
+class GridModel;
+class QLabel;
+class QMenu;
+class QAction;
+class QPushButton;
+class QTableView;
+class PagePointer;
+class RowSet;
+class Wizard;
+
+// The table editor: the rows of CurrentTable in an editable grid, with the
+// buttons and the "Save As" menu around it.
+class Form3 : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Form3(Wizard &wizard);
+    ~Form3() override;
+
+    // Runs once, when the page is first shown.
+    void Form_Load();
+    void LoadDataGrid();
+
+    void PushButton1_Click(); // "< Back"
+
+    // "Add New Column" (Form3Schema.cpp): opens the Add Column dialog, then
+    // re-reads the grid with requeryGrid().
+    void chkNewColumn_Click();
+    // Runs the grid's query again and lays the grid out anew (lines 108, 110
+    // of "Add New Column"). Throws Failure.
+    void requeryGrid();
+
+    // The "Save As" menu's items (Form3Exports.cpp, Form3Pdf.cpp).
+    void mnuTXT_Click();
+    void mnuXML_Click();
+    void mnuCSV_Click();
+    void mnuXLS_Click();
+    void mnuPDF_Click();
+
+    // The grid's data source: the connection and the rows read on it.
+    void bindGrid(std::unique_ptr<Connection> connection, std::unique_ptr<RowSet> rows);
+    void unbindGrid();
+    GridModel *model() const { return m_model; }
+
+    PagePointer &pointer() const { return *m_pointer; }
+    bool isLoaded() const { return m_loaded; }
+
+    QLabel *Label2;
+    QTableView *DataGrid1;
+    QPushButton *PushButton1, *PushButton4, *PushButton5, *PushButton2, *PushButton6, *PushButton3;
+    QMenu *mnuSaveAs;
+    QAction *mnuTXT, *mnuXLS, *mnuCSV, *mnuPDF, *mnuXML;
+
+    Wizard &wizard() const { return m_wizard; }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    Wizard &m_wizard;
+    PagePointer *m_pointer;
+    GridModel *m_model;
+    bool m_loaded = false;
+    // The editor's own connection and rows, opened by the load.
+    std::unique_ptr<Connection> m_connection;
+    std::unique_ptr<RowSet> m_rows;
+    // The connection and rows the grid shows.
+    std::unique_ptr<Connection> m_gridConnection;
+    std::unique_ptr<RowSet> m_gridRows;
+};

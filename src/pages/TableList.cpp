@@ -1,0 +1,40 @@
+#include "pages/TableList.h"
+
+#include "db/Connection.h"
+#include "db/RowSet.h"
+#include "frame/Desktop.h"
+#include "frame/Trap.h"
+
+#include <QListWidget>
+
+#include <memory>
+
+void FillTableList(Trap &trap, Connection &connection, QListWidget *list, Desktop &desktop)
+{
+    std::unique_ptr<RowSet> rows;
+    const bool listed = trap.step(112, [&] {
+        rows = connection.execute(QStringLiteral("SHOW TABLES;"));
+        if (!rows)
+            throw Failure(QStringLiteral("SHOW TABLES returned no rows."));
+    });
+    trap.step(114, [&] { list->clear(); });
+    qint64 n = 0;
+    if (listed && trap.step(116, [&] { n = rows->recordCount(); })) {
+        for (qint64 i = 1; i <= n; ++i) {
+            if (!trap.step(118, [&] { desktop.processEvents(); })
+                || !trap.step(120, [&] {
+                       const QVariant v = rows->value(0);
+                       list->addItem(v.isNull() ? QString() : v.toString());
+                   })
+                || !trap.step(122, [&] { rows->moveNext(); }))
+                break;
+        }
+    }
+    if (rows)
+        trap.step(126, [&] { rows->close(); });
+    trap.step(128, [&] { connection.close(); });
+    trap.step(130, [&] {
+        if (list->count() > 0)
+            list->setCurrentRow(0);
+    });
+}

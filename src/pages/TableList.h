@@ -1,0 +1,13 @@
+#pragma once
+
+class Connection;
+class Desktop;
+class QListWidget;
+class Trap;
+
+// Fills `list` with the tables of the open connection's database, as the
+// server lists them (steps 112 to 130 of the caller's trap), closes the
+// connection and selects the first entry. A failure to list the tables is
+// reported once and leaves the list empty; a failure while reading stops
+// the fill after its report.
+void FillTableList(Trap &trap, Connection &connection, QListWidget *list, Desktop &desktop);

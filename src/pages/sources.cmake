@@ -1,0 +1,11 @@
+target_sources(corvane PRIVATE
+  pages/Wizard.h pages/Wizard.cpp
+  pages/Form1.h pages/Form1.cpp
+  pages/Form2.h pages/Form2.cpp
+  pages/Form3.h pages/Form3.cpp
+  pages/Form3Schema.cpp
+  pages/Form3Exports.cpp
+  pages/Form3Pdf.cpp
+  pages/TableList.h pages/TableList.cpp
+  pages/GridModel.h pages/GridModel.cpp
+)

@@ -1,0 +1,1 @@
+corvane_test(tst_frame frame/tst_frame.cpp)

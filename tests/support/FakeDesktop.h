@@ -1,0 +1,41 @@
+#pragma once
+
+#include "frame/Desktop.h"
+
+#include <QList>
+#include <QQueue>
+#include <QString>
+
+#include <functional>
+
+// A scripted Desktop: records every message box and answers from queues.
+// With no queued answer a box gets its default button and the save dialog
+// is cancelled.
+class FakeDesktop : public Desktop
+{
+public:
+    struct Box
+    {
+        QString caption;
+        QString text;
+        Icon icon;
+        Buttons buttons;
+        Answer defaultButton;
+    };
+
+    Answer message(QWidget *parent, const QString &caption, const QString &text, Icon icon, Buttons buttons,
+                   Answer defaultButton) override;
+    QString saveFileName(QWidget *parent, const QString &title, const QString &filter) override;
+    void processEvents() override;
+
+    QList<Box> boxes;
+    QQueue<Answer> answers;
+    QQueue<QString> fileNames;
+    QList<QPair<QString, QString>> saveDialogs; // title, filter
+    int processEventsCalls = 0;
+    // Runs inside message(), before it returns: lets a test act while a box is up.
+    std::function<void(const Box &)> onMessage;
+
+    QStringList texts() const;
+    void clear();
+};

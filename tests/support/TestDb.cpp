@@ -1,0 +1,133 @@
+#include "support/TestDb.h"
+
+#include "db/Connection.h"
+#include "db/RowSet.h"
+#include "frame/Failure.h"
+
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QThread>
+
+#include <unistd.h>
+
+namespace {
+
+const QMap<QString, QString> &env()
+{
+    static const QMap<QString, QString> values = [] {
+        QMap<QString, QString> out;
+        QFile f(qEnvironmentVariable("CORVANE_DB_ENV"));
+        if (f.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : f.readAll().split('\n')) {
+                const int eq = line.indexOf('=');
+                if (eq > 0)
+                    out.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+            }
+        }
+        return out;
+    }();
+    return values;
+}
+
+} // namespace
+
+namespace TestDb {
+
+bool available() { return env().contains(QStringLiteral("CORVANE_DB_PORT")); }
+QString host() { return env().value(QStringLiteral("CORVANE_DB_HOST")); }
+QString port() { return env().value(QStringLiteral("CORVANE_DB_PORT")); }
+QString user() { return env().value(QStringLiteral("CORVANE_DB_USER")); }
+QString password() { return env().value(QStringLiteral("CORVANE_DB_PASSWORD")); }
+QString socket() { return env().value(QStringLiteral("CORVANE_DB_SOCKET")); }
+
+ConnectionFields fields(const QString &database)
+{
+    return {host(), user(), password(), database, port()};
+}
+
+std::unique_ptr<Connection> admin(const QString &database)
+{
+    auto c = std::make_unique<Connection>();
+    c->open(ConnectionString(fields(database)));
+    return c;
+}
+
+ConnectionFields create(const QString &name)
+{
+    auto c = admin();
+    c->exec("DROP DATABASE IF EXISTS `" + name.toUtf8() + "`");
+    c->exec("CREATE DATABASE `" + name.toUtf8() + "` CHARACTER SET utf8mb4");
+    return fields(name);
+}
+
+void run(const QString &database, const QStringList &statements)
+{
+    auto c = admin(database);
+    for (const QString &s : statements)
+        c->exec(s.toUtf8());
+}
+
+QStringList rows(const QString &database, const QString &sql)
+{
+    auto c = admin(database);
+    RowSet rs;
+    rs.open(sql, *c);
+    QStringList out;
+    for (qint64 r = 0; r < rs.recordCount(); ++r) {
+        QStringList cells;
+        for (int f = 0; f < rs.fieldCount(); ++f) {
+            const RowStore::Cell cell = rs.rows().cell(r, f);
+            cells << (cell.isNull ? QStringLiteral("NULL") : QString::fromUtf8(cell.text.data(), qsizetype(cell.text.size())));
+        }
+        out << cells.join(QLatin1Char('|'));
+    }
+    return out;
+}
+
+QString scalar(const QString &database, const QString &sql)
+{
+    auto c = admin(database);
+    RowSet rs;
+    rs.open(sql, *c);
+    if (rs.recordCount() == 0 || rs.rows().cell(0, 0).isNull)
+        return QString();
+    const auto t = rs.rows().cell(0, 0).text;
+    return QString::fromUtf8(t.data(), qsizetype(t.size()));
+}
+
+void stopServer()
+{
+    const QString pid = QString::fromUtf8([] {
+        QFile f(env().value(QStringLiteral("CORVANE_DB_DIR")) + QStringLiteral("/pid"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
+    }());
+    if (pid.isEmpty())
+        return;
+    QProcess::execute(QStringLiteral("kill"), {pid});
+    for (int i = 0; i < 100 && QProcess::execute(QStringLiteral("kill"), {QStringLiteral("-0"), pid}) == 0; ++i)
+        QThread::msleep(100);
+}
+
+void startServer()
+{
+    const QString dir = env().value(QStringLiteral("CORVANE_DB_DIR"));
+    QStringList args{QStringLiteral("--no-defaults"), QStringLiteral("--datadir=") + dir + QStringLiteral("/data"),
+                     QStringLiteral("--socket=") + socket(), QStringLiteral("--port=") + port(),
+                     QStringLiteral("--bind-address=127.0.0.1"), QStringLiteral("--pid-file=") + dir + QStringLiteral("/pid"),
+                     QStringLiteral("--log-error=") + dir + QStringLiteral("/error.log"),
+                     QStringLiteral("--sql-mode=STRICT_TRANS_TABLES,NO_ENGINE_SUBSTITUTION")};
+    if (::getuid() == 0)
+        args << QStringLiteral("--user=root");
+    QProcess::startDetached(QStringLiteral("/usr/sbin/mariadbd"), args);
+    for (int i = 0; i < 300; ++i) {
+        try {
+            admin();
+            return;
+        } catch (const Failure &) {
+            QThread::msleep(100);
+        }
+    }
+}
+
+} // namespace TestDb
