@@ -65,7 +65,10 @@ mariadb-admin --no-defaults --socket="$dir/sock" -uroot ping >/dev/null 2>&1 \
   || { echo "MariaDB did not start:" >&2; cat "$dir/error.log" >&2; exit 1; }
 
 # The account the tests sign in with, over TCP like a remote user.
+# No anonymous accounts: they would match before the test accounts do.
 mariadb --no-defaults --socket="$dir/sock" -uroot <<SQL
+DELETE FROM mysql.global_priv WHERE User='';
+FLUSH PRIVILEGES;
 CREATE USER 'corvane'@'%' IDENTIFIED BY 'test-pass';
 CREATE USER 'corvane'@'localhost' IDENTIFIED BY 'test-pass';
 GRANT ALL PRIVILEGES ON *.* TO 'corvane'@'%' WITH GRANT OPTION;

@@ -30,6 +30,13 @@ void setBackground(QWidget *w, const QColor &colour)
 
 } // namespace
 
+// The library's resources must be registered by hand: a static library's
+// initializer is otherwise dropped by the linker.
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace Main {
 
 QString shortenedTitle(const QString &name)
@@ -113,6 +120,7 @@ QIcon appIcon()
 {
     static QIcon icon;
     if (icon.isNull()) {
+        initResources();
         QSvgRenderer renderer(QStringLiteral(":/corvane.svg"));
         for (int size : {16, 24, 32, 48, 64, 128, 256}) {
             QPixmap pm(size, size);
