@@ -19,7 +19,7 @@ packages=(
 )
 if [ "${1:-}" = "--docs" ]; then
   # screenshots for the README
-  packages+=(xvfb xauth imagemagick)
+  packages+=(xvfb xauth imagemagick fonts-wqy-microhei)
 fi
 
 missing=()
