@@ -12,13 +12,18 @@
 #include <QPrinterInfo>
 #include <QTemporaryDir>
 
-void renderTextFileToPdf(const QString &textPath, const QString &pdfPath, const QPageSize &pageSize)
+namespace {
+
+TextTable readTable(const QString &textPath)
 {
     QFile file(textPath);
     if (!file.open(QIODevice::ReadOnly))
         throw Failure(QStringLiteral("Cannot read %1: %2").arg(textPath, file.errorString()));
-    const TextTable table = TextTable::parse(TextTable::decode(file.readAll()));
-    file.close();
+    return TextTable::parse(TextTable::decode(file.readAll()));
+}
+
+void render(const TextTable &table, const QString &textPath, const QString &pdfPath, const QPageSize &pageSize)
+{
 
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
@@ -33,8 +38,16 @@ void renderTextFileToPdf(const QString &textPath, const QString &pdfPath, const 
         throw Failure(QStringLiteral("Cannot write %1").arg(pdfPath));
 }
 
+} // namespace
+
+void renderTextFileToPdf(const QString &textPath, const QString &pdfPath, const QPageSize &pageSize)
+{
+    render(readTable(textPath), textPath, pdfPath, pageSize);
+}
+
 void printTextFile(const QString &textPath)
 {
+    const TextTable table = readTable(textPath);
     QString whyNone;
     const QString queue = CupsPrinters::defaultQueue(&whyNone);
     if (queue.isEmpty())
@@ -50,6 +63,6 @@ void printTextFile(const QString &textPath)
     if (!folder.isValid())
         throw Failure(QStringLiteral("Cannot create a temporary folder: %1").arg(folder.errorString()));
     const QString pdf = folder.filePath(QStringLiteral("print.pdf"));
-    renderTextFileToPdf(textPath, pdf, pageSize);
+    render(table, textPath, pdf, pageSize);
     CupsPrinters::printPdf(queue, pdf, QFileInfo(textPath).fileName());
 }
