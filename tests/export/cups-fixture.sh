@@ -42,8 +42,9 @@ start) stop_cups ;;
 *) echo "usage: $0 start|stop ENVFILE" >&2; exit 2 ;;
 esac
 
-command -v cupsd >/dev/null && command -v lpadmin >/dev/null && command -v lpstat >/dev/null \
-  || skip "CUPS is not installed (scripts/install-deps.sh installs it)"
+if ! command -v cupsd >/dev/null || ! command -v lpadmin >/dev/null || ! command -v lpstat >/dev/null; then
+  skip "CUPS is not installed (scripts/install-deps.sh installs it)"
+fi
 
 dir=$(mktemp -d /tmp/corvane-cups.XXXXXX)
 # Filters run as lp and must reach the spool.
