@@ -38,7 +38,8 @@ user=${SUDO_USER:-$(id -un)}
 home=$(getent passwd "$user" | cut -d: -f6)
 as_user() { if [ "$(id -un)" = "$user" ]; then "$@"; else $SUDO -u "$user" "$@"; fi; }
 
-scheduler_running() { lpstat -r >/dev/null 2>&1; }
+# lpstat -r ends with 0 either way; only its words tell.
+scheduler_running() { lpstat -r 2>/dev/null | grep -q 'is running'; }
 
 # cups-pdf confined by AppArmor may read only /etc/cups/cups-pdf.conf and
 # write only below home folders.

@@ -14,6 +14,7 @@ set -euo pipefail
 cmd=$1
 envfile=$2
 PATH=$PATH:/usr/sbin
+trap 'echo "cups-fixture: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 
 stop_cups() {
   [ -f "$envfile" ] || return 0
@@ -87,8 +88,10 @@ pid=$!
   echo "CORVANE_CUPS_SERVER='$dir/socket'"
 } >"$envfile"
 export CUPS_SERVER=$dir/socket
-for _ in $(seq 1 100); do lpstat -r >/dev/null 2>&1 && break; sleep 0.1; done
-lpstat -r >/dev/null 2>&1 || { cat "$dir/log/cupsd.out" "$dir/log/error_log" >&2 2>/dev/null; stop_cups; skip "the private cupsd did not start"; }
+# lpstat -r ends with 0 either way; only its words tell.
+running() { lpstat -r 2>/dev/null | grep -q 'is running'; }
+for _ in $(seq 1 100); do running && break; sleep 0.1; done
+running || { cat "$dir/log/cupsd.out" "$dir/log/error_log" >&2 2>/dev/null; stop_cups; skip "the private cupsd did not start"; }
 
 lpadmin -p Corvane_Previous -E -v file:///dev/null -D "Previous Printer" 2>/dev/null
 lpadmin -p Corvane_Third -E -v file:///dev/null -D "Third Printer" 2>/dev/null
