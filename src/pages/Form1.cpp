@@ -2,6 +2,8 @@
 
 #include "db/Connection.h"
 #include "db/MySQL.h"
+#include "export/PdfExport.h"
+#include "export/Printers.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"
@@ -162,7 +164,8 @@ void Form1::Form_Load()
 
 void Form1::checkPdfPrinter()
 {
-    // The PDF printer check is wired in with the printer services.
+    if (Printers *printers = m_wizard.services().printers)
+        CheckPDFPrinter(*printers, m_wizard.desktop(), this);
 }
 
 void Form1::PushButton5_Click()

@@ -1,4 +1,14 @@
 #include "pages/Form3.h"
 
-// "PDF": wired in with the printer services.
-void Form3::mnuPDF_Click() {}
+#include "export/PdfExport.h"
+#include "export/Printers.h"
+#include "pages/GridModel.h"
+#include "pages/Wizard.h"
+
+// "PDF": the grid printed through the PDF printer.
+void Form3::mnuPDF_Click()
+{
+    NoPrinters none;
+    Printers *printers = wizard().services().printers;
+    ExportPdf(*model(), printers ? *printers : none, wizard().desktop(), this);
+}

@@ -1,0 +1,68 @@
+#include "export/PrintTextFile.h"
+
+#include "export/CupsPrinters.h"
+#include "export/TablePrinter.h"
+#include "export/TextTable.h"
+#include "frame/Failure.h"
+#include "frame/Main.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QTemporaryDir>
+
+namespace {
+
+TextTable readTable(const QString &textPath)
+{
+    QFile file(textPath);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Failure(QStringLiteral("Cannot read %1: %2").arg(textPath, file.errorString()));
+    return TextTable::parse(TextTable::decode(file.readAll()));
+}
+
+void render(const TextTable &table, const QString &textPath, const QString &pdfPath, const QPageSize &pageSize)
+{
+
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdfPath);
+    printer.setPageSize(pageSize);
+    printer.setDocName(QFileInfo(textPath).fileName());
+    printer.setCreator(QString::fromLatin1(Main::ProductName));
+    TablePrinter layout(table);
+    layout.fit(printer);
+    layout.print(printer);
+    if (!QFileInfo(pdfPath).isFile())
+        throw Failure(QStringLiteral("Cannot write %1").arg(pdfPath));
+}
+
+} // namespace
+
+void renderTextFileToPdf(const QString &textPath, const QString &pdfPath, const QPageSize &pageSize)
+{
+    render(readTable(textPath), textPath, pdfPath, pageSize);
+}
+
+void printTextFile(const QString &textPath)
+{
+    const TextTable table = readTable(textPath);
+    QString whyNone;
+    const QString queue = CupsPrinters::defaultQueue(&whyNone);
+    if (queue.isEmpty())
+        throw Failure(QStringLiteral("There is no default printer (%1)").arg(whyNone));
+    QPageSize pageSize(QPageSize::A4);
+    const QPrinterInfo info = QPrinterInfo::printerInfo(queue);
+    if (!info.isNull() && info.defaultPageSize().isValid())
+        pageSize = info.defaultPageSize();
+
+    // Laid out here, so the printer gets pages, not text it would lay out
+    // its own way.
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        throw Failure(QStringLiteral("Cannot create a temporary folder: %1").arg(folder.errorString()));
+    const QString pdf = folder.filePath(QStringLiteral("print.pdf"));
+    render(table, textPath, pdf, pageSize);
+    CupsPrinters::printPdf(queue, pdf, QFileInfo(textPath).fileName());
+}
