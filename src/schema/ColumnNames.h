@@ -5,10 +5,9 @@
 
 class Connection;
 
-// The names of the fields that `query` would return, in their order, read on
-// `connection` without fetching a single row: the query is prepared on the
-// server (which resolves its fields) and never executed, so a table of any
-// size costs the same. The server's log shows the text exactly as given.
-// Throws Failure with the server's message when the query is refused or the
-// connection is not open.
+// The names of the fields of `query`'s result, in their order. The query is
+// sent exactly as given (so the server's log shows that text) but with the
+// session's select limit at 0 for its length, so the server sends the field
+// descriptions and no rows, however large the table. Throws Failure with the
+// server's message when the query is refused or the connection is not open.
 QStringList ColumnNames(Connection &connection, const QString &query);
