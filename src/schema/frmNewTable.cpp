@@ -198,7 +198,7 @@ std::vector<FieldRow> frmNewTable::fieldRows() const
 
 void frmNewTable::PushButton2_Click()
 {
-    if (m_saving)
+    if (m_saving || m_saved)
         return;
     m_saving = true;
     const auto done = qScopeGuard([&] { m_saving = false; });
@@ -220,6 +220,7 @@ void frmNewTable::PushButton2_Click()
         trap.step(126, [&] { connection.reset(); });
     }
     // Past its two tests "Save" closes whatever became of the statement.
+    m_saved = true;
     trap.step(128, [&] { accept(); });
 }
 

@@ -31,7 +31,7 @@ public:
     void Form_Load();
     void cmdAdd_Click();      // "Add" (PushButton4): the Add Column dialog
     void PushButton1_Click(); // "Delete Selected"
-    void PushButton2_Click(); // "Save"
+    void PushButton2_Click(); // "Save"; a press while one runs, or after it closed the dialog, does nothing
     void PushButton3_Click(); // "Cancel"
 
     // The list's rows, in list order, as FieldText reads them.
@@ -53,4 +53,5 @@ private:
     Wizard &m_wizard;
     PagePointer *m_pointer;
     bool m_saving = false;
+    bool m_saved = false;
 };
