@@ -31,6 +31,18 @@ std::unique_ptr<frmNewColumn> filledNewColumn(Wizard &wizard)
     return d;
 }
 
+std::unique_ptr<frmNewColumn> filledNewColumnForList(Wizard &wizard)
+{
+    auto d = frmNewColumn::load(wizard, nullptr);
+    d->callingform = QStringLiteral("frmNewTable");
+    d->cboPosition->setVisible(false);
+    d->cboColumnName->setVisible(false);
+    d->txtName->setText(QStringLiteral("item"));
+    d->cboDataType->setCurrentIndex(d->cboDataType->findText(QStringLiteral("VARCHAR")));
+    d->txtM->setText(QStringLiteral("40"));
+    return d;
+}
+
 std::unique_ptr<frmNewTable> filledNewTable(Wizard &wizard)
 {
     auto d = frmNewTable::load(wizard, nullptr);

@@ -18,6 +18,9 @@ namespace SchemaShots {
 // placed AFTER "item".
 std::unique_ptr<frmNewColumn> filledNewColumn(Wizard &wizard);
 
+// As the New Table dialog opens it: no position lists; a VARCHAR(40) field.
+std::unique_ptr<frmNewColumn> filledNewColumnForList(Wizard &wizard);
+
 // Table "orders" with four field rows, the second one selected.
 std::unique_ptr<frmNewTable> filledNewTable(Wizard &wizard);
 

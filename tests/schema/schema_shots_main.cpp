@@ -1,5 +1,6 @@
-// Writes frmNewColumn.png and frmNewTable.png, the two schema dialogs in a
-// filled state, into the folder given (default: the current one).
+// Writes frmNewColumn.png (as the editor opens it), frmNewColumn-list.png (as
+// the New Table dialog opens it) and frmNewTable.png, each in a filled state,
+// into the folder given (default: the current one).
 //   QT_QPA_PLATFORM=offscreen build/bin/schema-shots docs
 #include "SchemaShots.h"
 
@@ -32,8 +33,10 @@ int main(int argc, char *argv[])
     wizard.form1()->Text5->setText(QStringLiteral("1"));
 
     const auto column = SchemaShots::filledNewColumn(wizard);
+    const auto forList = SchemaShots::filledNewColumnForList(wizard);
     const auto table = SchemaShots::filledNewTable(wizard);
     const bool ok = SchemaShots::grab(column.get(), folder + QStringLiteral("/frmNewColumn.png"))
+        && SchemaShots::grab(forList.get(), folder + QStringLiteral("/frmNewColumn-list.png"))
         && SchemaShots::grab(table.get(), folder + QStringLiteral("/frmNewTable.png"));
     return ok ? 0 : 1;
 }
