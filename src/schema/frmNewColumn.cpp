@@ -96,7 +96,11 @@ void frmNewColumn::buildControls()
     PushButton1 = new QPushButton(QStringLiteral("Add"), this);
     PushButton1->setObjectName(QStringLiteral("PushButton1"));
     PushButton1->setDefault(true);
+    layoutControls();
+}
 
+void frmNewColumn::layoutControls()
+{
     // Labels and the rows without one share the left edge; M and D sit side
     // by side, as do the first two check boxes.
     auto *grid = new QGridLayout(this);

@@ -64,6 +64,7 @@ public:
 
 private:
     void buildControls();
+    void layoutControls();
     void addColumn();
     void addToOpenTable(Trap &trap);
     void appendFieldRow(Trap &trap);
