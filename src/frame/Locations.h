@@ -29,6 +29,8 @@ inline constexpr char Form3_mnuXLS_Click[] = "in Corvane.Form3.mnuXLS_Click ";
 
 inline constexpr char frmNewColumn_cmdAdd_Click[] = "in Corvane2020/08/02.frmNewColumn.cmdAdd_Click ";
 inline constexpr char frmNewColumn_Form_Load[] = "in Corvane2020/08/02.frmNewColumn.Form_Load ";
+// A failure to read the column names for "AFTER" is reported under this text.
+inline constexpr char frmNewColumn_cboPosition_Click[] = "in Corvane2020/08/02.frmNewColumn.cboPosition_Click ";
 
 inline constexpr char frmNewTable_cmdAdd_Click[] = "in Corvane2020/08/02.frmNewTable.cmdAdd_Click ";
 inline constexpr char frmNewTable_PushButton1_Click[] = "in Corvane2020/08/02.frmNewTable.PushButton1_Click ";

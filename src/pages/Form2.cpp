@@ -10,6 +10,7 @@
 #include "pages/Form3.h"
 #include "pages/TableList.h"
 #include "pages/Wizard.h"
+#include "schema/frmNewTable.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -131,7 +132,8 @@ void Form2::PushButton4_Click()
 
 void Form2::openNewTableDialog()
 {
-    // The New Table dialog is wired in with the schema editing.
+    const std::unique_ptr<frmNewTable> dialog = frmNewTable::load(m_wizard, this);
+    dialog->exec();
 }
 
 void Form2::closeEvent(QCloseEvent *event)

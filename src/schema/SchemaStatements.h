@@ -1,0 +1,32 @@
+#pragma once
+
+#include "schema/ColumnDefinition.h"
+
+#include <QString>
+
+#include <vector>
+
+// Where ALTER TABLE ... ADD puts the new column; the values are the entries'
+// indexes in the Add Column dialog's position list.
+enum class ColumnPosition { Last = 0, First = 1, After = 2 };
+
+// The position list's entries, by index.
+inline constexpr std::array<const char *, 3> PositionKeywords = {"LAST", "FIRST", "AFTER"};
+
+// "ALTER TABLE " + table + " ADD " + ColumnClause, then nothing for LAST (the
+// server's default), " FIRST", or " AFTER `" + afterColumn + "`". The table
+// name goes in bare; an empty afterColumn gives "``", which the server refuses.
+QString AddColumnStatement(const QString &table, const ColumnDefinition &column, ColumnPosition position,
+                           const QString &afterColumn);
+
+// "ALTER TABLE " + table + " ALTER `" + name + "` SET DEFAULT " + value, the
+// value as typed (a text default carries its own quotes).
+QString SetDefaultStatement(const QString &table, const QString &name, const QString &value);
+
+// "SELECT * FROM `" + table + "`;": the query whose fields name the table's
+// columns in their order.
+QString ColumnListingQuery(const QString &table);
+
+// "CREATE TABLE `" + name + "`(" + the FieldText of every row in order, without
+// the last row's comma, + ")". No terminating semicolon, no table options.
+QString CreateTableStatement(const QString &name, const std::vector<FieldRow> &rows);
