@@ -1,3 +1,4 @@
+#include "export/XlsxSpreadsheet.h"
 #include "frame/Main.h"
 #include "frame/QtDesktop.h"
 #include "pages/Wizard.h"
@@ -15,6 +16,8 @@ int main(int argc, char *argv[])
     QtDesktop desktop;
     Services services;
     services.desktop = &desktop;
+    XlsxSpreadsheet spreadsheet;
+    services.spreadsheet = &spreadsheet;
 
     Wizard wizard(services);
     QObject::connect(&wizard, &Wizard::ended, &app, &QApplication::quit, Qt::QueuedConnection);
