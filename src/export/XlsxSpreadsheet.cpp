@@ -39,11 +39,43 @@ bool XlsxSpreadsheet::isInstalled()
     return !defaultProgram().isEmpty();
 }
 
+namespace {
+
+// Runs gio with `arguments`; returns its error text, empty on success.
+QString runGio(const QString &gio, const QStringList &arguments)
+{
+    QProcess run;
+    run.setStandardOutputFile(QProcess::nullDevice());
+    run.start(gio, arguments);
+    if (run.waitForFinished(30000) && run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0)
+        return {};
+    const QString reason = QString::fromLocal8Bit(run.readAllStandardError()).trimmed();
+    if (run.state() != QProcess::NotRunning) {
+        run.kill();
+        run.waitForFinished();
+    }
+    return reason.isEmpty() ? QStringLiteral("gio failed.") : reason;
+}
+
+} // namespace
+
 void XlsxSpreadsheet::openWithDesktop(const QString &file)
 {
-    const QString tool = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
-    if (tool.isEmpty() || !QProcess::startDetached(tool, {file}))
-        throw Failure(QStringLiteral("Cannot open \"%1\" in the spreadsheet program.").arg(file));
+    // The program xdg-mime named is launched by its desktop file, so the
+    // program checked for is the one started. xdg-open is no help here:
+    // without a known desktop it goes by content, sees a zip file and falls
+    // back to a browser.
+    const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+    if (gio.isEmpty())
+        throw Failure(QStringLiteral("Cannot open \"%1\": the program gio is missing.").arg(file));
+    const QString program = defaultProgram();
+    const QString desktopFile = program.isEmpty()
+        ? QString()
+        : QStandardPaths::locate(QStandardPaths::GenericDataLocation, QStringLiteral("applications/") + program);
+    const QString reason = desktopFile.isEmpty() ? runGio(gio, {QStringLiteral("open"), file})
+                                                 : runGio(gio, {QStringLiteral("launch"), desktopFile, file});
+    if (!reason.isEmpty())
+        throw Failure(QStringLiteral("Cannot open \"%1\" in the spreadsheet program: %2").arg(file, reason));
 }
 
 QString XlsxSpreadsheet::fileName(const QString &name)

@@ -1,1 +1,2 @@
 corvane_test(tst_textexport export/tst_textexport.cpp export/MemoryGrid.h)
+corvane_test(tst_xlsxexport export/tst_xlsxexport.cpp export/MemoryGrid.h export/FakeSpreadsheet.h TIMEOUT 300)
