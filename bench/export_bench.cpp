@@ -146,9 +146,19 @@ int main(int argc, char *argv[])
         print("grid_rss_mib", double(statusKib("VmRSS:")) / 1024);
 
         BenchDesktop desktop;
-        print("txt_ms", best(runs, [&] { SaveDataGridToFile(grid, out.filePath("export.txt"), desktop, nullptr, {}); }));
-        print("xml_ms", best(runs, [&] { SaveDataGridToXMLFile(grid, out.filePath("export.xml"), desktop, nullptr, {}); }));
-        print("csv_ms", best(runs, [&] { SaveDataGridToCSVFile(grid, out.filePath("export.csv"), desktop, nullptr, {}); }));
+        // The three text formats take turns, so a busy machine slows each
+        // of them alike; the best run of each counts.
+        double txt = 1e300, xml = 1e300, csv = 1e300;
+        for (int i = 0; i < runs; ++i) {
+            txt = std::min(txt, best(1, [&] { SaveDataGridToFile(grid, out.filePath("export.txt"), desktop, nullptr, {}); }));
+            xml = std::min(xml, best(1, [&] { SaveDataGridToXMLFile(grid, out.filePath("export.xml"), desktop, nullptr, {}); }));
+            csv = std::min(csv, best(1, [&] { SaveDataGridToCSVFile(grid, out.filePath("export.csv"), desktop, nullptr, {}); }));
+        }
+        print("txt_ms", txt);
+        print("xml_ms", xml);
+        print("csv_ms", csv);
+        if (qEnvironmentVariableIsSet("CORVANE_BENCH_TEXT_ONLY"))
+            return 0;
         print("plain_xlsx_ms", best(1, [&] { plainXlsx(grid, out.filePath("plain.xlsx")); }));
 
         FileSpreadsheet spreadsheet(out.filePath("export.xlsx"));

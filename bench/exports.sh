@@ -66,7 +66,7 @@ for _ in 1 2 3; do
 done
 
 "$program" "$CORVANE_BENCH_HOST" "$CORVANE_BENCH_PORT" "$CORVANE_BENCH_USER" "$CORVANE_BENCH_PASSWORD" \
-  "$CORVANE_BENCH_DATABASE" big "$work" 3 >"$work/figures"
+  "$CORVANE_BENCH_DATABASE" big "$work" "${CORVANE_BENCH_RUNS:-5}" >"$work/figures"
 val() { sed -n "s/^$1=//p" "$work/figures"; }
 
 # Our data lines against the client's: the client writes NULL where we
@@ -78,7 +78,8 @@ if cmp -s "$work/ours.txt" "$work/theirs.txt"; then same=yes; else same=NO; fi
 
 cli_ms=$(calc "$cli_s * 1000")
 txt=$(val txt_ms) xml=$(val xml_ms) csv=$(val csv_ms) xlsx=$(val xlsx_ms) plain=$(val plain_xlsx_ms)
-printf '\nExports of %s rows (best of 3; workbooks once)\n' "$(val rows | cut -d. -f1)"
+printf '\nExports of %s rows (text formats: best of %s runs taken in turns; workbooks once)\n' \
+  "$(val rows | cut -d. -f1)" "${CORVANE_BENCH_RUNS:-5}"
 printf '  %-34s %10.0f ms\n' "mariadb -B -N > file" "$cli_ms" "TXT" "$txt" "XML" "$xml" "CSV" "$csv" \
   "plain libxlsxwriter, same strings" "$plain" "XLSX workbook" "$xlsx"
 printf '  %-34s %10.1f MiB\n' "grid loaded (RSS)" "$(val grid_rss_mib)" "workbook peak above it" "$(val xlsx_extra_mib)"

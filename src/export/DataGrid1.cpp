@@ -8,6 +8,8 @@
 
 #include <QList>
 
+#include <array>
+
 namespace {
 
 constexpr char CrLf[] = "\r\n";
@@ -52,11 +54,17 @@ bool withProgressDialog(QWidget *parent, Save &&save)
     return save(dialog.function());
 }
 
-// CSV quoting: a field is quoted when it holds one of these.
+// CSV quoting: a field is quoted when it holds a comma, a double quote, CR
+// or LF. A table lookup keeps the scan to one test per byte.
 bool needsQuotes(QByteArrayView field)
 {
+    static constexpr auto special = [] {
+        std::array<bool, 256> t{};
+        t[size_t(',')] = t[size_t('"')] = t[size_t('\r')] = t[size_t('\n')] = true;
+        return t;
+    }();
     for (const char ch : field) {
-        if (ch == ',' || ch == '"' || ch == '\r' || ch == '\n')
+        if (special[static_cast<unsigned char>(ch)])
             return true;
     }
     return false;
@@ -114,21 +122,22 @@ bool SaveDataGridToXMLFile(GridSource &grid, const QString &path, Desktop &deskt
     Trap trap(desktop, parent, QLatin1String(Location::Datagrid1_SaveDataGridToXMLFile));
     ExportText text(path);
     GridWalk walk(grid, progress);
-    const QList<QByteArray> names = captions(grid);
+    // Each cell's line is its start tag, its text and its end tag.
+    QList<QByteArray> starts, ends;
+    for (const QByteArray &name : captions(grid)) {
+        starts << '<' + name + '>';
+        ends << "</" + name + ">\r\n";
+    }
     const bool start = trap.step(100, [&] {
         text.append("<xml>");
         appendCrLf(text);
     });
     const bool rows = start && exportRows(trap, 102, 120, walk, text, [&](qint64 r) {
         text.append("<row>\r\n", 7);
-        for (int c = 0; c < names.size(); ++c) {
-            text.append('<');
-            text.append(names[c]);
-            text.append('>');
+        for (int c = 0; c < starts.size(); ++c) {
+            text.append(starts[c]);
             text.append(grid.cellText(r, c));
-            text.append("</", 2);
-            text.append(names[c]);
-            text.append(">\r\n", 3);
+            text.append(ends[c]);
         }
         text.append("</row>\r\n", 8);
     });
@@ -156,7 +165,8 @@ bool SaveDataGridToCSVFile(GridSource &grid, const QString &path, Desktop &deskt
         for (int c = 0; c < columns; ++c) {
             if (c > 0)
                 text.append(',');
-            appendCsvField(text, grid.cellText(r, c), grid.isNull(r, c));
+            const QByteArray cell = grid.cellText(r, c);
+            appendCsvField(text, cell, cell.isEmpty() && grid.isNull(r, c));
         }
         appendCrLf(text);
     });

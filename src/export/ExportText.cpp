@@ -39,6 +39,7 @@ ExportText::ExportText(QString path) : m_path(std::move(path)), m_buffer(new cha
 
 ExportText::~ExportText()
 {
+    stopWriter();
     discard();
 }
 
@@ -49,14 +50,67 @@ void ExportText::appendLarge(const char *data, size_t size)
         std::memcpy(m_buffer.get(), data, size);
         m_used = size;
     } else {
+        waitForWriter();
         writeAll(data, size);
     }
 }
 
 void ExportText::flush()
 {
-    writeAll(m_buffer.get(), m_used);
+    if (m_used == 0)
+        return;
+    if (failed()) {
+        m_used = 0;
+        return;
+    }
+    if (!m_writer.joinable())
+        m_writer = std::thread([this] { writerLoop(); });
+    std::unique_lock lock(m_mutex);
+    m_wake.wait(lock, [this] { return !m_busy; });
+    std::unique_ptr<char[]> written = std::move(m_job);
+    m_job = std::move(m_buffer);
+    m_jobSize = m_used;
+    m_busy = true;
+    lock.unlock();
+    m_wake.notify_all();
+    m_buffer = written ? std::move(written) : std::make_unique<char[]>(Capacity);
     m_used = 0;
+}
+
+void ExportText::waitForWriter()
+{
+    std::unique_lock lock(m_mutex);
+    m_wake.wait(lock, [this] { return !m_busy; });
+}
+
+void ExportText::stopWriter()
+{
+    if (!m_writer.joinable())
+        return;
+    {
+        std::unique_lock lock(m_mutex);
+        m_wake.wait(lock, [this] { return !m_busy; });
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    m_writer.join();
+}
+
+void ExportText::writerLoop()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_busy || m_stop; });
+        if (!m_busy)
+            return;
+        const char *data = m_job.get();
+        const size_t size = m_jobSize;
+        lock.unlock();
+        writeAll(data, size);
+        lock.lock();
+        m_busy = false;
+        m_wake.notify_all();
+    }
 }
 
 void ExportText::open()
@@ -70,7 +124,8 @@ void ExportText::open()
     QByteArray name = QFile::encodeName(folder + QLatin1Char('/') + QLatin1Char('.') + target.fileName()) + ".XXXXXX";
     m_fd = ::mkstemp(name.data());
     if (m_fd < 0) {
-        fail(QStringLiteral("Cannot create a file in \"%1\"").arg(folder), errno);
+        const int error = errno;
+        fail(QStringLiteral("Cannot create a file in \"%1\"").arg(folder), error);
         return;
     }
     m_tempPath = QFile::decodeName(name);
@@ -93,9 +148,10 @@ void ExportText::writeAll(const char *data, size_t size)
     while (size > 0) {
         const ssize_t n = ::write(m_fd, data, size);
         if (n < 0) {
-            if (errno == EINTR)
+            const int error = errno;
+            if (error == EINTR)
                 continue;
-            fail(QStringLiteral("Cannot write \"%1\"").arg(m_path), errno);
+            fail(QStringLiteral("Cannot write \"%1\"").arg(m_path), error);
             return;
         }
         data += n;
@@ -105,9 +161,11 @@ void ExportText::writeAll(const char *data, size_t size)
 
 void ExportText::fail(const QString &what, int error)
 {
+    const QString text = what + QStringLiteral(": ") + systemError(error);
+    std::lock_guard lock(m_mutex);
     if (m_error.isEmpty())
-        m_error = what + QStringLiteral(": ") + systemError(error);
-    discard();
+        m_error = text;
+    m_failed = true;
 }
 
 void ExportText::discard()
@@ -125,24 +183,31 @@ void ExportText::discard()
 
 void ExportText::commit()
 {
+    flush();
+    stopWriter();
     if (m_fd < 0 && !failed())
         open(); // an empty text still makes its file
-    flush();
-    if (!failed() && ::close(m_fd) != 0) {
+    if (!failed()) {
+        const int result = ::close(m_fd);
+        const int error = errno;
         m_fd = -1;
-        fail(QStringLiteral("Cannot write \"%1\"").arg(m_path), errno);
+        if (result != 0)
+            fail(QStringLiteral("Cannot write \"%1\"").arg(m_path), error);
     }
-    m_fd = -1;
     if (!failed()) {
         QFileInfo target(m_path);
         const QString finalPath = target.isSymLink() ? target.symLinkTarget() : m_path;
-        if (::rename(QFile::encodeName(m_tempPath).constData(), QFile::encodeName(finalPath).constData()) != 0)
-            fail(QStringLiteral("Cannot replace \"%1\"").arg(m_path), errno);
-        else
+        if (::rename(QFile::encodeName(m_tempPath).constData(), QFile::encodeName(finalPath).constData()) != 0) {
+            const int error = errno;
+            fail(QStringLiteral("Cannot replace \"%1\"").arg(m_path), error);
+        } else {
             m_tempPath.clear();
+        }
     }
-    if (failed())
+    if (failed()) {
+        discard();
         throw Failure(m_error);
+    }
 }
 
 void WriteTextFile(QByteArrayView text, const QString &path)
