@@ -32,7 +32,8 @@ public:
     void append(const char *data, size_t size)
     {
         if (size <= Capacity - m_used) {
-            std::memcpy(m_buffer.get() + m_used, data, size);
+            if (size != 0) // an empty cell may come without any storage
+                std::memcpy(m_buffer.get() + m_used, data, size);
             m_used += size;
         } else {
             appendLarge(data, size);
