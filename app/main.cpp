@@ -1,4 +1,5 @@
 #include "export/CupsPrinters.h"
+#include "export/XlsxSpreadsheet.h"
 #include "frame/Main.h"
 #include "frame/QtDesktop.h"
 #include "pages/Wizard.h"
@@ -18,6 +19,8 @@ int main(int argc, char *argv[])
     services.desktop = &desktop;
     CupsPrinters printers;
     services.printers = &printers;
+    XlsxSpreadsheet spreadsheet;
+    services.spreadsheet = &spreadsheet;
 
     Wizard wizard(services);
     QObject::connect(&wizard, &Wizard::ended, &app, &QApplication::quit, Qt::QueuedConnection);

@@ -15,7 +15,7 @@ packages=(
   # printing: CUPS and the PDF queue
   cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
   # the desktop's default programs, and reading workbooks back in tests
-  xdg-utils python3 python3-openpyxl
+  xdg-utils libglib2.0-bin python3 python3-openpyxl
 )
 if [ "${1:-}" = "--docs" ]; then
   # screenshots for the README

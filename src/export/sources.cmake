@@ -1,5 +1,13 @@
 target_sources(corvane PRIVATE
   export/GridSource.h
+  export/GridWalk.h export/GridWalk.cpp
+  export/ExportText.h export/ExportText.cpp
+  export/ProgressDialog.h export/ProgressDialog.cpp
   export/DataGrid1.h export/DataGrid1.cpp
+  export/Spreadsheet.h
+  export/XlsxNumber.h export/XlsxNumber.cpp
+  export/XlsxWorkbook.h export/XlsxWorkbook.cpp
+  export/XlsxSpreadsheet.h export/XlsxSpreadsheet.cpp
+  export/ExcelExport.h export/ExcelExport.cpp
 )
 include(export/printing.cmake OPTIONAL)

@@ -40,5 +40,6 @@ inline constexpr char frmNewTable_Form_Load[] = "in Corvane2020/08/02.frmNewTabl
 
 inline constexpr char Datagrid1_SaveDataGridToFile[] = "in Corvane2020/08/02.Datagrid1.SaveDataGridToFile ";
 inline constexpr char Datagrid1_SaveDataGridToXMLFile[] = "in Corvane2020/08/02.Datagrid1.SaveDataGridToXMLFile ";
+inline constexpr char Datagrid1_SaveDataGridToCSVFile[] = "in Corvane2020/08/02.Datagrid1.SaveDataGridToCSVFile ";
 
 } // namespace Location

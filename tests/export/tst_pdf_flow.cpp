@@ -1,7 +1,7 @@
 // The PDF export's sequence and the start-up check, against a Printers double
 // and a stand-in print program (a shell script that records what it got).
 #include "FakePrinters.h"
-#include "MemoryGrid.h"
+#include "StringGrid.h"
 #include "export/GetSetPrinter.h"
 #include "export/PdfExport.h"
 #include "export/Wordpad1.h"
@@ -46,7 +46,7 @@ class TestPdfFlow : public QObject
     std::unique_ptr<QTemporaryDir> m_program, m_record, m_temp;
     FakePrinters m_printers;
     FakeDesktop m_desktop;
-    MemoryGrid m_grid;
+    StringGrid m_grid;
 
     QString record(const char *name) const { return m_record->filePath(QLatin1String(name)); }
     QStringList leftInTemp() const { return QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }

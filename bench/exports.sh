@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Benchmark of the exports on the table `big` (1,000,000 rows), loaded in
+# the grid model: TXT against the mariadb command-line client writing the
+# same table, XML and CSV against TXT, the workbook against a plain
+# libxlsxwriter program writing the same strings, and the workbook's peak
+# memory above the loaded grid.
+#
+# With CORVANE_BENCH_HOST/PORT/USER/PASSWORD/DATABASE set, uses that server,
+# which must hold `big` already; otherwise starts a private server with
+# tests/db-fixture.sh and loads the data set into it. CORVANE_BENCH_BUILD
+# names a build folder to use; otherwise a Release build is made in
+# build-bench. CORVANE_BENCH_SQL names the data set file.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+PATH=$PATH:/usr/sbin
+
+build=${CORVANE_BENCH_BUILD:-}
+if [ -z "$build" ]; then
+  build=$repo/build-bench
+  cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" -j2 --target corvane-export-bench >/dev/null
+program=$build/bin/corvane-export-bench
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-export-bench.XXXXXX")
+envfile=$work/db.env
+own_server=0
+cleanup() {
+  [ "$own_server" = 1 ] && bash "$repo/tests/db-fixture.sh" stop "$envfile" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [ -z "${CORVANE_BENCH_HOST:-}" ]; then
+  sql=${CORVANE_BENCH_SQL:-}
+  for f in "$repo/bench/big-table.sql" "$repo/../shared/bench/big-table.sql"; do
+    [ -z "$sql" ] && [ -f "$f" ] && sql=$f
+  done
+  [ -n "$sql" ] || { echo "big-table.sql not found: set CORVANE_BENCH_SQL" >&2; exit 1; }
+  own_server=1
+  bash "$repo/tests/db-fixture.sh" start "$envfile" >/dev/null
+  # shellcheck disable=SC1090
+  . "$envfile"
+  CORVANE_BENCH_HOST=$CORVANE_DB_HOST CORVANE_BENCH_PORT=$CORVANE_DB_PORT
+  CORVANE_BENCH_USER=$CORVANE_DB_USER CORVANE_BENCH_PASSWORD=$CORVANE_DB_PASSWORD
+  CORVANE_BENCH_DATABASE=corvane_bench
+  echo "Loading $(basename "$sql") into a private server (about a minute)..."
+  mariadb --no-defaults -h "$CORVANE_BENCH_HOST" -P "$CORVANE_BENCH_PORT" -u "$CORVANE_BENCH_USER" \
+    -p"$CORVANE_BENCH_PASSWORD" -e "CREATE DATABASE IF NOT EXISTS corvane_bench CHARACTER SET utf8mb4"
+  mariadb --no-defaults -h "$CORVANE_BENCH_HOST" -P "$CORVANE_BENCH_PORT" -u "$CORVANE_BENCH_USER" \
+    -p"$CORVANE_BENCH_PASSWORD" corvane_bench <"$sql" >/dev/null
+fi
+
+cli=(mariadb --no-defaults -h "$CORVANE_BENCH_HOST" -P "$CORVANE_BENCH_PORT" -u "$CORVANE_BENCH_USER"
+     -p"$CORVANE_BENCH_PASSWORD" "$CORVANE_BENCH_DATABASE")
+now() { date +%s.%N; }
+calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
+
+# The command-line client, best of three.
+cli_s=
+for _ in 1 2 3; do
+  t0=$(now)
+  "${cli[@]}" -B -N -e 'SELECT * FROM big' >"$work/cli.txt"
+  t=$(calc "$(now) - $t0")
+  if [ -z "$cli_s" ] || [ "$(calc "$t < $cli_s")" = "1.000000" ]; then cli_s=$t; fi
+done
+
+"$program" "$CORVANE_BENCH_HOST" "$CORVANE_BENCH_PORT" "$CORVANE_BENCH_USER" "$CORVANE_BENCH_PASSWORD" \
+  "$CORVANE_BENCH_DATABASE" big "$work" "${CORVANE_BENCH_RUNS:-5}" >"$work/figures"
+val() { sed -n "s/^$1=//p" "$work/figures"; }
+
+# Our data lines against the client's: the client writes NULL where we
+# leave the field empty, and we end each field with TAB and each line
+# with CR LF.
+tail -n +2 "$work/export.txt" | sed 's/\t\r$//' >"$work/ours.txt"
+awk -F'\t' -v OFS='\t' '{ for (i = 1; i <= NF; i++) if ($i == "NULL") $i = ""; print }' "$work/cli.txt" >"$work/theirs.txt"
+if cmp -s "$work/ours.txt" "$work/theirs.txt"; then same=yes; else same=NO; fi
+
+cli_ms=$(calc "$cli_s * 1000")
+txt=$(val txt_ms) xml=$(val xml_ms) csv=$(val csv_ms) xlsx=$(val xlsx_ms) plain=$(val plain_xlsx_ms)
+printf '\nExports of %s rows (text formats: best of %s runs taken in turns; workbooks once)\n' \
+  "$(val rows | cut -d. -f1)" "${CORVANE_BENCH_RUNS:-5}"
+printf '  %-34s %10.0f ms\n' "mariadb -B -N > file" "$cli_ms" "TXT" "$txt" "XML" "$xml" "CSV" "$csv" \
+  "plain libxlsxwriter, same strings" "$plain" "XLSX workbook" "$xlsx"
+printf '  %-34s %10.1f MiB\n' "grid loaded (RSS)" "$(val grid_rss_mib)" "workbook peak above it" "$(val xlsx_extra_mib)"
+printf '  %-34s %10s\n' "TXT data lines equal the client's" "$same"
+printf 'RESULT txt_ratio_vs_cli=%.3f (target <= 0.25)\n' "$(calc "$txt / $cli_ms")"
+printf 'RESULT xml_ratio_vs_txt=%.3f (target <= 1.5)\n' "$(calc "$xml / $txt")"
+printf 'RESULT csv_ratio_vs_txt=%.3f (target <= 1.5)\n' "$(calc "$csv / $txt")"
+printf 'RESULT xlsx_ratio_vs_plain=%.3f (target <= 1.5)\n' "$(calc "$xlsx / $plain")"
+printf 'RESULT xlsx_extra_mib=%.1f (target <= 64)\n' "$(val xlsx_extra_mib)"
+[ "$same" = yes ]
