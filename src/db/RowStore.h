@@ -43,6 +43,11 @@ public:
     void clear();
     // Bytes held in blocks, for the benchmark.
     qint64 bytesReserved() const { return m_reserved; }
+    // Room left in the block being filled: a loader hands a chunk over when
+    // it runs low, so no block leaves the loader half empty.
+    size_t freeInBlock() const { return m_freeLeft; }
+    // Room for `rows` row pointers, to spare regrowth during a long load.
+    void reserveRows(qint64 rows) { m_rows.reserve(size_t(rows)); }
 
 private:
     const char *store(const std::vector<Cell> &cells);
