@@ -269,6 +269,9 @@ void Form3::PushButton4_Click()
 
 void Form3::cmdAddNewRow_Click()
 {
+    // Going to the new-row line leaves the row being edited.
+    if (!commitHeldRow())
+        return;
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form3_cmdAddNewRow_Click));
     trap.step(100, [&] { DataGrid1->setFocus(); });
     // The new-row line by its own index, whatever the table's size: no page

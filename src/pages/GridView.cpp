@@ -45,6 +45,11 @@ void GridView::commitEditor()
     }
 }
 
+QWidget *GridView::cellEditor() const
+{
+    return state() == QAbstractItemView::EditingState ? m_delegate->openEditor() : nullptr;
+}
+
 void GridView::currentChanged(const QModelIndex &current, const QModelIndex &previous)
 {
     // The base hands an open editor's text to the model first.

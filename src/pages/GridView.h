@@ -19,6 +19,8 @@ class GridView : public QTableView
 public:
     explicit GridView(QWidget *parent = nullptr);
 
+    using QTableView::edit;
+
     void setGridModel(GridModel *model);
     GridModel *gridModel() const { return m_model; }
 
@@ -31,6 +33,8 @@ public:
     // Hands the text of an open cell editor to the model, as leaving the
     // cell would.
     void commitEditor();
+    // The cell editor open now, if any.
+    QWidget *cellEditor() const;
 
     void setCurrentToNull();
     void dropRowEdits();
