@@ -19,9 +19,9 @@ struct TableLoader::Job
 
 namespace {
 
-// A chunk is handed over when its block has less room than this left, or
-// when it has waited this long for more rows.
-constexpr size_t LowRoom = 1024;
+// After the first screen, a chunk is handed over when it has this many rows
+// or has been filling for this long: few hand-overs, yet the count grows.
+constexpr qint64 MaxChunkRows = 65536;
 constexpr qint64 MaxHoldMs = 50;
 
 // Opens the worker's connection and starts the statement; the result is
@@ -106,8 +106,7 @@ void TableLoader::run(const std::shared_ptr<Job> &job, TableLoader *loader)
         QMetaObject::invokeMethod(loader, [loader, generation, chunk] { loader->deliver(generation, chunk); },
                                   Qt::QueuedConnection);
     };
-    const int columns = int(mysql_num_fields(res));
-    auto chunk = std::make_shared<RowStore>(columns);
+    RowStore chunk(int(mysql_num_fields(res)));
     qint64 limit = FirstChunkRows;
     QElapsedTimer held;
     held.start();
@@ -115,12 +114,11 @@ void TableLoader::run(const std::shared_ptr<Job> &job, TableLoader *loader)
         const MYSQL_ROW row = mysql_fetch_row(res);
         if (!row)
             break;
-        chunk->append(row, mysql_fetch_lengths(res));
-        const qint64 n = chunk->rowCount();
-        if (n >= limit || chunk->freeInBlock() < LowRoom || ((n & 63) == 0 && held.elapsed() >= MaxHoldMs)) {
-            post(std::move(chunk));
-            chunk = std::make_shared<RowStore>(columns);
-            limit = std::numeric_limits<qint64>::max();
+        chunk.append(row, mysql_fetch_lengths(res));
+        const qint64 n = chunk.rowCount();
+        if (n >= limit || ((n & 63) == 0 && held.elapsed() >= MaxHoldMs)) {
+            post(std::make_shared<RowStore>(chunk.handOver()));
+            limit = MaxChunkRows;
             held.restart();
         }
     }
@@ -133,8 +131,8 @@ void TableLoader::run(const std::shared_ptr<Job> &job, TableLoader *loader)
     mysql_free_result(res);
     connection.close();
     if (!job->cancelled) {
-        if (chunk->rowCount())
-            post(std::move(chunk));
+        if (chunk.rowCount())
+            post(std::make_shared<RowStore>(chunk.handOver()));
         QMetaObject::invokeMethod(
             loader, [loader, generation, failure] { loader->finish(generation, failure ? &*failure : nullptr); },
             Qt::QueuedConnection);
