@@ -1,6 +1,7 @@
 #include "db/RowSet.h"
 
 #include "db/Connection.h"
+#include "db/TableLoader.h"
 #include "frame/Failure.h"
 
 #include <mysql.h>
@@ -33,9 +34,13 @@ std::vector<FieldInfo> fieldInfos(void *mysqlResult)
     return out;
 }
 
+RowSet::RowSet() = default;
+RowSet::~RowSet() = default;
+
 void RowSet::open(const QString &source, Connection &connection, int, int)
 {
     close();
+    m_background = false;
     if (!connection.isOpen())
         connection.failNotOpen();
     const QByteArray text = source.toUtf8();
@@ -67,6 +72,32 @@ void RowSet::readResult(Connection &connection, const QString &source)
     adopt(std::move(fields), std::move(rows));
 }
 
+void RowSet::openInBackground(const QString &source, Connection &connection)
+{
+    close();
+    if (!connection.isOpen())
+        connection.failNotOpen();
+    if (!m_loader)
+        m_loader = std::make_unique<TableLoader>(m_rows);
+    std::vector<FieldInfo> fields = m_loader->start(connection.params(), source.toUtf8());
+    m_connection = &connection;
+    m_source = source;
+    m_background = true;
+    const int columns = int(fields.size());
+    adopt(std::move(fields), RowStore(columns));
+}
+
+bool RowSet::isLoading() const
+{
+    return m_loader && m_loader->isLoading();
+}
+
+void RowSet::stopLoading()
+{
+    if (m_loader)
+        m_loader->cancel();
+}
+
 void RowSet::adopt(std::vector<FieldInfo> fields, RowStore rows)
 {
     m_fields = std::move(fields);
@@ -81,11 +112,15 @@ void RowSet::requery()
         throw Failure(QStringLiteral("Operation is not allowed when the object is closed."), 3704);
     Connection &c = *m_connection;
     const QString source = m_source;
-    open(source, c);
+    if (m_background)
+        openInBackground(source, c);
+    else
+        open(source, c);
 }
 
 void RowSet::close()
 {
+    stopLoading();
     m_open = false;
     m_fields.clear();
     m_rows.clear();

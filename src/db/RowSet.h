@@ -5,9 +5,11 @@
 #include <QString>
 #include <QVariant>
 
+#include <memory>
 #include <vector>
 
 class Connection;
+class TableLoader;
 
 // What the server says of one column of a result.
 struct FieldInfo
@@ -32,7 +34,8 @@ struct FieldInfo
 class RowSet
 {
 public:
-    RowSet() = default;
+    RowSet();
+    ~RowSet();
     RowSet(const RowSet &) = delete;
     RowSet &operator=(const RowSet &) = delete;
 
@@ -40,11 +43,24 @@ public:
     // types are kept for the callers that pass them; rows are always held on
     // the client and written back row by row.
     void open(const QString &source, Connection &connection, int cursorType = 2, int lockType = 3);
+    // Like open(), but the rows are read in the background on a connection
+    // of their own, opened with `connection`'s sign-in values. Returns once
+    // the statement has been accepted (fields() known, no rows yet); the rows
+    // then arrive while the event loop runs (see loader()). Throws Failure.
+    void openInBackground(const QString &source, Connection &connection);
     // Reads the result of the statement just run on `connection`.
     void readResult(Connection &connection, const QString &source);
-    // Runs the query again on the same connection.
+    // Runs the query again on the same connection (in the background when it
+    // was opened so).
     void requery();
     void close();
+
+    // The background reader while rows may still arrive; null for a row set
+    // read at once. Its signals tell of new rows and of the end.
+    TableLoader *loader() const { return m_loader.get(); }
+    bool isLoading() const;
+    // Stops a background read; the rows read so far stay.
+    void stopLoading();
 
     int state() const { return m_open ? 1 : 0; }
     const QString &source() const { return m_source; }
@@ -74,6 +90,8 @@ private:
     RowStore m_rows;
     qint64 m_current = 0;
     bool m_open = false;
+    bool m_background = false;
+    std::unique_ptr<TableLoader> m_loader;
 };
 
 // Field descriptions of the current result of `mysql_result` (a MYSQL_RES*).

@@ -50,6 +50,7 @@ char *RowStore::reserve(size_t bytes)
         char *block = m_blocks.back().get();
         if (size == bytes)
             return block; // an outsized row gets a block of its own
+        m_currentBlock = m_blocks.size() - 1;
         m_free = block;
         m_freeLeft = size;
     }
@@ -104,6 +105,26 @@ const char *RowStore::store(const std::vector<Cell> &cells)
 void RowStore::append(const std::vector<Cell> &cells)
 {
     m_rows.push_back(store(cells));
+}
+
+RowStore RowStore::handOver()
+{
+    RowStore out(m_columns);
+    out.m_rows = std::move(m_rows);
+    m_rows.clear();
+    out.m_reserved = m_reserved;
+    std::shared_ptr<char[]> current = m_freeLeft ? m_blocks.at(m_currentBlock) : nullptr;
+    out.m_blocks = std::move(m_blocks);
+    m_blocks.clear();
+    m_reserved = 0;
+    if (current) {
+        m_blocks.push_back(std::move(current));
+        m_currentBlock = 0;
+    } else {
+        m_free = nullptr;
+        m_freeLeft = 0;
+    }
+    return out;
 }
 
 void RowStore::take(RowStore &&other)

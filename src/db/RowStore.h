@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <deque>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,7 @@
 // block, its cells written one after another as a length (a varint of
 // length + 1, with 0 for NULL) and the bytes. Reading a cell costs one index
 // lookup and a walk over the row's lengths; appending never moves stored rows.
+// The row index grows in small pieces, never by copying itself whole.
 class RowStore
 {
 public:
@@ -44,13 +46,20 @@ public:
     // Bytes held in blocks, for the benchmark.
     qint64 bytesReserved() const { return m_reserved; }
 
+    // Gives away every row and block so far, for a reader that fills chunks
+    // in one thread and hands them to another. This store keeps filling the
+    // rest of its current block, so no block is left half empty; the block
+    // is shared, and the receiver never writes into it.
+    RowStore handOver();
+
 private:
     const char *store(const std::vector<Cell> &cells);
     char *reserve(size_t bytes);
 
     int m_columns = 0;
-    std::vector<const char *> m_rows;
-    std::vector<std::unique_ptr<char[]>> m_blocks;
+    std::deque<const char *> m_rows;
+    std::vector<std::shared_ptr<char[]>> m_blocks;
+    size_t m_currentBlock = 0; // index in m_blocks of the block m_free is in
     char *m_free = nullptr;
     size_t m_freeLeft = 0;
     qint64 m_reserved = 0;

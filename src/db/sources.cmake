@@ -3,5 +3,7 @@ target_sources(corvane PRIVATE
   db/Connection.h db/Connection.cpp
   db/RowStore.h db/RowStore.cpp
   db/RowSet.h db/RowSet.cpp
+  db/TableLoader.h db/TableLoader.cpp
+  db/RowWriter.h db/RowWriter.cpp
   db/MySQL.h db/MySQL.cpp
 )

@@ -11,29 +11,62 @@
 #include "pages/Wizard.h"
 
 #include <QCloseEvent>
+#include <QCursor>
 #include <QHBoxLayout>
-#include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
-#include <QTableView>
 #include <QVBoxLayout>
 
 Form3::Form3(Wizard &wizard) : m_wizard(wizard), m_pointer(new PagePointer(this)), m_model(new GridModel(this))
 {
     setObjectName(QStringLiteral("Form3"));
+    buildControls();
+
+    for (QWidget *b : {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6})
+        m_pointer->watchButton(b);
+    for (QWidget *a : {static_cast<QWidget *>(this), static_cast<QWidget *>(Label2), static_cast<QWidget *>(DataGrid1)})
+        m_pointer->watchArea(a);
+
+    connect(PushButton1, &QPushButton::clicked, this, &Form3::PushButton1_Click);
+    connect(PushButton4, &QPushButton::clicked, this, &Form3::PushButton4_Click);
+    connect(PushButton5, &QPushButton::clicked, this, &Form3::cmdAddNewRow_Click);
+    connect(PushButton2, &QPushButton::clicked, this, &Form3::chkNewColumn_Click);
+    connect(PushButton6, &QPushButton::clicked, this, &Form3::PushButton6_Click);
+    connect(PushButton3, &QPushButton::clicked, this, &Form3::PushButton3_Click);
+    connect(mnuTXT, &QAction::triggered, this, &Form3::mnuTXT_Click);
+    connect(mnuXLS, &QAction::triggered, this, &Form3::mnuXLS_Click);
+    connect(mnuCSV, &QAction::triggered, this, &Form3::mnuCSV_Click);
+    connect(mnuPDF, &QAction::triggered, this, &Form3::mnuPDF_Click);
+    connect(mnuXML, &QAction::triggered, this, &Form3::mnuXML_Click);
+
+    DataGrid1->setCommitHandler([this] { return commitHeldRow(); });
+    DataGrid1->setDeleteHandler([this](int row) { deleteRow(row); });
+    connect(m_model, &GridModel::loadFailed, this, &Form3::loadFailed);
+}
+
+Form3::~Form3()
+{
+    // The grid lets go of the rows before they go.
+    m_model->setRowSet(nullptr, nullptr);
+}
+
+void Form3::buildControls()
+{
     Label2 = new QLabel(QStringLiteral(" Table: "), this);
     Label2->setObjectName(QStringLiteral("Label2"));
-    DataGrid1 = new QTableView(this);
+    DataGrid1 = new GridView(this);
     DataGrid1->setObjectName(QStringLiteral("DataGrid1"));
     DataGrid1->setToolTip(QStringLiteral("Changes you make are automatically saved as you make them."));
     DataGrid1->setAccessibleName(QStringLiteral("Table rows"));
-    DataGrid1->setModel(m_model);
-    DataGrid1->verticalHeader()->setDefaultSectionSize(DataGrid1->fontMetrics().height() + 6);
+    DataGrid1->setGridModel(m_model);
+    Label2->setBuddy(DataGrid1);
 
     const auto button = [this](const char *name, const char *caption) {
         auto *b = new QPushButton(QString::fromUtf8(caption), this);
         b->setObjectName(QString::fromLatin1(name));
+        b->setAccessibleName(b->text());
         b->setAutoDefault(false);
         return b;
     };
@@ -66,21 +99,12 @@ Form3::Form3(Wizard &wizard) : m_wizard(wizard), m_pointer(new PagePointer(this)
     page->addLayout(bottom);
     resize(900, 600);
 
-    for (QWidget *b : {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6})
-        m_pointer->watchButton(b);
-    for (QWidget *a : {static_cast<QWidget *>(this), static_cast<QWidget *>(Label2), static_cast<QWidget *>(DataGrid1)})
-        m_pointer->watchArea(a);
-
-    connect(PushButton1, &QPushButton::clicked, this, &Form3::PushButton1_Click);
-    connect(PushButton2, &QPushButton::clicked, this, &Form3::chkNewColumn_Click);
-    connect(mnuTXT, &QAction::triggered, this, &Form3::mnuTXT_Click);
-    connect(mnuXLS, &QAction::triggered, this, &Form3::mnuXLS_Click);
-    connect(mnuCSV, &QAction::triggered, this, &Form3::mnuCSV_Click);
-    connect(mnuPDF, &QAction::triggered, this, &Form3::mnuPDF_Click);
-    connect(mnuXML, &QAction::triggered, this, &Form3::mnuXML_Click);
+    QWidget *previous = DataGrid1;
+    for (QWidget *b : {PushButton1, PushButton4, PushButton5, PushButton2, PushButton6, PushButton3}) {
+        setTabOrder(previous, b);
+        previous = b;
+    }
 }
-
-Form3::~Form3() = default;
 
 void Form3::showEvent(QShowEvent *event)
 {
@@ -111,12 +135,15 @@ void Form3::LoadDataGrid()
     unbindGrid();
     m_connection->setCursorLocation(3);
     m_rows = std::make_unique<RowSet>();
-    m_rows->open(QStringLiteral("SELECT * FROM `") + m_wizard.CurrentTable + QStringLiteral("`;"), *m_connection, 2, 3);
+    // Rows stream in behind the first screen; a later bind stops the read.
+    m_rows->openInBackground(QStringLiteral("SELECT * FROM `") + m_wizard.CurrentTable + QStringLiteral("`;"),
+                             *m_connection);
     m_model->setRowSet(m_rows.get(), m_connection.get());
 }
 
 void Form3::bindGrid(std::unique_ptr<Connection> connection, std::unique_ptr<RowSet> rows)
 {
+    unbindGrid();
     m_gridConnection = std::move(connection);
     m_gridRows = std::move(rows);
     m_model->setRowSet(m_gridRows.get(), m_gridConnection.get());
@@ -125,7 +152,11 @@ void Form3::bindGrid(std::unique_ptr<Connection> connection, std::unique_ptr<Row
 void Form3::unbindGrid()
 {
     m_model->setRowSet(nullptr, nullptr);
-    // The picker's previous rows go with the binding; the editor's own stay.
+    // The editor's own rows stay open but are not read on for nobody: a
+    // table of a million rows is not read twice.
+    if (m_rows)
+        m_rows->stopLoading();
+    // The picker's previous rows go with the binding.
     m_gridRows.reset();
     m_gridConnection.reset();
 }
@@ -133,22 +164,150 @@ void Form3::unbindGrid()
 void Form3::requeryGrid()
 {
     RowSet *rows = m_model->rowSet();
-    m_model->setRowSet(nullptr, nullptr);
     if (!rows)
         return;
+    DataGrid1->commitEditor();
+    if (m_model->hasHeldRow() && m_model->commitRow() != GridModel::Outcome::Done)
+        throw Failure(QStringLiteral("The row being edited was changed or deleted by someone else; its changes were not saved."));
+    Connection *connection = m_model->connection();
+    m_model->setRowSet(nullptr, nullptr);
     rows->requery();
-    m_model->setRowSet(rows, rows->activeConnection());
+    m_model->setRowSet(rows, connection);
+}
+
+void Form3::tell(const QString &text)
+{
+    m_wizard.desktop().message(this, Main::appTitle(), text, Desktop::Icon::Warning);
+}
+
+bool Form3::commitHeldRow()
+{
+    DataGrid1->commitEditor();
+    if (!m_model->hasHeldRow())
+        return true;
+    const QString keep = QStringLiteral("\n\nYour changes are still in the row: correct them and leave the row to "
+                                        "save them again, or press Escape to drop them.");
+    try {
+        BusyPointer busy(*m_pointer);
+        if (m_model->commitRow() == GridModel::Outcome::Done)
+            return true;
+        tell(QStringLiteral("The row was not saved: it was changed or deleted by someone else since it was read.")
+             + keep);
+    } catch (const Failure &e) {
+        tell(QStringLiteral("The row was not saved. The server said:\n\n%1 (error %2)").arg(e.description()).arg(e.number())
+             + keep);
+    }
+    return false;
+}
+
+void Form3::DataGrid1_BeforeDelete(bool &cancel)
+{
+    const Desktop::Answer answer =
+        m_wizard.desktop().message(this, Main::appTitle(), QStringLiteral("Delete this row?"), Desktop::Icon::None,
+                                   Desktop::Buttons::YesNo, Desktop::Answer::No);
+    cancel = answer != Desktop::Answer::Yes;
+}
+
+void Form3::deleteRow(int row)
+{
+    if (row < 0 || row >= m_model->rowCount(QModelIndex()))
+        return;
+    if (row == m_model->newRowLine()) {
+        m_model->revertRow(); // nothing there on the server
+        return;
+    }
+    if (m_model->hasHeldRow() && m_model->heldRow() != row && !commitHeldRow())
+        return;
+    bool cancel = false;
+    DataGrid1_BeforeDelete(cancel);
+    if (cancel)
+        return;
+    try {
+        BusyPointer busy(*m_pointer);
+        if (m_model->deleteRow(row) == GridModel::Outcome::Done)
+            return;
+        tell(QStringLiteral("The row was not deleted: it was changed or deleted by someone else since it was read."));
+    } catch (const Failure &e) {
+        tell(QStringLiteral("The row was not deleted. The server said:\n\n%1 (error %2)").arg(e.description()).arg(e.number()));
+    }
+}
+
+void Form3::loadFailed(const QString &description, long number)
+{
+    tell(QStringLiteral("Not every row of the table could be read; the grid shows the rows read so far.\n\n%1 (error %2)")
+             .arg(description)
+             .arg(number));
 }
 
 void Form3::PushButton1_Click()
 {
+    // Held edits are written before the page is left; if they cannot be,
+    // the user stays with them.
+    if (!commitHeldRow())
+        return;
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form3_PushButton1_Click));
     trap.step(100, [&] { m_wizard.form2()->show(); });
     trap.step(102, [&] { hide(); });
 }
 
+QString Form3::helpText()
+{
+    const QString first = QStringLiteral("Error: 'Multiple step' error can have many causes, eg. entering non numeric "
+                                         "characters in a numeric column, etc.");
+    const QString second = QStringLiteral("Error: 'Too many rows affected', you have duplicate rows in the table, I "
+                                          "have removed them.");
+    return first + QStringLiteral("\r\r") + second;
+}
+
+void Form3::PushButton4_Click()
+{
+    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form3_PushButton4_Click));
+    QString text;
+    trap.step(100, [&] { text = helpText(); });
+    trap.step(104, [&] { m_wizard.desktop().message(this, Main::appTitle(), text); });
+}
+
+void Form3::cmdAddNewRow_Click()
+{
+    // Going to the new-row line leaves the row being edited.
+    if (!commitHeldRow())
+        return;
+    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form3_cmdAddNewRow_Click));
+    trap.step(100, [&] { DataGrid1->setFocus(); });
+    // The new-row line by its own index, whatever the table's size: no page
+    // relative row number that overflows.
+    trap.step(102, [&] {
+        const QModelIndex line = m_model->index(m_model->newRowLine(), 0);
+        if (!line.isValid())
+            throw Failure(QStringLiteral("No rows can be added to this grid."));
+        DataGrid1->scrollTo(line);
+        DataGrid1->setCurrentIndex(line);
+        if (DataGrid1->currentIndex() == line)
+            DataGrid1->selectionModel()->select(line, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    });
+    trap.step(104, [&] { DataGrid1->setFocus(); });
+}
+
+void Form3::PushButton6_Click()
+{
+    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form3_PushButton6_Click));
+    trap.step(106, [&] { mnuSaveAs->popup(QCursor::pos()); });
+}
+
+void Form3::PushButton3_Click()
+{
+    if (!commitHeldRow())
+        return;
+    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form3_PushButton3_Click));
+    trap.step(100, [&] { m_wizard.endProgram(); });
+}
+
 void Form3::closeEvent(QCloseEvent *event)
 {
+    if (!commitHeldRow()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     m_wizard.endProgram();
 }

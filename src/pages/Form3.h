@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pages/GridView.h"
+
 #include <QWidget>
 
 #include <memory>
@@ -10,13 +12,13 @@ class QLabel;
 class QMenu;
 class QAction;
 class QPushButton;
-class QTableView;
 class PagePointer;
 class RowSet;
 class Wizard;
 
 // The table editor: the rows of CurrentTable in an editable grid, with the
-// buttons and the "Save As" menu around it.
+// buttons and the "Save As" menu around it. Edits of a row are held until
+// the user leaves the row, then written; leaving the page writes them first.
 class Form3 : public QWidget
 {
     Q_OBJECT
@@ -29,12 +31,16 @@ public:
     void LoadDataGrid();
 
     void PushButton1_Click(); // "< Back"
+    void PushButton4_Click(); // "Help"
+    void cmdAddNewRow_Click(); // "Add New Row"
+    void PushButton6_Click(); // "Save Table As.."
+    void PushButton3_Click(); // "Quit"
 
     // "Add New Column" (Form3Schema.cpp): opens the Add Column dialog, then
     // re-reads the grid with requeryGrid().
     void chkNewColumn_Click();
     // Runs the grid's query again and lays the grid out anew (lines 108, 110
-    // of "Add New Column"). Throws Failure.
+    // of "Add New Column"). Writes held edits first. Throws Failure.
     void requeryGrid();
 
     // The "Save As" menu's items (Form3Exports.cpp, Form3Pdf.cpp).
@@ -44,16 +50,28 @@ public:
     void mnuXLS_Click();
     void mnuPDF_Click();
 
-    // The grid's data source: the connection and the rows read on it.
+    // The grid's data source: the connection and the rows read on it. Rows
+    // opened in the background keep arriving after the bind.
     void bindGrid(std::unique_ptr<Connection> connection, std::unique_ptr<RowSet> rows);
     void unbindGrid();
     GridModel *model() const { return m_model; }
+
+    // Writes the edits held in the grid's current row. When that fails the
+    // user is told why and the edits stay; returns false then.
+    bool commitHeldRow();
+    // The grid's before-delete event: asks "Delete this row?" (No is the
+    // default); sets `cancel` unless the user answers Yes.
+    void DataGrid1_BeforeDelete(bool &cancel);
+    // Asks, then deletes `row` on the server and in the grid.
+    void deleteRow(int row);
+
+    static QString helpText();
 
     PagePointer &pointer() const { return *m_pointer; }
     bool isLoaded() const { return m_loaded; }
 
     QLabel *Label2;
-    QTableView *DataGrid1;
+    GridView *DataGrid1;
     QPushButton *PushButton1, *PushButton4, *PushButton5, *PushButton2, *PushButton6, *PushButton3;
     QMenu *mnuSaveAs;
     QAction *mnuTXT, *mnuXLS, *mnuCSV, *mnuPDF, *mnuXML;
@@ -65,6 +83,10 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void buildControls();
+    void tell(const QString &text);
+    void loadFailed(const QString &description, long number);
+
     Wizard &m_wizard;
     PagePointer *m_pointer;
     GridModel *m_model;

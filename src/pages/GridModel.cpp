@@ -1,22 +1,142 @@
 #include "pages/GridModel.h"
 
+#include "db/Connection.h"
 #include "db/RowSet.h"
+#include "db/TableLoader.h"
+#include "frame/Failure.h"
+
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
+
+#include <errmsg.h>
+#include <mysql.h>
+
+namespace {
+
+bool isValidUtf8(std::string_view s)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(s.data());
+    const auto *end = p + s.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int n = 0;
+        unsigned min = 0;
+        if ((c & 0xe0) == 0xc0) { n = 1; min = 0x80; }
+        else if ((c & 0xf0) == 0xe0) { n = 2; min = 0x800; }
+        else if ((c & 0xf8) == 0xf0) { n = 3; min = 0x10000; }
+        else return false;
+        if (end - p <= n)
+            return false;
+        unsigned cp = c & (0x3f >> n);
+        for (int i = 1; i <= n; ++i) {
+            if ((p[i] & 0xc0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[i] & 0x3f);
+        }
+        if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
+            return false;
+        p += n + 1;
+    }
+    return true;
+}
+
+// The text a cell shows and exports: its bytes, or hex when they are not
+// UTF-8 (binary data).
+QByteArray displayBytes(const RowStore::Cell &c)
+{
+    if (c.isNull)
+        return {};
+    if (isValidUtf8(c.text))
+        return QByteArray::fromRawData(c.text.data(), qsizetype(c.text.size()));
+    return "0x" + QByteArray(c.text.data(), qsizetype(c.text.size())).toHex().toUpper();
+}
+
+bool isNumeric(int type)
+{
+    switch (type) {
+    case MYSQL_TYPE_TINY: case MYSQL_TYPE_SHORT: case MYSQL_TYPE_LONG: case MYSQL_TYPE_INT24:
+    case MYSQL_TYPE_LONGLONG: case MYSQL_TYPE_FLOAT: case MYSQL_TYPE_DOUBLE:
+    case MYSQL_TYPE_DECIMAL: case MYSQL_TYPE_NEWDECIMAL:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::vector<RowStore::Cell> asCells(const RowValues &values)
+{
+    std::vector<RowStore::Cell> out;
+    out.reserve(values.size());
+    for (const CellValue &v : values)
+        out.push_back(v.isNull ? RowStore::Cell{} : RowStore::Cell{std::string_view(v.text.constData(), size_t(v.text.size())), false});
+    return out;
+}
+
+} // namespace
 
 GridModel::GridModel(QObject *parent) : QAbstractTableModel(parent) {}
+
+GridModel::~GridModel() = default;
 
 void GridModel::setRowSet(RowSet *rows, Connection *connection)
 {
     beginResetModel();
+    for (const QMetaObject::Connection &c : std::as_const(m_loaderLinks))
+        disconnect(c);
+    m_loaderLinks.clear();
     m_rows = rows;
     m_connection = connection;
+    m_held.reset();
+    m_writer.reset();
+    m_connectionLost = false;
+    m_editable = rows && connection && rows->fieldCount() > 0 && !rows->field(0).orgTable.isEmpty();
+    connectLoader();
     endResetModel();
+}
+
+void GridModel::connectLoader()
+{
+    TableLoader *loader = m_rows ? m_rows->loader() : nullptr;
+    if (!loader)
+        return;
+    m_loaderLinks << connect(loader, &TableLoader::rowsAboutToBeAppended, this,
+                             [this](qint64 first, qint64 last) { beginInsertRows({}, int(first), int(last)); });
+    m_loaderLinks << connect(loader, &TableLoader::rowsAppended, this, [this] { endInsertRows(); });
+    m_loaderLinks << connect(loader, &TableLoader::finished, this, [this, loader](bool ok) {
+        if (ok)
+            emit loadFinished();
+        else
+            emit loadFailed(loader->failure().description(), loader->failure().number());
+    });
+}
+
+bool GridModel::isLoading() const
+{
+    return m_rows && m_rows->isLoading();
+}
+
+int GridModel::newRowLine() const
+{
+    return m_editable ? int(m_rows->recordCount()) : -1;
+}
+
+int GridModel::heldRow() const
+{
+    if (!m_held)
+        return -1;
+    return m_held->isNew ? newRowLine() : m_held->row;
 }
 
 int GridModel::rowCount(const QModelIndex &parent) const
 {
     if (parent.isValid() || !m_rows)
         return 0;
-    return int(qMin<qint64>(m_rows->recordCount(), INT_MAX));
+    return int(qMin<qint64>(m_rows->recordCount(), INT_MAX - 1)) + (m_editable ? 1 : 0);
 }
 
 int GridModel::columnCount(const QModelIndex &parent) const
@@ -26,25 +146,213 @@ int GridModel::columnCount(const QModelIndex &parent) const
     return m_rows->fieldCount();
 }
 
+RowStore::Cell GridModel::cellAt(int row, int column) const
+{
+    if (m_held && heldRow() == row) {
+        const auto it = m_held->changes.find(column);
+        if (it != m_held->changes.end()) {
+            const CellValue &v = it->second;
+            return v.isNull ? RowStore::Cell{} : RowStore::Cell{std::string_view(v.text.constData(), size_t(v.text.size())), false};
+        }
+    }
+    if (row >= m_rows->recordCount())
+        return {}; // the new-row line
+    return m_rows->rows().cell(row, column);
+}
+
 QVariant GridModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || !m_rows || (role != Qt::DisplayRole && role != Qt::EditRole))
+    if (!index.isValid() || !m_rows)
         return {};
-    const RowStore::Cell c = m_rows->rows().cell(index.row(), index.column());
-    if (c.isNull)
-        return QString();
-    return QString::fromUtf8(c.text.data(), qsizetype(c.text.size()));
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole: {
+        const RowStore::Cell c = cellAt(index.row(), index.column());
+        if (c.isNull)
+            return QString();
+        const QByteArray bytes = displayBytes(c);
+        return QString::fromUtf8(bytes.constData(), bytes.size());
+    }
+    case NullRole:
+        // The new-row line is blank, not NULL, until something is typed.
+        if (index.row() == newRowLine() && !(m_held && m_held->isNew && m_held->changes.count(index.column())))
+            return false;
+        return cellAt(index.row(), index.column()).isNull;
+    case HeldRole:
+        return m_held && heldRow() == index.row() && m_held->changes.count(index.column()) > 0;
+    case Qt::TextAlignmentRole:
+        if (isNumeric(m_rows->field(index.column()).type))
+            return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+        return {};
+    default:
+        return {};
+    }
 }
 
 QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
-    if (orientation == Qt::Horizontal && m_rows && section < m_rows->fieldCount())
+    if (orientation == Qt::Horizontal && m_rows && section >= 0 && section < m_rows->fieldCount())
         return m_rows->field(section).name;
-    if (orientation == Qt::Vertical)
+    if (orientation == Qt::Vertical) {
+        if (section == newRowLine() && !(m_held && m_held->isNew))
+            return QStringLiteral("*");
+        if (m_held && section == heldRow())
+            return QStringLiteral("\u270e %1").arg(section + 1);
         return section + 1;
+    }
     return {};
+}
+
+Qt::ItemFlags GridModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid() || !m_rows)
+        return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    if (!m_editable)
+        return f;
+    // Binary bytes shown as hex are never typed over.
+    const RowStore::Cell c = cellAt(index.row(), index.column());
+    if (c.isNull || isValidUtf8(c.text))
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool GridModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable))
+        return false;
+    const int row = index.row();
+    const bool isNew = row == newRowLine();
+    if (m_held && heldRow() != row)
+        return false;
+    const CellValue v = value.isValid() ? CellValue::of(value.toString().toUtf8()) : CellValue::null();
+    if (!m_held)
+        m_held = Held{isNew, isNew ? -1 : row, {}};
+    const RowStore::Cell was = isNew ? RowStore::Cell{} : m_rows->rows().cell(row, index.column());
+    const bool same = isNew ? false : (v.isNull == was.isNull && (v.isNull || std::string_view(v.text.constData(), size_t(v.text.size())) == was.text));
+    if (same)
+        m_held->changes.erase(index.column());
+    else
+        m_held->changes[index.column()] = v;
+    if (m_held->changes.empty() && !isNew)
+        m_held.reset();
+    emit dataChanged(index, index);
+    emit headerDataChanged(Qt::Vertical, row, row);
+    return true;
+}
+
+RowValues GridModel::storedRow(int row) const
+{
+    RowValues out;
+    for (const RowStore::Cell &c : m_rows->rows().row(row))
+        out.push_back(c.isNull ? CellValue::null() : CellValue::of(QByteArray(c.text.data(), qsizetype(c.text.size()))));
+    return out;
+}
+
+RowWriter &GridModel::writer()
+{
+    if (!m_writer) {
+        std::vector<FieldInfo> fields = m_rows->fields();
+        m_writer = std::make_unique<RowWriter>(*m_connection, fields.front().orgTable, std::move(fields));
+    }
+    return *m_writer;
+}
+
+// Runs one write. A connection that was lost on an earlier try is opened
+// again first, so the user can retry once the server is back.
+template <class F> auto GridModel::write(F &&f)
+{
+    if (m_connectionLost) {
+        const ConnectParams params = m_connection->params();
+        m_connection->open(params);
+        m_connectionLost = false;
+    }
+    try {
+        return f();
+    } catch (const Failure &e) {
+        if (e.number() == CR_SERVER_GONE_ERROR || e.number() == CR_SERVER_LOST || !m_connection->isOpen())
+            m_connectionLost = true;
+        throw;
+    }
+}
+
+void GridModel::showRow(int row)
+{
+    emit dataChanged(index(row, 0), index(row, columnCount(QModelIndex()) - 1));
+    emit headerDataChanged(Qt::Vertical, row, row);
+}
+
+GridModel::Outcome GridModel::commitRow()
+{
+    if (!m_held)
+        return Outcome::Done;
+    const Held held = *m_held;
+    std::optional<RowValues> stored;
+    if (held.isNew) {
+        if (!held.changes.empty())
+            write([&] { writer().insert(held.changes, stored); });
+        const int at = newRowLine();
+        m_held.reset();
+        if (held.changes.empty()) {
+            showRow(at);
+            return Outcome::Done;
+        }
+        if (!stored) {
+            // Not found again (a keyless table whose values the server
+            // converted): show what was typed.
+            stored = RowValues(size_t(columnCount(QModelIndex())));
+            for (const auto &[column, value] : held.changes)
+                (*stored)[size_t(column)] = value;
+        }
+        beginInsertRows({}, at, at);
+        m_rows->rows().insert(m_rows->recordCount(), asCells(*stored));
+        endInsertRows();
+        showRow(at + 1);
+        return Outcome::Done;
+    }
+    const RowValues original = storedRow(held.row);
+    if (!write([&] { return writer().update(original, held.changes, stored); }))
+        return Outcome::RowChanged;
+    if (!stored) {
+        stored = original;
+        for (const auto &[column, value] : held.changes)
+            (*stored)[size_t(column)] = value;
+    }
+    m_held.reset();
+    m_rows->rows().replace(held.row, asCells(*stored));
+    showRow(held.row);
+    return Outcome::Done;
+}
+
+void GridModel::revertRow()
+{
+    if (!m_held)
+        return;
+    const int row = heldRow();
+    m_held.reset();
+    showRow(row);
+}
+
+GridModel::Outcome GridModel::deleteRow(int row)
+{
+    if (!m_editable || row < 0 || row > newRowLine())
+        return Outcome::Done;
+    if (row == newRowLine()) {
+        revertRow();
+        return Outcome::Done;
+    }
+    if (m_held && heldRow() != row)
+        throw Failure(QStringLiteral("Save or drop the changes of the row being edited first."));
+    const RowValues original = storedRow(row);
+    if (!write([&] { return writer().remove(original); }))
+        return Outcome::RowChanged;
+    m_held.reset();
+    beginRemoveRows({}, row, row);
+    m_rows->rows().remove(row);
+    endRemoveRows();
+    return Outcome::Done;
 }
 
 QString GridModel::caption(int column) const
@@ -59,11 +367,35 @@ qint64 GridModel::rowCount() const
 
 QByteArray GridModel::cellText(qint64 row, int column) const
 {
-    const RowStore::Cell c = m_rows->rows().cell(row, column);
-    return QByteArray::fromRawData(c.text.data(), qsizetype(c.text.size()));
+    return displayBytes(m_rows->rows().cell(row, column));
 }
 
 bool GridModel::isNull(qint64 row, int column) const
 {
     return m_rows->rows().cell(row, column).isNull;
+}
+
+bool GridModel::waitUntilLoaded(const std::function<bool(qint64 rows)> &progress)
+{
+    QPointer<TableLoader> loader = m_rows ? m_rows->loader() : nullptr;
+    if (!loader)
+        return true;
+    bool cancelled = false;
+    if (loader->isLoading()) {
+        QEventLoop loop;
+        connect(loader, &TableLoader::finished, &loop, &QEventLoop::quit);
+        connect(loader, &QObject::destroyed, &loop, &QEventLoop::quit);
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, &loop, [&] {
+            if (!loader || !loader->isLoading())
+                loop.quit();
+            else if (progress && !progress(m_rows ? m_rows->recordCount() : 0)) {
+                cancelled = true;
+                loop.quit();
+            }
+        });
+        tick.start(100);
+        loop.exec();
+    }
+    return !cancelled && loader && !loader->isLoading() && !loader->hasFailed();
 }

@@ -1,38 +1,108 @@
 #pragma once
 
+#include "db/RowWriter.h"
 #include "export/GridSource.h"
 
 #include <QAbstractTableModel>
 
+#include <memory>
+#include <optional>
+
 class Connection;
 class RowSet;
 
-// The table model of the editor's grid, over the rows of a RowSet. data()
-// reads only the rows held in memory; it never runs SQL.
+// The table model of the editor's grid, over the rows of a RowSet, with a
+// blank new-row line after the last row. data() reads only the rows held in
+// memory; it never runs SQL.
+//
+// Edits are held for one row at a time and written with one statement by
+// commitRow(); the rows shown are then replaced by what the server stored.
+// Cells show the server's text form untouched; NULL shows as empty text
+// (NullRole tells it apart from an empty string), and a cell whose bytes are
+// not UTF-8 shows as hex and cannot be edited.
 class GridModel : public QAbstractTableModel, public GridSource
 {
     Q_OBJECT
 public:
-    explicit GridModel(QObject *parent = nullptr);
+    enum Role {
+        NullRole = Qt::UserRole + 1, // bool: the cell is NULL
+        HeldRole,                    // bool: the cell holds an edit not yet written
+    };
+    enum class Outcome {
+        Done,
+        RowChanged, // the row changed or went away since it was read; nothing was written
+    };
 
-    // Shows `rows` (not owned; null shows nothing). `connection` is the one
-    // the rows were read on.
+    explicit GridModel(QObject *parent = nullptr);
+    ~GridModel() override;
+
+    // Shows `rows` (not owned; null shows nothing); writes go through
+    // `connection` (not owned; null makes the grid read-only). Held edits of
+    // the rows shown before are dropped.
     void setRowSet(RowSet *rows, Connection *connection);
     RowSet *rowSet() const { return m_rows; }
+    Connection *connection() const { return m_connection; }
+
+    bool isEditable() const { return m_editable; }
+    // The blank line after the last row (-1 when the grid is read-only).
+    int newRowLine() const;
+    bool isLoading() const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    // Holds a new value for the cell: a string (an empty one too) is text,
+    // an invalid QVariant is NULL. Fails on another row while one is held.
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    bool setNull(const QModelIndex &index) { return setData(index, QVariant()); }
 
-    // GridSource
+    bool hasHeldRow() const { return m_held.has_value(); }
+    int heldRow() const; // -1 when none
+    // Writes the held row with one statement (INSERT for the new-row line,
+    // else UPDATE) and shows what the server stored. Throws Failure when the
+    // server refuses; the edits stay held in both failing cases.
+    Outcome commitRow();
+    // Drops the held edits.
+    void revertRow();
+    // Deletes the row on the server, then from the grid. On the new-row line
+    // it only drops the held edits. Throws Failure when refused.
+    Outcome deleteRow(int row);
+
+    // GridSource: the rows of the table, without the new-row line.
     int columnCount() const override { return columnCount(QModelIndex()); }
     QString caption(int column) const override;
     qint64 rowCount() const override;
     QByteArray cellText(qint64 row, int column) const override;
     bool isNull(qint64 row, int column) const override;
+    bool waitUntilLoaded(const std::function<bool(qint64 rows)> &progress) override;
+
+signals:
+    void loadFinished();
+    // The background read failed; the rows read so far stay.
+    void loadFailed(const QString &description, long number);
 
 private:
+    struct Held
+    {
+        bool isNew = false;
+        int row = -1;
+        CellChanges changes;
+    };
+
+    RowStore::Cell cellAt(int row, int column) const;
+    RowValues storedRow(int row) const;
+    void connectLoader();
+    RowWriter &writer();
+    template <class F> auto write(F &&f);
+    void showRow(int row);
+
     RowSet *m_rows = nullptr;
     Connection *m_connection = nullptr;
+    bool m_editable = false;
+    std::optional<Held> m_held;
+    std::unique_ptr<RowWriter> m_writer;
+    bool m_connectionLost = false;
+    QList<QMetaObject::Connection> m_loaderLinks;
 };

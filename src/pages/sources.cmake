@@ -8,4 +8,6 @@ target_sources(corvane PRIVATE
   pages/Form3Pdf.cpp
   pages/TableList.h pages/TableList.cpp
   pages/GridModel.h pages/GridModel.cpp
+  pages/GridView.h pages/GridView.cpp
+  pages/GridDelegate.h pages/GridDelegate.cpp
 )

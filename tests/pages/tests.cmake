@@ -1,1 +1,2 @@
 corvane_test(tst_signin pages/tst_signin.cpp DB TIMEOUT 180)
+corvane_test(tst_grid pages/tst_grid.cpp DB TIMEOUT 300)

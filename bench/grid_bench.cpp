@@ -1,0 +1,146 @@
+// The editor's grid on a large table, driven as a user drives it: sign-in
+// values, pick the table, "Next >"; then the first screen, the whole load,
+// the process's peak memory, reading cells near the end and committing a
+// one-cell edit.
+//
+// usage: corvane-bench HOST PORT USER PASSWORD DATABASE TABLE
+// prints key=value lines.
+#include "db/Connection.h"
+#include "db/RowSet.h"
+#include "frame/Desktop.h"
+#include "pages/Form1.h"
+#include "pages/Form2.h"
+#include "pages/Form3.h"
+#include "pages/GridModel.h"
+#include "pages/Wizard.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QListWidget>
+
+#include <cstdio>
+
+namespace {
+
+// Answers every box with its default and says it, so a failure shows.
+class SilentDesktop : public Desktop
+{
+public:
+    Answer message(QWidget *, const QString &caption, const QString &text, Icon, Buttons, Answer defaultButton) override
+    {
+        std::fprintf(stderr, "message: %s: %s\n", qPrintable(caption), qPrintable(text));
+        return defaultButton;
+    }
+    QString saveFileName(QWidget *, const QString &, const QString &) override { return {}; }
+    void processEvents() override { QCoreApplication::processEvents(); }
+};
+
+long peakRssKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+double ms(const QElapsedTimer &t)
+{
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+qint64 status(Connection &c, const char *name)
+{
+    RowSet rs;
+    rs.open(QStringLiteral("SHOW GLOBAL STATUS LIKE '%1'").arg(QLatin1String(name)), c);
+    const auto t = rs.rows().cell(0, 1).text;
+    return QByteArray(t.data(), qsizetype(t.size())).toLongLong();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 7) {
+        std::fprintf(stderr, "usage: corvane-bench HOST PORT USER PASSWORD DATABASE TABLE\n");
+        return 2;
+    }
+    SilentDesktop desktop;
+    Services services;
+    services.desktop = &desktop;
+    Wizard wizard(services);
+    Form1 *signIn = wizard.form1();
+    signIn->Text1->setText(args[1]);
+    signIn->Text5->setText(args[2]);
+    signIn->Text2->setText(args[3]);
+    signIn->Text3->setText(args[4]);
+    signIn->Text4->setText(args[5]);
+    Form2 *picker = wizard.form2();
+    picker->List1->clear();
+    picker->List1->addItem(args[6]);
+    picker->List1->setCurrentRow(0);
+
+    const long baseRss = peakRssKb();
+    QElapsedTimer clock;
+    clock.start();
+    picker->PushButton3_Click();
+    Form3 *editor = wizard.form3();
+    GridModel *model = editor->model();
+    GridView *view = editor->DataGrid1;
+    const int screen = view->viewport()->height() / view->verticalHeader()->defaultSectionSize() + 1;
+    while (model->rowCount(QModelIndex()) < screen && model->isLoading())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    view->viewport()->repaint();
+    const double firstScreen = ms(clock);
+    const qint64 firstRows = model->rowCount(QModelIndex());
+
+    if (!model->waitUntilLoaded({}))
+        std::fprintf(stderr, "the load did not finish\n");
+    const double load = ms(clock);
+    const long rss = peakRssKb();
+    const qint64 rows = static_cast<GridSource *>(model)->rowCount();
+
+    // Every cell of 50 rows near the end, as the grid reads them to paint.
+    QElapsedTimer tail;
+    tail.start();
+    qint64 chars = 0;
+    for (qint64 r = rows - 100; r < rows - 50; ++r)
+        for (int c = 0; c < model->columnCount(QModelIndex()); ++c)
+            chars += model->data(model->index(int(r), c)).toString().size();
+    const double tailRead = ms(tail);
+
+    // One cell edited and committed, after a first commit has read the keys.
+    auto admin = std::make_unique<Connection>();
+    admin->open(model->connection()->params());
+    const int column = 2; // qty
+    const auto edit = [&](qint64 row) {
+        const int now = model->index(int(row), column).data().toString().toInt();
+        model->setData(model->index(int(row), column), QString::number(now + 1));
+        QElapsedTimer t;
+        t.start();
+        const bool ok = model->commitRow() == GridModel::Outcome::Done;
+        const double took = ms(t);
+        return ok ? took : -1.0;
+    };
+    edit(rows - 10);
+    const qint64 selectsBefore = status(*admin, "Com_select"), updatesBefore = status(*admin, "Com_update");
+    const double commit = edit(rows - 5);
+    const qint64 selects = status(*admin, "Com_select") - selectsBefore;
+    const qint64 updates = status(*admin, "Com_update") - updatesBefore;
+
+    std::printf("base_rss_kb=%ld\nfirst_screen_ms=%.1f\nfirst_screen_rows=%lld\nload_ms=%.1f\nrows=%lld\npeak_rss_kb=%ld\n"
+                "tail_read_ms=%.3f\ntail_chars=%lld\ncommit_ms=%.2f\ncommit_selects=%lld\ncommit_updates=%lld\n",
+                baseRss, firstScreen, firstRows, load, rows, rss, tailRead, chars, commit, selects, updates);
+    std::fflush(stdout);
+    wizard.endProgram();
+    return commit < 0 ? 1 : 0;
+}

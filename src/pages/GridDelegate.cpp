@@ -1,0 +1,58 @@
+#include "pages/GridDelegate.h"
+
+#include "pages/GridModel.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPainter>
+
+#include <limits>
+
+void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QStyledItemDelegate::paint(painter, option, index);
+    if (!index.data(GridModel::NullRole).toBool())
+        return;
+    painter->save();
+    QFont font = option.font;
+    font.setItalic(true);
+    painter->setFont(font);
+    painter->setPen(option.palette.color(QPalette::Disabled, QPalette::Text));
+    painter->drawText(option.rect.adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("NULL"));
+    painter->restore();
+}
+
+QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &) const
+{
+    auto *editor = new QLineEdit(parent);
+    editor->setFrame(false);
+    editor->setMaxLength(std::numeric_limits<int>::max());
+    m_editor = editor;
+    return editor;
+}
+
+void GridDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
+{
+    auto *line = qobject_cast<QLineEdit *>(editor);
+    if (!line)
+        return QStyledItemDelegate::setEditorData(editor, index);
+    // Only a fresh editor takes the model's text; typing stays as typed.
+    if (line->isModified())
+        return;
+    line->setText(index.data(Qt::EditRole).toString());
+    line->setPlaceholderText(index.data(GridModel::NullRole).toBool() ? QStringLiteral("NULL") : QString());
+}
+
+void GridDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const
+{
+    auto *line = qobject_cast<QLineEdit *>(editor);
+    if (!line)
+        return QStyledItemDelegate::setModelData(editor, model, index);
+    // An untouched cell is not written: NULL stays NULL, other values as read.
+    if (!line->isModified())
+        return;
+    QString text = line->text();
+    if (text.isNull())
+        text = QLatin1String(""); // typed empty: an empty string, not NULL
+    model->setData(index, text, Qt::EditRole);
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QPointer>
+#include <QStyledItemDelegate>
+
+// Draws and edits the grid's cells: NULL as a greyed "NULL" placeholder that
+// is not the cell's text, and a plain line editor without Qt's default
+// length limit. A cell is only written back when the user changed it.
+class GridDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override;
+    void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override;
+
+    // The editor open now, if any.
+    QWidget *openEditor() const { return m_editor; }
+
+private:
+    mutable QPointer<QWidget> m_editor;
+};

@@ -1,0 +1,120 @@
+#include "db/RowWriter.h"
+
+#include <QTest>
+
+#include <mysql.h>
+
+Q_DECLARE_METATYPE(RowIdentity::Kind)
+
+namespace {
+
+FieldInfo field(const char *name, int type = MYSQL_TYPE_LONG)
+{
+    FieldInfo f;
+    f.name = QString::fromLatin1(name);
+    f.orgName = name;
+    f.type = type;
+    return f;
+}
+
+// Stands in for the server's escaping: quotes doubled, in quotes.
+QByteArray fakeQuote(const QByteArray &value)
+{
+    QByteArray v = value;
+    v.replace('\'', "''");
+    return '\'' + v + '\'';
+}
+
+KeyPart part(const char *key, int seq, const char *column, bool unique = true, bool nullable = false)
+{
+    return {key, seq, column, unique, nullable};
+}
+
+const std::vector<FieldInfo> Fields = {field("id"), field("Name", MYSQL_TYPE_VAR_STRING), field("f", MYSQL_TYPE_FLOAT),
+                                       field("code", MYSQL_TYPE_VAR_STRING)};
+
+} // namespace
+
+// The statements that write single rows back, built without a server.
+class TestRowWriter : public QObject
+{
+    Q_OBJECT
+private slots:
+    void chooseIdentity_data()
+    {
+        QTest::addColumn<std::vector<KeyPart>>("keys");
+        QTest::addColumn<RowIdentity::Kind>("kind");
+        QTest::addColumn<std::vector<int>>("columns");
+        using K = RowIdentity::Kind;
+        QTest::newRow("no keys") << std::vector<KeyPart>{} << K::AllColumns << std::vector<int>{};
+        QTest::newRow("primary wins over unique")
+            << std::vector<KeyPart>{part("u", 1, "code"), part("PRIMARY", 1, "id")} << K::PrimaryKey << std::vector<int>{0};
+        QTest::newRow("composite primary in key order")
+            << std::vector<KeyPart>{part("PRIMARY", 2, "id"), part("PRIMARY", 1, "name")} << K::PrimaryKey
+            << std::vector<int>{1, 0};
+        QTest::newRow("unique with a nullable column is no handle")
+            << std::vector<KeyPart>{part("u", 1, "code", true, true)} << K::AllColumns << std::vector<int>{};
+        QTest::newRow("non-unique index is no handle")
+            << std::vector<KeyPart>{part("i", 1, "id", false)} << K::AllColumns << std::vector<int>{};
+        QTest::newRow("float key is no handle")
+            << std::vector<KeyPart>{part("PRIMARY", 1, "f")} << K::AllColumns << std::vector<int>{};
+        QTest::newRow("narrowest unique NOT NULL key")
+            << std::vector<KeyPart>{part("wide", 1, "id"), part("wide", 2, "code"), part("narrow", 1, "code")}
+            << K::UniqueKey << std::vector<int>{3};
+        QTest::newRow("key on a column the result lacks")
+            << std::vector<KeyPart>{part("PRIMARY", 1, "gone")} << K::AllColumns << std::vector<int>{};
+    }
+    void chooseIdentity()
+    {
+        QFETCH(std::vector<KeyPart>, keys);
+        QFETCH(RowIdentity::Kind, kind);
+        QFETCH(std::vector<int>, columns);
+        const RowIdentity id = ::chooseIdentity(Fields, keys);
+        QCOMPARE(id.kind, kind);
+        QCOMPARE(id.columns, columns);
+    }
+
+    void statements_data()
+    {
+        QTest::addColumn<QByteArray>("statement");
+        QTest::addColumn<QByteArray>("expected");
+        const RowIdentity byId{RowIdentity::Kind::PrimaryKey, {0}};
+        const RowIdentity all;
+        const RowValues row = {CellValue::of("7"), CellValue::of("it's"), CellValue::of("0.1"), CellValue::null()};
+        const CellChanges changes = {{1, CellValue::of("new")}, {3, CellValue::null()}};
+        QTest::newRow("update by key checks the changed columns' old text")
+            << updateStatement("t", Fields, byId, row, changes, fakeQuote)
+            << QByteArray("UPDATE `t` SET `Name` = 'new', `code` = NULL WHERE `id` = '7' AND CAST(`Name` AS BINARY) = "
+                          "'it''s' AND `code` IS NULL LIMIT 1");
+        QTest::newRow("update without key matches every column")
+            << updateStatement("t", Fields, all, row, {{2, CellValue::of("2")}}, fakeQuote)
+            << QByteArray("UPDATE `t` SET `f` = '2' WHERE CAST(`id` AS BINARY) = '7' AND CAST(`Name` AS BINARY) = "
+                          "'it''s' AND CAST(`f` AS BINARY) = '0.1' AND `code` IS NULL LIMIT 1");
+        QTest::newRow("delete by key checks the whole row")
+            << deleteStatement("t", Fields, byId, row, fakeQuote)
+            << QByteArray("DELETE FROM `t` WHERE `id` = '7' AND CAST(`id` AS BINARY) = '7' AND CAST(`Name` AS BINARY) "
+                          "= 'it''s' AND CAST(`f` AS BINARY) = '0.1' AND `code` IS NULL LIMIT 1");
+        QTest::newRow("insert names only the given columns")
+            << insertStatement("t", Fields, changes, fakeQuote)
+            << QByteArray("INSERT INTO `t` (`Name`, `code`) VALUES ('new', NULL)");
+        QTest::newRow("back quote in a table name is doubled")
+            << selectRowStatement("a`b", Fields, {{0, CellValue::of("1"), false}}, fakeQuote)
+            << QByteArray("SELECT * FROM `a``b` WHERE `id` = '1' LIMIT 1");
+    }
+    void statements()
+    {
+        QFETCH(QByteArray, statement);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(statement, expected);
+    }
+
+    void cellValuesTellNullFromEmpty()
+    {
+        QVERIFY(!(CellValue::null() == CellValue::of("")));
+        QVERIFY(CellValue::of("") == CellValue::of(QByteArray()));
+        QVERIFY(CellValue::null() == CellValue::null());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRowWriter)
+#include "tst_rowwriter.moc"
