@@ -11,7 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${CORVANE_BENCH_BUILD:-$root/build-bench}
 runs=${CORVANE_BENCH_RUNS:-3}
-data=${CORVANE_BENCH_DATA:-/work/shared/bench/big-table.sql}
+data=${CORVANE_BENCH_DATA:-$root/../shared/bench/big-table.sql}
 PATH=$PATH:/usr/sbin
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF >/dev/null
@@ -54,10 +54,14 @@ first=$(pick first_screen_ms) load=$(pick load_ms) rss=$(pick peak_rss_kb) tail=
 base=$(pick base_rss_kb)
 rows=$(field rows <<<"${ours[0]}") selects=$(field commit_selects <<<"${ours[0]}")
 
-if [ -f "$root/bench/exports.sh" ]; then
+# The exports and the print program, measured in the same run; their RESULT
+# lines join ours at the end.
+more=$(
   CORVANE_BENCH_HOST=$host CORVANE_BENCH_PORT=$port CORVANE_BENCH_USER=$user CORVANE_BENCH_PASSWORD=$password \
     CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build bash "$root/bench/exports.sh"
-fi
+  bash "$root/bench/pdf.sh" "$build"
+)
+grep -v '^RESULT ' <<<"$more" || true
 
 raw_mib=$(awk -v b="$raw_bytes" 'BEGIN { printf "%.1f", b / 1048576 }')
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
@@ -81,3 +85,4 @@ echo "RESULT load_ratio_vs_store=$(ratio "$load" "$store")"
 echo "RESULT rss_ratio_vs_raw=$(ratio "$((rss * 1024))" "$raw_bytes")"
 echo "RESULT tail_read_ms=$tail"
 echo "RESULT commit_ms=$commit"
+grep '^RESULT ' <<<"$more" || true
