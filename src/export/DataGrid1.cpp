@@ -9,10 +9,13 @@
 #include <QList>
 
 #include <array>
+#include <vector>
 
 namespace {
 
 constexpr char CrLf[] = "\r\n";
+
+using Cells = std::vector<GridSource::CellText>;
 
 void appendCrLf(ExportText &text)
 {
@@ -27,19 +30,21 @@ QList<QByteArray> captions(const GridSource &grid)
     return out;
 }
 
-// Waits for the rows (step `waitLine`), then builds every row's text (step
-// `rowLine`). False when the user cancelled or a step failed and was
-// reported: the file is then not written. A failure to write the text is
-// left for the final step to report.
+// Waits for the rows (step `waitLine`), then builds every row's text from
+// its cells (step `rowLine`). False when the user cancelled or a step failed
+// and was reported: the file is then not written. A failure to write the
+// text is left for the final step to report.
 template <class Row>
 bool exportRows(Trap &trap, int waitLine, int rowLine, GridWalk &walk, ExportText &text, Row &&row)
 {
     bool loaded = false;
     if (!trap.step(waitLine, [&] { loaded = walk.waitForRows(); }) || !loaded)
         return false;
+    Cells cells;
     const bool built = trap.step(rowLine, [&] {
         walk.forEachRow([&](qint64 r) {
-            row(r);
+            walk.grid().rowText(r, cells);
+            row(cells);
             return !text.failed();
         });
     });
@@ -99,16 +104,15 @@ bool SaveDataGridToFile(GridSource &grid, const QString &path, Desktop &desktop,
     Trap trap(desktop, parent, QLatin1String(Location::Datagrid1_SaveDataGridToFile));
     ExportText text(path); // 100: the text starts empty
     GridWalk walk(grid, progress);
-    const int columns = grid.columnCount();
     const bool header = trap.step(102, [&] {
         for (const QByteArray &caption : captions(grid)) {
             text.append(caption);
             text.append('\t');
         }
     }) && trap.step(108, [&] { appendCrLf(text); });
-    const bool rows = header && exportRows(trap, 110, 126, walk, text, [&](qint64 r) {
-        for (int c = 0; c < columns; ++c) {
-            text.append(grid.cellText(r, c));
+    const bool rows = header && exportRows(trap, 110, 126, walk, text, [&](const Cells &cells) {
+        for (const GridSource::CellText &cell : cells) {
+            text.append(cell.text);
             text.append('\t');
         }
         appendCrLf(text);
@@ -132,12 +136,12 @@ bool SaveDataGridToXMLFile(GridSource &grid, const QString &path, Desktop &deskt
         text.append("<xml>");
         appendCrLf(text);
     });
-    const bool rows = start && exportRows(trap, 102, 120, walk, text, [&](qint64 r) {
+    const bool rows = start && exportRows(trap, 102, 120, walk, text, [&](const Cells &cells) {
         text.append("<row>\r\n", 7);
-        for (int c = 0; c < starts.size(); ++c) {
-            text.append(starts[c]);
-            text.append(grid.cellText(r, c));
-            text.append(ends[c]);
+        for (size_t c = 0; c < cells.size(); ++c) {
+            text.append(starts[qsizetype(c)]);
+            text.append(cells[c].text);
+            text.append(ends[qsizetype(c)]);
         }
         text.append("</row>\r\n", 8);
     });
@@ -151,7 +155,6 @@ bool SaveDataGridToCSVFile(GridSource &grid, const QString &path, Desktop &deskt
     Trap trap(desktop, parent, QLatin1String(Location::Datagrid1_SaveDataGridToCSVFile));
     ExportText text(path);
     GridWalk walk(grid, progress);
-    const int columns = grid.columnCount();
     const bool header = trap.step(102, [&] {
         const QList<QByteArray> names = captions(grid);
         for (int c = 0; c < names.size(); ++c) {
@@ -161,12 +164,11 @@ bool SaveDataGridToCSVFile(GridSource &grid, const QString &path, Desktop &deskt
         }
         appendCrLf(text);
     });
-    const bool rows = header && exportRows(trap, 110, 126, walk, text, [&](qint64 r) {
-        for (int c = 0; c < columns; ++c) {
+    const bool rows = header && exportRows(trap, 110, 126, walk, text, [&](const Cells &cells) {
+        for (size_t c = 0; c < cells.size(); ++c) {
             if (c > 0)
                 text.append(',');
-            const QByteArray cell = grid.cellText(r, c);
-            appendCsvField(text, cell, cell.isEmpty() && grid.isNull(r, c));
+            appendCsvField(text, cells[c].text, cells[c].text.isEmpty() && cells[c].isNull);
         }
         appendCrLf(text);
     });

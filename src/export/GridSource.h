@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 // What the exports read from the editor's grid: the columns in display
 // order with their captions, and every row's display text. The grid's model
@@ -21,6 +22,21 @@ public:
     // grid's storage; valid until the rows change.
     virtual QByteArray cellText(qint64 row, int column) const = 0;
     virtual bool isNull(qint64 row, int column) const = 0;
+
+    struct CellText
+    {
+        QByteArray text;
+        bool isNull = false;
+    };
+    // Every cell of `row`, as cellText() and isNull() give them, into `cells`
+    // (resized to columnCount()); valid as long. Readers of whole rows use
+    // it: a source that keeps a row as one record reads it in one go.
+    virtual void rowText(qint64 row, std::vector<CellText> &cells) const
+    {
+        cells.resize(size_t(columnCount()));
+        for (int c = 0; c < int(cells.size()); ++c)
+            cells[size_t(c)] = {cellText(row, c), isNull(row, c)};
+    }
 
     // Blocks until every row of the table has arrived, calling `progress`
     // with the rows so far now and then; returns false when the wait was
