@@ -9,6 +9,8 @@
 #include <QList>
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -60,16 +62,30 @@ bool withProgressDialog(QWidget *parent, Save &&save)
 }
 
 // CSV quoting: a field is quoted when it holds a comma, a double quote, CR
-// or LF. A table lookup keeps the scan to one test per byte.
+// or LF. Eight bytes are tested at a time (a byte equal to `c` is a zero byte
+// of word ^ c...c); the rest by a table.
 bool needsQuotes(QByteArrayView field)
 {
+    constexpr uint64_t Ones = 0x0101010101010101u;
+    constexpr auto holds = [](uint64_t word, char c) {
+        const uint64_t v = word ^ (Ones * uint8_t(c));
+        return (v - Ones) & ~v & (Ones * 0x80);
+    };
     static constexpr auto special = [] {
         std::array<bool, 256> t{};
         t[size_t(',')] = t[size_t('"')] = t[size_t('\r')] = t[size_t('\n')] = true;
         return t;
     }();
-    for (const char ch : field) {
-        if (special[static_cast<unsigned char>(ch)])
+    const char *p = field.data();
+    qsizetype n = field.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        if (holds(word, ',') | holds(word, '"') | holds(word, '\r') | holds(word, '\n'))
+            return true;
+    }
+    for (; n > 0; ++p, --n) {
+        if (special[static_cast<unsigned char>(*p)])
             return true;
     }
     return false;
@@ -126,24 +142,27 @@ bool SaveDataGridToXMLFile(GridSource &grid, const QString &path, Desktop &deskt
     Trap trap(desktop, parent, QLatin1String(Location::Datagrid1_SaveDataGridToXMLFile));
     ExportText text(path);
     GridWalk walk(grid, progress);
-    // Each cell's line is its start tag, its text and its end tag.
-    QList<QByteArray> starts, ends;
-    for (const QByteArray &name : captions(grid)) {
-        starts << '<' + name + '>';
-        ends << "</" + name + ">\r\n";
+    // Each cell's line is its start tag, its text and its end tag. A row is
+    // written as its opening, then each cell's text followed by what comes
+    // before the next text: the cell's end tag and the next start tag, or
+    // the row's end after the last cell.
+    const QList<QByteArray> names = captions(grid);
+    QByteArray opening = "<row>\r\n" + (names.isEmpty() ? QByteArray("</row>\r\n") : '<' + names[0] + '>');
+    QList<QByteArray> joints;
+    for (qsizetype c = 0; c < names.size(); ++c) {
+        const QByteArray next = c + 1 < names.size() ? '<' + names[c + 1] + '>' : QByteArray("</row>\r\n");
+        joints << "</" + names[c] + ">\r\n" + next;
     }
     const bool start = trap.step(100, [&] {
         text.append("<xml>");
         appendCrLf(text);
     });
     const bool rows = start && exportRows(trap, 102, 120, walk, text, [&](const Cells &cells) {
-        text.append("<row>\r\n", 7);
+        text.append(opening);
         for (size_t c = 0; c < cells.size(); ++c) {
-            text.append(starts[qsizetype(c)]);
             text.append(cells[c].text);
-            text.append(ends[qsizetype(c)]);
+            text.append(joints[qsizetype(c)]);
         }
-        text.append("</row>\r\n", 8);
     });
     return rows && trap.step(128, [&] { text.append("</xml>"); })
         && trap.step(130, [&] { text.commit(); });
