@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <functional>
@@ -25,8 +26,9 @@ public:
 
     struct CellText
     {
-        QByteArray text;
+        QByteArrayView text;
         bool isNull = false;
+        QByteArray made; // holds `text` when the source had to make it
     };
     // Every cell of `row`, as cellText() and isNull() give them, into `cells`
     // (resized to columnCount()); valid as long. Readers of whole rows use
@@ -34,8 +36,12 @@ public:
     virtual void rowText(qint64 row, std::vector<CellText> &cells) const
     {
         cells.resize(size_t(columnCount()));
-        for (int c = 0; c < int(cells.size()); ++c)
-            cells[size_t(c)] = {cellText(row, c), isNull(row, c)};
+        for (int c = 0; c < int(cells.size()); ++c) {
+            CellText &cell = cells[size_t(c)];
+            cell.made = cellText(row, c);
+            cell.text = cell.made;
+            cell.isNull = isNull(row, c);
+        }
     }
 
     // Blocks until every row of the table has arrived, calling `progress`

@@ -312,7 +312,7 @@ private slots:
             model()->rowText(r, cells);
             QCOMPARE(cells.size(), size_t(3));
             for (int c = 0; c < 3; ++c) {
-                QCOMPARE(cells[size_t(c)].text, model()->cellText(r, c));
+                QCOMPARE(cells[size_t(c)].text.toByteArray(), model()->cellText(r, c));
                 QCOMPARE(cells[size_t(c)].isNull, model()->isNull(r, c));
             }
         }
