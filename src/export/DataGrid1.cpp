@@ -8,7 +8,6 @@
 
 #include <QList>
 
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -61,31 +60,45 @@ bool withProgressDialog(QWidget *parent, Save &&save)
     return save(dialog.function());
 }
 
+// Whether a byte of `word` is a comma, a double quote, CR or LF: a byte
+// equal to `c` is a zero byte of word ^ c...c.
+template <class Word>
+bool holdsSpecial(Word word)
+{
+    constexpr Word ones = Word(~Word(0)) / 0xff;
+    constexpr Word highs = ones * 0x80;
+    const auto holds = [word](char c) {
+        const Word v = word ^ Word(ones * uint8_t(c));
+        return Word(v - ones) & Word(~v) & highs;
+    };
+    return (holds(',') | holds('"') | holds('\r') | holds('\n')) != 0;
+}
+
+template <class Word>
+Word wordAt(const char *p)
+{
+    Word word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
 // CSV quoting: a field is quoted when it holds a comma, a double quote, CR
-// or LF. Eight bytes are tested at a time (a byte equal to `c` is a zero byte
-// of word ^ c...c); the rest by a table.
+// or LF. Tested a word at a time; the last word may overlap the one before.
 bool needsQuotes(QByteArrayView field)
 {
-    constexpr uint64_t Ones = 0x0101010101010101u;
-    constexpr auto holds = [](uint64_t word, char c) {
-        const uint64_t v = word ^ (Ones * uint8_t(c));
-        return (v - Ones) & ~v & (Ones * 0x80);
-    };
-    static constexpr auto special = [] {
-        std::array<bool, 256> t{};
-        t[size_t(',')] = t[size_t('"')] = t[size_t('\r')] = t[size_t('\n')] = true;
-        return t;
-    }();
     const char *p = field.data();
     qsizetype n = field.size();
-    for (; n >= 8; p += 8, n -= 8) {
-        uint64_t word;
-        std::memcpy(&word, p, 8);
-        if (holds(word, ',') | holds(word, '"') | holds(word, '\r') | holds(word, '\n'))
-            return true;
+    if (n >= 8) {
+        for (; n > 8; p += 8, n -= 8) {
+            if (holdsSpecial(wordAt<uint64_t>(p)))
+                return true;
+        }
+        return holdsSpecial(wordAt<uint64_t>(p + n - 8));
     }
+    if (n >= 4)
+        return holdsSpecial(wordAt<uint32_t>(p)) || holdsSpecial(wordAt<uint32_t>(p + n - 4));
     for (; n > 0; ++p, --n) {
-        if (special[static_cast<unsigned char>(*p)])
+        if (*p == ',' || *p == '"' || *p == '\r' || *p == '\n')
             return true;
     }
     return false;
