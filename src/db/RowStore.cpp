@@ -157,17 +157,25 @@ RowStore::Cell RowStore::cell(qint64 row, int column) const
 
 std::vector<RowStore::Cell> RowStore::row(qint64 row) const
 {
-    std::vector<Cell> out(static_cast<size_t>(m_columns));
+    std::vector<Cell> out;
+    this->row(row, out);
+    return out;
+}
+
+void RowStore::row(qint64 row, std::vector<Cell> &cells) const
+{
+    cells.resize(size_t(m_columns));
     const char *p = m_rows[size_t(row)];
-    for (int c = 0; c < m_columns; ++c) {
+    for (Cell &cell : cells) {
         uint64_t len = 0;
         p = getVarint(p, len);
         if (len) {
-            out[size_t(c)] = {std::string_view(p, size_t(len - 1)), false};
+            cell = {std::string_view(p, size_t(len - 1)), false};
             p += len - 1;
+        } else {
+            cell = {};
         }
     }
-    return out;
 }
 
 void RowStore::replace(qint64 row, const std::vector<Cell> &cells)

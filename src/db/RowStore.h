@@ -36,6 +36,11 @@ public:
 
     Cell cell(qint64 row, int column) const;
     std::vector<Cell> row(qint64 row) const;
+    // Every cell of `row` into `cells` (resized to columnCount()), in one
+    // walk over the record: for readers of whole rows, which would pay a
+    // walk from the first column for each cell() and an allocation for
+    // each row().
+    void row(qint64 row, std::vector<Cell> &cells) const;
 
     // Replaces, inserts (before `row`; rowCount() appends) and removes rows.
     void replace(qint64 row, const std::vector<Cell> &cells);

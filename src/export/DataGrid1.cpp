@@ -8,11 +8,15 @@
 
 #include <QList>
 
-#include <array>
+#include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace {
 
 constexpr char CrLf[] = "\r\n";
+
+using Cells = std::vector<GridSource::CellText>;
 
 void appendCrLf(ExportText &text)
 {
@@ -27,19 +31,21 @@ QList<QByteArray> captions(const GridSource &grid)
     return out;
 }
 
-// Waits for the rows (step `waitLine`), then builds every row's text (step
-// `rowLine`). False when the user cancelled or a step failed and was
-// reported: the file is then not written. A failure to write the text is
-// left for the final step to report.
+// Waits for the rows (step `waitLine`), then builds every row's text from
+// its cells (step `rowLine`). False when the user cancelled or a step failed
+// and was reported: the file is then not written. A failure to write the
+// text is left for the final step to report.
 template <class Row>
 bool exportRows(Trap &trap, int waitLine, int rowLine, GridWalk &walk, ExportText &text, Row &&row)
 {
     bool loaded = false;
     if (!trap.step(waitLine, [&] { loaded = walk.waitForRows(); }) || !loaded)
         return false;
+    Cells cells;
     const bool built = trap.step(rowLine, [&] {
         walk.forEachRow([&](qint64 r) {
-            row(r);
+            walk.grid().rowText(r, cells);
+            row(cells);
             return !text.failed();
         });
     });
@@ -54,17 +60,45 @@ bool withProgressDialog(QWidget *parent, Save &&save)
     return save(dialog.function());
 }
 
+// Whether a byte of `word` is a comma, a double quote, CR or LF: a byte
+// equal to `c` is a zero byte of word ^ c...c.
+template <class Word>
+bool holdsSpecial(Word word)
+{
+    constexpr Word ones = Word(~Word(0)) / 0xff;
+    constexpr Word highs = ones * 0x80;
+    const auto holds = [word](char c) {
+        const Word v = word ^ Word(ones * uint8_t(c));
+        return Word(v - ones) & Word(~v) & highs;
+    };
+    return (holds(',') | holds('"') | holds('\r') | holds('\n')) != 0;
+}
+
+template <class Word>
+Word wordAt(const char *p)
+{
+    Word word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
 // CSV quoting: a field is quoted when it holds a comma, a double quote, CR
-// or LF. A table lookup keeps the scan to one test per byte.
+// or LF. Tested a word at a time; the last word may overlap the one before.
 bool needsQuotes(QByteArrayView field)
 {
-    static constexpr auto special = [] {
-        std::array<bool, 256> t{};
-        t[size_t(',')] = t[size_t('"')] = t[size_t('\r')] = t[size_t('\n')] = true;
-        return t;
-    }();
-    for (const char ch : field) {
-        if (special[static_cast<unsigned char>(ch)])
+    const char *p = field.data();
+    qsizetype n = field.size();
+    if (n >= 8) {
+        for (; n > 8; p += 8, n -= 8) {
+            if (holdsSpecial(wordAt<uint64_t>(p)))
+                return true;
+        }
+        return holdsSpecial(wordAt<uint64_t>(p + n - 8));
+    }
+    if (n >= 4)
+        return holdsSpecial(wordAt<uint32_t>(p)) || holdsSpecial(wordAt<uint32_t>(p + n - 4));
+    for (; n > 0; ++p, --n) {
+        if (*p == ',' || *p == '"' || *p == '\r' || *p == '\n')
             return true;
     }
     return false;
@@ -99,16 +133,15 @@ bool SaveDataGridToFile(GridSource &grid, const QString &path, Desktop &desktop,
     Trap trap(desktop, parent, QLatin1String(Location::Datagrid1_SaveDataGridToFile));
     ExportText text(path); // 100: the text starts empty
     GridWalk walk(grid, progress);
-    const int columns = grid.columnCount();
     const bool header = trap.step(102, [&] {
         for (const QByteArray &caption : captions(grid)) {
             text.append(caption);
             text.append('\t');
         }
     }) && trap.step(108, [&] { appendCrLf(text); });
-    const bool rows = header && exportRows(trap, 110, 126, walk, text, [&](qint64 r) {
-        for (int c = 0; c < columns; ++c) {
-            text.append(grid.cellText(r, c));
+    const bool rows = header && exportRows(trap, 110, 126, walk, text, [&](const Cells &cells) {
+        for (const GridSource::CellText &cell : cells) {
+            text.append(cell.text);
             text.append('\t');
         }
         appendCrLf(text);
@@ -122,24 +155,27 @@ bool SaveDataGridToXMLFile(GridSource &grid, const QString &path, Desktop &deskt
     Trap trap(desktop, parent, QLatin1String(Location::Datagrid1_SaveDataGridToXMLFile));
     ExportText text(path);
     GridWalk walk(grid, progress);
-    // Each cell's line is its start tag, its text and its end tag.
-    QList<QByteArray> starts, ends;
-    for (const QByteArray &name : captions(grid)) {
-        starts << '<' + name + '>';
-        ends << "</" + name + ">\r\n";
+    // Each cell's line is its start tag, its text and its end tag. A row is
+    // written as its opening, then each cell's text followed by what comes
+    // before the next text: the cell's end tag and the next start tag, or
+    // the row's end after the last cell.
+    const QList<QByteArray> names = captions(grid);
+    QByteArray opening = "<row>\r\n" + (names.isEmpty() ? QByteArray("</row>\r\n") : '<' + names[0] + '>');
+    QList<QByteArray> joints;
+    for (qsizetype c = 0; c < names.size(); ++c) {
+        const QByteArray next = c + 1 < names.size() ? '<' + names[c + 1] + '>' : QByteArray("</row>\r\n");
+        joints << "</" + names[c] + ">\r\n" + next;
     }
     const bool start = trap.step(100, [&] {
         text.append("<xml>");
         appendCrLf(text);
     });
-    const bool rows = start && exportRows(trap, 102, 120, walk, text, [&](qint64 r) {
-        text.append("<row>\r\n", 7);
-        for (int c = 0; c < starts.size(); ++c) {
-            text.append(starts[c]);
-            text.append(grid.cellText(r, c));
-            text.append(ends[c]);
+    const bool rows = start && exportRows(trap, 102, 120, walk, text, [&](const Cells &cells) {
+        text.append(opening);
+        for (size_t c = 0; c < cells.size(); ++c) {
+            text.append(cells[c].text);
+            text.append(joints[qsizetype(c)]);
         }
-        text.append("</row>\r\n", 8);
     });
     return rows && trap.step(128, [&] { text.append("</xml>"); })
         && trap.step(130, [&] { text.commit(); });
@@ -151,7 +187,6 @@ bool SaveDataGridToCSVFile(GridSource &grid, const QString &path, Desktop &deskt
     Trap trap(desktop, parent, QLatin1String(Location::Datagrid1_SaveDataGridToCSVFile));
     ExportText text(path);
     GridWalk walk(grid, progress);
-    const int columns = grid.columnCount();
     const bool header = trap.step(102, [&] {
         const QList<QByteArray> names = captions(grid);
         for (int c = 0; c < names.size(); ++c) {
@@ -161,12 +196,11 @@ bool SaveDataGridToCSVFile(GridSource &grid, const QString &path, Desktop &deskt
         }
         appendCrLf(text);
     });
-    const bool rows = header && exportRows(trap, 110, 126, walk, text, [&](qint64 r) {
-        for (int c = 0; c < columns; ++c) {
+    const bool rows = header && exportRows(trap, 110, 126, walk, text, [&](const Cells &cells) {
+        for (size_t c = 0; c < cells.size(); ++c) {
             if (c > 0)
                 text.append(',');
-            const QByteArray cell = grid.cellText(r, c);
-            appendCsvField(text, cell, cell.isEmpty() && grid.isNull(r, c));
+            appendCsvField(text, cells[c].text, cells[c].text.isEmpty() && cells[c].isNull);
         }
         appendCrLf(text);
     });

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +33,30 @@ mode_t currentUmask()
 QString systemError(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A descriptor of the regular file at `path`, or -1: while it is open, the
+// file's data outlives its name.
+int holdFile(const QByteArray &path)
+{
+    struct stat status;
+    if (::stat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode))
+        return -1;
+    return ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+}
+
+// Closes `fd` in a thread of its own. The last close of a replaced file
+// frees its blocks, and first waits for any of its pages still being
+// written to the disk; the export that replaced it need not wait for that.
+void closeLater(int fd)
+{
+    if (fd < 0)
+        return;
+    try {
+        std::thread([fd] { ::close(fd); }).detach();
+    } catch (const std::system_error &) {
+        ::close(fd);
+    }
 }
 
 } // namespace
@@ -145,6 +171,7 @@ void ExportText::writeAll(const char *data, size_t size)
         if (failed())
             return;
     }
+    const off_t start = m_written;
     while (size > 0) {
         const ssize_t n = ::write(m_fd, data, size);
         if (n < 0) {
@@ -156,7 +183,15 @@ void ExportText::writeAll(const char *data, size_t size)
         }
         data += n;
         size -= size_t(n);
+        m_written += n;
     }
+    // Starts writing the chunk out now, in this thread, while the next one
+    // is built. Replacing a file by rename() otherwise makes the file system
+    // write the whole text out at that moment (ext4 does, so that after a
+    // crash the name holds the old or the complete new file), and the
+    // export waits for it at its end. The order is kept: the blocks are
+    // given out here, so the rename is still committed after the data.
+    ::sync_file_range(m_fd, start, m_written - start, SYNC_FILE_RANGE_WRITE);
 }
 
 void ExportText::fail(const QString &what, int error)
@@ -196,13 +231,15 @@ void ExportText::commit()
     }
     if (!failed()) {
         QFileInfo target(m_path);
-        const QString finalPath = target.isSymLink() ? target.symLinkTarget() : m_path;
-        if (::rename(QFile::encodeName(m_tempPath).constData(), QFile::encodeName(finalPath).constData()) != 0) {
+        const QByteArray finalPath = QFile::encodeName(target.isSymLink() ? target.symLinkTarget() : m_path);
+        const int replaced = holdFile(finalPath);
+        if (::rename(QFile::encodeName(m_tempPath).constData(), finalPath.constData()) != 0) {
             const int error = errno;
             fail(QStringLiteral("Cannot replace \"%1\"").arg(m_path), error);
         } else {
             m_tempPath.clear();
         }
+        closeLater(replaced);
     }
     if (failed()) {
         discard();

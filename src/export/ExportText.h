@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <sys/types.h>
 #include <thread>
 
 // The text an export builds, on its way to the file. Appended bytes are
@@ -32,8 +33,7 @@ public:
     void append(const char *data, size_t size)
     {
         if (size <= Capacity - m_used) {
-            if (size != 0) // an empty cell may come without any storage
-                std::memcpy(m_buffer.get() + m_used, data, size);
+            copy(m_buffer.get() + m_used, data, size);
             m_used += size;
         } else {
             appendLarge(data, size);
@@ -57,6 +57,30 @@ public:
     static constexpr size_t Capacity = size_t(4) << 20;
 
 private:
+    // Short copies inline, as two fixed-size moves that may overlap: most
+    // cells and tags are a few bytes, for which a call to memcpy costs more
+    // than the bytes. An empty cell may come without any storage.
+    static void copy(char *to, const char *from, size_t size)
+    {
+        if (size <= 16) {
+            if (size >= 8) {
+                std::memcpy(to, from, 8);
+                std::memcpy(to + size - 8, from + size - 8, 8);
+            } else if (size >= 4) {
+                std::memcpy(to, from, 4);
+                std::memcpy(to + size - 4, from + size - 4, 4);
+            } else if (size > 0) {
+                to[0] = from[0];
+                to[size / 2] = from[size / 2];
+                to[size - 1] = from[size - 1];
+            }
+        } else if (size <= 32) {
+            std::memcpy(to, from, 16);
+            std::memcpy(to + size - 16, from + size - 16, 16);
+        } else {
+            std::memcpy(to, from, size);
+        }
+    }
     void appendLarge(const char *data, size_t size);
     // Hands the full buffer to the writer thread and goes on in the other.
     void flush();
@@ -72,6 +96,7 @@ private:
     QString m_path;
     QString m_tempPath;
     int m_fd = -1;
+    off_t m_written = 0; // by the thread that writes
     std::unique_ptr<char[]> m_buffer;
     size_t m_used = 0;
     std::unique_ptr<char[]> m_spare;

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 // What the exports read from the editor's grid: the columns in display
 // order with their captions, and every row's display text. The grid's model
@@ -21,6 +23,26 @@ public:
     // grid's storage; valid until the rows change.
     virtual QByteArray cellText(qint64 row, int column) const = 0;
     virtual bool isNull(qint64 row, int column) const = 0;
+
+    struct CellText
+    {
+        QByteArrayView text;
+        bool isNull = false;
+        QByteArray made; // holds `text` when the source had to make it
+    };
+    // Every cell of `row`, as cellText() and isNull() give them, into `cells`
+    // (resized to columnCount()); valid as long. Readers of whole rows use
+    // it: a source that keeps a row as one record reads it in one go.
+    virtual void rowText(qint64 row, std::vector<CellText> &cells) const
+    {
+        cells.resize(size_t(columnCount()));
+        for (int c = 0; c < int(cells.size()); ++c) {
+            CellText &cell = cells[size_t(c)];
+            cell.made = cellText(row, c);
+            cell.text = cell.made;
+            cell.isNull = isNull(row, c);
+        }
+    }
 
     // Blocks until every row of the table has arrived, calling `progress`
     // with the rows so far now and then; returns false when the wait was

@@ -9,13 +9,41 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cstring>
+
 #include <errmsg.h>
 #include <mysql.h>
 
 namespace {
 
+// Whether no byte has its high bit set, eight at a time. Without an early
+// exit: nearly every cell is ASCII, and the rest are checked again anyway.
+bool isAscii(std::string_view s)
+{
+    const char *p = s.data();
+    size_t n = s.size();
+    uint64_t bits = 0;
+    for (; n >= 8; p += 8, n -= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        bits |= word;
+    }
+    if (n >= 4) {
+        uint32_t word;
+        std::memcpy(&word, p, 4);
+        bits |= word;
+        p += 4;
+        n -= 4;
+    }
+    for (; n > 0; ++p, --n)
+        bits |= uint8_t(*p);
+    return !(bits & 0x8080808080808080u);
+}
+
 bool isValidUtf8(std::string_view s)
 {
+    if (isAscii(s))
+        return true;
     const auto *p = reinterpret_cast<const unsigned char *>(s.data());
     const auto *end = p + s.size();
     while (p < end) {
@@ -373,6 +401,23 @@ QByteArray GridModel::cellText(qint64 row, int column) const
 bool GridModel::isNull(qint64 row, int column) const
 {
     return m_rows->rows().cell(row, column).isNull;
+}
+
+void GridModel::rowText(qint64 row, std::vector<CellText> &cells) const
+{
+    m_rows->rows().row(row, m_rowCells);
+    cells.resize(m_rowCells.size());
+    for (size_t c = 0; c < cells.size(); ++c) {
+        const RowStore::Cell &stored = m_rowCells[c];
+        CellText &cell = cells[c];
+        cell.isNull = stored.isNull;
+        if (stored.isNull || isValidUtf8(stored.text)) {
+            cell.text = QByteArrayView(stored.text.data(), qsizetype(stored.text.size()));
+        } else {
+            cell.made = displayBytes(stored);
+            cell.text = cell.made;
+        }
+    }
 }
 
 bool GridModel::waitUntilLoaded(const std::function<bool(qint64 rows)> &progress)

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 class Connection;
 class RowSet;
@@ -76,6 +77,7 @@ public:
     qint64 rowCount() const override;
     QByteArray cellText(qint64 row, int column) const override;
     bool isNull(qint64 row, int column) const override;
+    void rowText(qint64 row, std::vector<CellText> &cells) const override;
     bool waitUntilLoaded(const std::function<bool(qint64 rows)> &progress) override;
 
 signals:
@@ -105,4 +107,5 @@ private:
     std::unique_ptr<RowWriter> m_writer;
     bool m_connectionLost = false;
     QList<QMetaObject::Connection> m_loaderLinks;
+    mutable std::vector<RowStore::Cell> m_rowCells; // rowText()'s, kept between rows
 };

@@ -333,6 +333,34 @@ private slots:
         QVERIFY(readAll(path("large.txt")) == expected);
     }
 
+    // The quote test looks at several bytes at once: a special byte at any
+    // place of a field of any length is found, and only then is it quoted.
+    // Every length of text is copied exactly, too.
+    void csvQuotesAtEveryPlace()
+    {
+        std::vector<MemoryGrid::Row> rows;
+        QByteArray expected = "A\r\n";
+        for (const char filler : {'x', '\xff'}) {
+            for (int length = 0; length <= 40; ++length) {
+                const QByteArray plain(length, filler);
+                rows.push_back(row({plain}));
+                expected += (length == 0 ? QByteArray("\"\"") : plain) + "\r\n";
+                for (int at = 0; at < length; ++at) {
+                    for (const char special : {',', '"', '\r', '\n'}) {
+                        QByteArray field = plain;
+                        field[at] = special;
+                        rows.push_back(row({field}));
+                        expected += '"' + QByteArray(field).replace("\"", "\"\"") + "\"\r\n";
+                    }
+                }
+            }
+        }
+        MemoryGrid grid({"A"}, rows);
+        FakeDesktop desktop;
+        QVERIFY(SaveDataGridToCSVFile(grid, path("places.csv"), desktop, nullptr, {}));
+        QVERIFY(readAll(path("places.csv")) == expected);
+    }
+
     void writeTextFileWhole()
     {
         const QString file = path("whole.txt");

@@ -306,6 +306,16 @@ private slots:
         QCOMPARE(cell(0, 2), QStringLiteral("0x00FF0027"));
         QVERIFY(!(model()->flags(model()->index(0, 2)) & Qt::ItemIsEditable));
         QCOMPARE(model()->cellText(0, 2), QByteArray("0x00FF0027"));
+        // Whole rows, as the exports read them, give the same cells.
+        std::vector<GridSource::CellText> cells;
+        for (int r = 0; r < 2; ++r) {
+            model()->rowText(r, cells);
+            QCOMPARE(cells.size(), size_t(3));
+            for (int c = 0; c < 3; ++c) {
+                QCOMPARE(cells[size_t(c)].text.toByteArray(), model()->cellText(r, c));
+                QCOMPARE(cells[size_t(c)].isNull, model()->isNull(r, c));
+            }
+        }
         // The edited row is found again by its stored value: a second edit works.
         QVERIFY(model()->setData(model()->index(0, 1), QStringLiteral("again")));
         if (type != QLatin1String("FLOAT") && type != QLatin1String("DATETIME") && !type.startsWith(QLatin1String("DECIMAL")))
