@@ -82,43 +82,50 @@ inline const unsigned char *getVarint(const unsigned char *p, uint64_t &v)
     }
 }
 
-// Whether text of n bytes is stored two characters to a byte. Checks four
-// bytes per branch; text that is not packed mostly fails on the first four.
-inline bool packable(const char *text, size_t n)
+// The most a cell of n bytes takes: stored as it is.
+inline size_t plainSize(size_t n)
 {
-    if (n < 2 || n > RowStore::MaxPackedLength)
-        return false;
-    const auto *p = reinterpret_cast<const unsigned char *>(text);
-    unsigned bad = 0;
-    size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        bad |= Table.code[p[i]] | Table.code[p[i + 1]] | Table.code[p[i + 2]] | Table.code[p[i + 3]];
-        if (bad & NotPacked)
-            return false;
-    }
-    for (; i < n; ++i)
-        bad |= Table.code[p[i]];
-    return !(bad & NotPacked);
-}
-
-inline size_t cellSize(size_t n, bool packed)
-{
-    if (packed)
-        return 1 + (n + 1) / 2;
     return n <= LongestShort ? 1 + n : 1 + varintSize(n) + n;
 }
 
-inline char *putCell(char *out, const char *text, size_t n, bool packed)
+// Packs text of n bytes (2..MaxPackedLength) into out, two characters to a
+// byte; false when a character has no code. One branch per eight
+// characters; most text that is not packed fails on its first character.
+inline bool pack(unsigned char *out, const unsigned char *p, size_t n)
 {
-    if (packed) {
-        *out++ = char(PackedBase + n);
-        const auto *p = reinterpret_cast<const unsigned char *>(text);
-        size_t i = 0;
-        for (; i + 1 < n; i += 2)
-            *out++ = char(Table.code[p[i]] | Table.code[p[i + 1]] << 4);
-        if (i < n)
-            *out++ = char(Table.code[p[i]]);
-        return out;
+    if (Table.code[p[0]] & NotPacked)
+        return false;
+    unsigned bad = 0;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8, out += 4) {
+        for (size_t k = 0; k < 8; k += 2) {
+            const unsigned a = Table.code[p[i + k]], b = Table.code[p[i + k + 1]];
+            bad |= a | b;
+            out[k / 2] = (unsigned char)(a | b << 4);
+        }
+        if (bad & NotPacked)
+            return false;
+    }
+    for (; i + 1 < n; i += 2) {
+        const unsigned a = Table.code[p[i]], b = Table.code[p[i + 1]];
+        bad |= a | b;
+        *out++ = (unsigned char)(a | b << 4);
+    }
+    if (i < n) {
+        bad |= Table.code[p[i]];
+        *out = Table.code[p[i]];
+    }
+    return !(bad & NotPacked);
+}
+
+// Writes one cell at out, which has room for plainSize(n) bytes; returns
+// the end of what it wrote.
+inline char *putCell(char *out, const char *text, size_t n)
+{
+    if (n >= 2 && n <= RowStore::MaxPackedLength
+        && pack(reinterpret_cast<unsigned char *>(out + 1), reinterpret_cast<const unsigned char *>(text), n)) {
+        *out = char(PackedBase + n);
+        return out + 1 + (n + 1) / 2;
     }
     if (n <= LongestShort) {
         *out++ = char(n + 1);
@@ -180,27 +187,31 @@ char *RowStore::reserve(size_t bytes, RowIndex::Place &place)
 }
 
 // Stores one row; text(c, n) gives the bytes of column c and their length
-// in n, or a null pointer for NULL.
+// in n, or a null pointer for NULL. Room is reserved for the row stored as
+// it is; what packing saves goes back to the block.
 template <class Text> RowIndex::Place RowStore::put(const Text &text)
 {
-    m_packs.resize(size_t(m_columns));
     size_t bytes = 0;
     for (int c = 0; c < m_columns; ++c) {
         size_t n = 0;
-        const char *t = text(c, n);
-        const bool packed = t && packable(t, n);
-        m_packs[size_t(c)] = packed;
-        bytes += t ? cellSize(n, packed) : 1;
+        bytes += text(c, n) ? plainSize(n) : 1;
     }
+    bytes = bytes ? bytes : 1;
     RowIndex::Place place;
-    char *p = reserve(bytes ? bytes : 1, place);
+    char *const start = reserve(bytes, place);
+    char *p = start;
     for (int c = 0; c < m_columns; ++c) {
         size_t n = 0;
         const char *t = text(c, n);
         if (t)
-            p = putCell(p, t, n, m_packs[size_t(c)]);
+            p = putCell(p, t, n);
         else
             *p++ = 0;
+    }
+    if (m_free == start + bytes && p > start) {
+        const size_t unused = size_t(start + bytes - p);
+        m_free -= unused;
+        m_freeLeft += unused;
     }
     return place;
 }

@@ -100,5 +100,4 @@ private:
     char *m_free = nullptr;
     size_t m_freeLeft = 0;
     qint64 m_reserved = 0;
-    std::vector<unsigned char> m_packs; // per column of the row being stored
 };
