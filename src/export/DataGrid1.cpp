@@ -99,6 +99,7 @@ bool SaveDataGridToFile(GridSource &grid, const QString &path, Desktop &desktop,
     Trap trap(desktop, parent, QLatin1String(Location::Datagrid1_SaveDataGridToFile));
     ExportText text(path); // 100: the text starts empty
     GridWalk walk(grid, progress);
+    QByteArray scratch; // reused for cells the grid cannot share
     const int columns = grid.columnCount();
     const bool header = trap.step(102, [&] {
         for (const QByteArray &caption : captions(grid)) {
@@ -108,7 +109,7 @@ bool SaveDataGridToFile(GridSource &grid, const QString &path, Desktop &desktop,
     }) && trap.step(108, [&] { appendCrLf(text); });
     const bool rows = header && exportRows(trap, 110, 126, walk, text, [&](qint64 r) {
         for (int c = 0; c < columns; ++c) {
-            text.append(grid.cellText(r, c));
+            text.append(grid.cellBytes(r, c, scratch));
             text.append('\t');
         }
         appendCrLf(text);
@@ -122,6 +123,7 @@ bool SaveDataGridToXMLFile(GridSource &grid, const QString &path, Desktop &deskt
     Trap trap(desktop, parent, QLatin1String(Location::Datagrid1_SaveDataGridToXMLFile));
     ExportText text(path);
     GridWalk walk(grid, progress);
+    QByteArray scratch;
     // Each cell's line is its start tag, its text and its end tag.
     QList<QByteArray> starts, ends;
     for (const QByteArray &name : captions(grid)) {
@@ -136,7 +138,7 @@ bool SaveDataGridToXMLFile(GridSource &grid, const QString &path, Desktop &deskt
         text.append("<row>\r\n", 7);
         for (int c = 0; c < starts.size(); ++c) {
             text.append(starts[c]);
-            text.append(grid.cellText(r, c));
+            text.append(grid.cellBytes(r, c, scratch));
             text.append(ends[c]);
         }
         text.append("</row>\r\n", 8);
@@ -151,6 +153,7 @@ bool SaveDataGridToCSVFile(GridSource &grid, const QString &path, Desktop &deskt
     Trap trap(desktop, parent, QLatin1String(Location::Datagrid1_SaveDataGridToCSVFile));
     ExportText text(path);
     GridWalk walk(grid, progress);
+    QByteArray scratch;
     const int columns = grid.columnCount();
     const bool header = trap.step(102, [&] {
         const QList<QByteArray> names = captions(grid);
@@ -165,7 +168,7 @@ bool SaveDataGridToCSVFile(GridSource &grid, const QString &path, Desktop &deskt
         for (int c = 0; c < columns; ++c) {
             if (c > 0)
                 text.append(',');
-            const QByteArray cell = grid.cellText(r, c);
+            const QByteArrayView cell = grid.cellBytes(r, c, scratch);
             appendCsvField(text, cell, cell.isEmpty() && grid.isNull(r, c));
         }
         appendCrLf(text);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <functional>
@@ -20,6 +21,14 @@ public:
     // The display text of a cell as UTF-8: empty for NULL. May share the
     // grid's storage; valid until the rows change.
     virtual QByteArray cellText(qint64 row, int column) const = 0;
+    // The same text for a reader that copies it at once: the grid's storage
+    // where it holds the text as shown, else put into `scratch`, whose
+    // memory is reused from cell to cell. Valid until scratch or the rows change.
+    virtual QByteArrayView cellBytes(qint64 row, int column, QByteArray &scratch) const
+    {
+        scratch = cellText(row, column);
+        return scratch;
+    }
     virtual bool isNull(qint64 row, int column) const = 0;
 
     // Blocks until every row of the table has arrived, calling `progress`

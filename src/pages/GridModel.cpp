@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cstring>
+
 #include <errmsg.h>
 #include <mysql.h>
 
@@ -380,6 +382,22 @@ qint64 GridModel::rowCount() const
 QByteArray GridModel::cellText(qint64 row, int column) const
 {
     return displayBytes(m_rows->rows().cell(row, column));
+}
+
+QByteArrayView GridModel::cellBytes(qint64 row, int column, QByteArray &scratch) const
+{
+    const RowStore::Cell c = m_rows->rows().cell(row, column);
+    if (c.isNull())
+        return {};
+    const QByteArrayView text(c.text().data(), qsizetype(c.text().size()));
+    if (c.isCopy()) {
+        scratch.resize(text.size()); // keeps the capacity of earlier cells
+        std::memcpy(scratch.data(), text.data(), size_t(text.size()));
+    } else if (isValidUtf8(c.text()))
+        return text;
+    else
+        scratch = displayBytes(c);
+    return scratch;
 }
 
 bool GridModel::isNull(qint64 row, int column) const

@@ -75,6 +75,7 @@ public:
     QString caption(int column) const override;
     qint64 rowCount() const override;
     QByteArray cellText(qint64 row, int column) const override;
+    QByteArrayView cellBytes(qint64 row, int column, QByteArray &scratch) const override;
     bool isNull(qint64 row, int column) const override;
     bool waitUntilLoaded(const std::function<bool(qint64 rows)> &progress) override;
 
