@@ -67,15 +67,22 @@ void RowIndex::clear()
 
 void RowIndex::appendRemapped(const RowIndex &other, const std::vector<size_t> &blockMap)
 {
+    if (other.m_wide)
+        fit(NarrowBlocks);
     for (const size_t b : blockMap)
         fit(b);
-    const size_t n = other.size();
-    for (size_t i = 0; i < n; ++i) {
-        Place p = other.at(i);
-        p.block = blockMap.at(p.block);
-        if (m_wide)
-            m_wideEntries.push_back(encode(p));
-        else
-            m_narrow.push_back(uint32_t(encode(p)));
+    const auto remap = [&](uint64_t e) {
+        return (uint64_t(blockMap.at(size_t(e >> OffsetBits))) << OffsetBits) | (e & MaxOffset);
+    };
+    // Every new block number fits this index now (fit() widened it if not).
+    if (m_wide && other.m_wide) {
+        for (const uint64_t e : other.m_wideEntries)
+            m_wideEntries.push_back(remap(e));
+    } else if (m_wide) {
+        for (const uint32_t e : other.m_narrow)
+            m_wideEntries.push_back(remap(e));
+    } else {
+        for (const uint32_t e : other.m_narrow)
+            m_narrow.push_back(uint32_t(remap(e)));
     }
 }

@@ -19,11 +19,14 @@ static_assert(LongText - 1 - PackedBase == RowStore::MaxPackedLength && PackedFi
 // The characters packed text is made of, by their four-bit code.
 constexpr char Symbols[] = "0123456789-.: e+";
 static_assert(sizeof Symbols == 17);
-constexpr unsigned char NotPacked = 0x10;
+constexpr unsigned short NotPacked = 0x100;
 
 struct Tables
 {
-    unsigned char code[256];  // character -> four-bit code, or NotPacked
+    // Character -> its code as the first and as the second character of a
+    // packed byte; NotPacked for characters without one.
+    unsigned short first[256];
+    unsigned short second[256];
     char pair[256][2];        // packed byte -> its two characters
     unsigned char skip[256];  // header byte -> bytes that follow it (but LongText)
 };
@@ -32,7 +35,7 @@ constexpr Tables makeTables()
 {
     Tables t{};
     for (unsigned b = 0; b < 256; ++b) {
-        t.code[b] = NotPacked;
+        t.first[b] = t.second[b] = NotPacked;
         t.pair[b][0] = Symbols[b & 15];
         t.pair[b][1] = Symbols[b >> 4];
         if (b == 0 || b == LongText)
@@ -42,8 +45,10 @@ constexpr Tables makeTables()
         else
             t.skip[b] = (unsigned char)((b - PackedBase + 1) / 2);
     }
-    for (unsigned i = 0; i < 16; ++i)
-        t.code[(unsigned char)Symbols[i]] = (unsigned char)i;
+    for (unsigned i = 0; i < 16; ++i) {
+        t.first[(unsigned char)Symbols[i]] = (unsigned short)i;
+        t.second[(unsigned char)Symbols[i]] = (unsigned short)(i << 4);
+    }
     return t;
 }
 
@@ -93,27 +98,27 @@ inline size_t plainSize(size_t n)
 // characters; most text that is not packed fails on its first character.
 inline bool pack(unsigned char *out, const unsigned char *p, size_t n)
 {
-    if (Table.code[p[0]] & NotPacked)
+    if (Table.first[p[0]] & NotPacked)
         return false;
     unsigned bad = 0;
     size_t i = 0;
     for (; i + 8 <= n; i += 8, out += 4) {
         for (size_t k = 0; k < 8; k += 2) {
-            const unsigned a = Table.code[p[i + k]], b = Table.code[p[i + k + 1]];
-            bad |= a | b;
-            out[k / 2] = (unsigned char)(a | b << 4);
+            const unsigned v = Table.first[p[i + k]] | Table.second[p[i + k + 1]];
+            bad |= v;
+            out[k / 2] = (unsigned char)v;
         }
         if (bad & NotPacked)
             return false;
     }
     for (; i + 1 < n; i += 2) {
-        const unsigned a = Table.code[p[i]], b = Table.code[p[i + 1]];
-        bad |= a | b;
-        *out++ = (unsigned char)(a | b << 4);
+        const unsigned v = Table.first[p[i]] | Table.second[p[i + 1]];
+        bad |= v;
+        *out++ = (unsigned char)v;
     }
     if (i < n) {
-        bad |= Table.code[p[i]];
-        *out = Table.code[p[i]];
+        bad |= Table.first[p[i]];
+        *out = (unsigned char)Table.first[p[i]];
     }
     return !(bad & NotPacked);
 }
