@@ -58,8 +58,8 @@ qint64 status(Connection &c, const char *name)
 {
     RowSet rs;
     rs.open(QStringLiteral("SHOW GLOBAL STATUS LIKE '%1'").arg(QLatin1String(name)), c);
-    const auto t = rs.rows().cell(0, 1).text;
-    return QByteArray(t.data(), qsizetype(t.size())).toLongLong();
+    const RowStore::Cell cell = rs.rows().cell(0, 1);
+    return QByteArray(cell.text().data(), qsizetype(cell.text().size())).toLongLong();
 }
 
 } // namespace

@@ -143,7 +143,8 @@ QVariant RowSet::value(int index) const
     if (index < 0 || index >= fieldCount())
         throw Failure(QStringLiteral("Item cannot be found in the collection corresponding to the requested name or ordinal."), 3265);
     const RowStore::Cell c = m_rows.cell(m_current, index);
-    if (c.isNull)
+    if (c.isNull())
         return QVariant();
-    return QString::fromUtf8(c.text.data(), qsizetype(c.text.size()));
+    const std::string_view text = c.text();
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }

@@ -166,7 +166,7 @@ RowWriter::RowWriter(Connection &connection, QByteArray table, std::vector<Field
     for (qint64 r = 0; r < keys.recordCount(); ++r) {
         const auto text = [&](int c) {
             const RowStore::Cell cell = keys.rows().cell(r, c);
-            return QByteArray(cell.text.data(), qsizetype(cell.text.size()));
+            return QByteArray(cell.text().data(), qsizetype(cell.text().size()));
         };
         parts.push_back({text(keyName), text(seq).toInt(), text(columnName), text(nonUnique) == "0",
                          text(nullable) == "YES"});
@@ -187,7 +187,7 @@ std::optional<RowValues> RowWriter::readRow(const std::vector<Condition> &condit
         return std::nullopt;
     RowValues out;
     for (const RowStore::Cell &c : rows.rows().row(0))
-        out.push_back(c.isNull ? CellValue::null() : CellValue::of(QByteArray(c.text.data(), qsizetype(c.text.size()))));
+        out.push_back(c.isNull() ? CellValue::null() : CellValue::of(QByteArray(c.text().data(), qsizetype(c.text().size()))));
     return out;
 }
 

@@ -73,15 +73,29 @@ bool isValidUtf8(std::string_view s)
     return true;
 }
 
+QByteArray bytesOf(std::string_view text)
+{
+    return QByteArray(text.data(), qsizetype(text.size()));
+}
+
 // The text a cell shows and exports: its bytes, or hex when they are not
-// UTF-8 (binary data).
+// UTF-8 (binary data). The store's own bytes are not copied; text unpacked
+// into the cell is, and it is plain ASCII.
 QByteArray displayBytes(const RowStore::Cell &c)
 {
-    if (c.isNull)
+    if (c.isNull())
         return {};
-    if (isValidUtf8(c.text))
-        return QByteArray::fromRawData(c.text.data(), qsizetype(c.text.size()));
-    return "0x" + QByteArray(c.text.data(), qsizetype(c.text.size())).toHex().toUpper();
+    const std::string_view text = c.text();
+    if (c.isCopy())
+        return bytesOf(text);
+    if (isValidUtf8(text))
+        return QByteArray::fromRawData(text.data(), qsizetype(text.size()));
+    return "0x" + bytesOf(text).toHex().toUpper();
+}
+
+RowStore::Cell cellOf(const CellValue &v)
+{
+    return v.isNull ? RowStore::Cell() : RowStore::Cell(std::string_view(v.text.constData(), size_t(v.text.size())));
 }
 
 bool isNumeric(int type)
@@ -101,7 +115,7 @@ std::vector<RowStore::Cell> asCells(const RowValues &values)
     std::vector<RowStore::Cell> out;
     out.reserve(values.size());
     for (const CellValue &v : values)
-        out.push_back(v.isNull ? RowStore::Cell{} : RowStore::Cell{std::string_view(v.text.constData(), size_t(v.text.size())), false});
+        out.push_back(cellOf(v));
     return out;
 }
 
@@ -178,10 +192,8 @@ RowStore::Cell GridModel::cellAt(int row, int column) const
 {
     if (m_held && heldRow() == row) {
         const auto it = m_held->changes.find(column);
-        if (it != m_held->changes.end()) {
-            const CellValue &v = it->second;
-            return v.isNull ? RowStore::Cell{} : RowStore::Cell{std::string_view(v.text.constData(), size_t(v.text.size())), false};
-        }
+        if (it != m_held->changes.end())
+            return cellOf(it->second);
     }
     if (row >= m_rows->recordCount())
         return {}; // the new-row line
@@ -196,7 +208,7 @@ QVariant GridModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
     case Qt::EditRole: {
         const RowStore::Cell c = cellAt(index.row(), index.column());
-        if (c.isNull)
+        if (c.isNull())
             return QString();
         const QByteArray bytes = displayBytes(c);
         return QString::fromUtf8(bytes.constData(), bytes.size());
@@ -205,7 +217,7 @@ QVariant GridModel::data(const QModelIndex &index, int role) const
         // The new-row line is blank, not NULL, until something is typed.
         if (index.row() == newRowLine() && !(m_held && m_held->isNew && m_held->changes.count(index.column())))
             return false;
-        return cellAt(index.row(), index.column()).isNull;
+        return cellAt(index.row(), index.column()).isNull();
     case HeldRole:
         return m_held && heldRow() == index.row() && m_held->changes.count(index.column()) > 0;
     case Qt::TextAlignmentRole:
@@ -242,7 +254,7 @@ Qt::ItemFlags GridModel::flags(const QModelIndex &index) const
         return f;
     // Binary bytes shown as hex are never typed over.
     const RowStore::Cell c = cellAt(index.row(), index.column());
-    if (c.isNull || isValidUtf8(c.text))
+    if (c.isNull() || isValidUtf8(c.text()))
         f |= Qt::ItemIsEditable;
     return f;
 }
@@ -258,8 +270,8 @@ bool GridModel::setData(const QModelIndex &index, const QVariant &value, int rol
     const CellValue v = value.isValid() ? CellValue::of(value.toString().toUtf8()) : CellValue::null();
     if (!m_held)
         m_held = Held{isNew, isNew ? -1 : row, {}};
-    const RowStore::Cell was = isNew ? RowStore::Cell{} : m_rows->rows().cell(row, index.column());
-    const bool same = isNew ? false : (v.isNull == was.isNull && (v.isNull || std::string_view(v.text.constData(), size_t(v.text.size())) == was.text));
+    const RowStore::Cell was = isNew ? RowStore::Cell() : m_rows->rows().cell(row, index.column());
+    const bool same = !isNew && v.isNull == was.isNull() && (v.isNull || cellOf(v).text() == was.text());
     if (same)
         m_held->changes.erase(index.column());
     else
@@ -275,7 +287,7 @@ RowValues GridModel::storedRow(int row) const
 {
     RowValues out;
     for (const RowStore::Cell &c : m_rows->rows().row(row))
-        out.push_back(c.isNull ? CellValue::null() : CellValue::of(QByteArray(c.text.data(), qsizetype(c.text.size()))));
+        out.push_back(c.isNull() ? CellValue::null() : CellValue::of(bytesOf(c.text())));
     return out;
 }
 
@@ -400,7 +412,7 @@ QByteArray GridModel::cellText(qint64 row, int column) const
 
 bool GridModel::isNull(qint64 row, int column) const
 {
-    return m_rows->rows().cell(row, column).isNull;
+    return m_rows->rows().cell(row, column).isNull();
 }
 
 void GridModel::rowText(qint64 row, std::vector<CellText> &cells) const
@@ -410,9 +422,9 @@ void GridModel::rowText(qint64 row, std::vector<CellText> &cells) const
     for (size_t c = 0; c < cells.size(); ++c) {
         const RowStore::Cell &stored = m_rowCells[c];
         CellText &cell = cells[c];
-        cell.isNull = stored.isNull;
-        if (stored.isNull || isValidUtf8(stored.text)) {
-            cell.text = QByteArrayView(stored.text.data(), qsizetype(stored.text.size()));
+        cell.isNull = stored.isNull();
+        if (stored.isNull() || isValidUtf8(stored.text())) {
+            cell.text = QByteArrayView(stored.text().data(), qsizetype(stored.text().size()));
         } else {
             cell.made = displayBytes(stored);
             cell.text = cell.made;

@@ -159,7 +159,7 @@ private slots:
         QVERIFY(!rs.value(2).isNull());
         QCOMPARE(rs.value(2).toString(), QString());
         QVERIFY(rs.value(3).isNull());
-        QCOMPARE(QByteArray(rs.rows().cell(0, 4).text.data(), 3), QByteArray("\0\xff\0", 3));
+        QCOMPARE(QByteArray(rs.rows().cell(0, 4).text().data(), 3), QByteArray("\0\xff\0", 3));
         rs.moveNext();
         QVERIFY(rs.eof());
         QVERIFY_THROWS_EXCEPTION(Failure, rs.moveNext());

@@ -78,7 +78,7 @@ QStringList rows(const QString &database, const QString &sql)
         QStringList cells;
         for (int f = 0; f < rs.fieldCount(); ++f) {
             const RowStore::Cell cell = rs.rows().cell(r, f);
-            cells << (cell.isNull ? QStringLiteral("NULL") : QString::fromUtf8(cell.text.data(), qsizetype(cell.text.size())));
+            cells << (cell.isNull() ? QStringLiteral("NULL") : QString::fromUtf8(cell.text().data(), qsizetype(cell.text().size())));
         }
         out << cells.join(QLatin1Char('|'));
     }
@@ -90,10 +90,10 @@ QString scalar(const QString &database, const QString &sql)
     auto c = admin(database);
     RowSet rs;
     rs.open(sql, *c);
-    if (rs.recordCount() == 0 || rs.rows().cell(0, 0).isNull)
+    const RowStore::Cell cell = rs.recordCount() ? rs.rows().cell(0, 0) : RowStore::Cell();
+    if (cell.isNull())
         return QString();
-    const auto t = rs.rows().cell(0, 0).text;
-    return QString::fromUtf8(t.data(), qsizetype(t.size()));
+    return QString::fromUtf8(cell.text().data(), qsizetype(cell.text().size()));
 }
 
 void stopServer()
