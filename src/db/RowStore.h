@@ -37,6 +37,9 @@ public:
         std::string_view text() const { return {m_unpacked ? m_buffer : m_data, m_size}; }
         // True when text() is held in the cell, not in the store.
         bool isCopy() const { return m_unpacked; }
+        // True when the text is known to hold only the characters of numbers,
+        // dates and times (digits and "-.: e+"): such text is what is packed.
+        bool isNumeric() const { return m_unpacked; }
 
     private:
         friend class RowStore;

@@ -104,11 +104,11 @@ bool needsQuotes(QByteArrayView field)
     return false;
 }
 
-void appendCsvField(ExportText &text, QByteArrayView field, bool isNull)
+void appendCsvField(ExportText &text, QByteArrayView field, bool isNull, bool numeric = false)
 {
     if (isNull)
         return;
-    if (!field.isEmpty() && !needsQuotes(field)) {
+    if (!field.isEmpty() && (numeric || !needsQuotes(field))) {
         text.append(field);
         return;
     }
@@ -200,7 +200,7 @@ bool SaveDataGridToCSVFile(GridSource &grid, const QString &path, Desktop &deskt
         for (size_t c = 0; c < cells.size(); ++c) {
             if (c > 0)
                 text.append(',');
-            appendCsvField(text, cells[c].text, cells[c].text.isEmpty() && cells[c].isNull);
+            appendCsvField(text, cells[c].text, cells[c].text.isEmpty() && cells[c].isNull, cells[c].numeric);
         }
         appendCrLf(text);
     });

@@ -28,6 +28,9 @@ public:
     {
         QByteArrayView text;
         bool isNull = false;
+        // The text is known to hold only digits and "-.: e+", as numbers,
+        // dates and times do; a source may leave it false.
+        bool numeric = false;
         QByteArray made; // holds `text` when the source had to make it
     };
     // Every cell of `row`, as cellText() and isNull() give them, into `cells`
@@ -41,6 +44,7 @@ public:
             cell.made = cellText(row, c);
             cell.text = cell.made;
             cell.isNull = isNull(row, c);
+            cell.numeric = false;
         }
     }
 

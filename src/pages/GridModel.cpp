@@ -423,6 +423,7 @@ void GridModel::rowText(qint64 row, std::vector<CellText> &cells) const
         const RowStore::Cell &stored = m_rowCells[c];
         CellText &cell = cells[c];
         cell.isNull = stored.isNull();
+        cell.numeric = stored.isNumeric();
         if (stored.isNull() || isValidUtf8(stored.text())) {
             cell.text = QByteArrayView(stored.text().data(), qsizetype(stored.text().size()));
         } else {
