@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_TESTS=OFF >/dev/null
-cmake --build build-release
+cmake --build build-release --target corvane-editor corvane-print
 bash scripts/demo-server.sh start
 home=${CORVANE_DEMO_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/corvane-demo}
 # shellcheck disable=SC1091
