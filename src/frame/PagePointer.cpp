@@ -1,5 +1,8 @@
 #include "frame/PagePointer.h"
 
+#include "frame/Main.h"
+#include "frame/Trap.h"
+
 #include <QAbstractScrollArea>
 #include <QEvent>
 #include <QWidget>
@@ -27,6 +30,12 @@ void PagePointer::setCustomCursor(const QCursor &cursor)
 {
     m_custom = cursor;
     m_hasCustom = true;
+}
+
+void PagePointer::loadHandCursor(Trap &trap, int testStep)
+{
+    if (trap.test(testStep, [] { return Main::FileExists(Main::handCursorPath()); }))
+        trap.step(testStep + 2, [&] { setCustomCursor(Main::loadCursor(Main::handCursorPath())); });
 }
 
 void PagePointer::watchButton(QWidget *button)

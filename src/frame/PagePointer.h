@@ -5,6 +5,7 @@
 #include <QPointer>
 
 class QWidget;
+class Trap;
 
 // The mouse pointer of one page or dialog: default arrow, busy, or custom
 // (the hand cursor when one was loaded, else the arrow). Also the hover rule:
@@ -25,6 +26,10 @@ public:
     // The picture shown in the custom state.
     void setCustomCursor(const QCursor &cursor);
     bool hasCustomCursor() const { return m_hasCustom; }
+    // Takes the hand cursor from the program folder as the custom cursor
+    // when its file is there: the test is step `testStep` of the caller's
+    // trap, the loading step `testStep` + 2.
+    void loadHandCursor(Trap &trap, int testStep);
 
     void watchButton(QWidget *button);
     void watchArea(QWidget *area);

@@ -145,8 +145,7 @@ void Form1::Form_Load()
         setWindowIcon(Main::appIcon());
         Main::SetAppTitle();
     });
-    if (trap.test(124, [&] { return Main::FileExists(Main::handCursorPath()); }))
-        trap.step(126, [&] { m_pointer->setCustomCursor(Main::loadCursor(Main::handCursorPath())); });
+    m_pointer->loadHandCursor(trap, 124);
     trap.step(128, [&] { Text1->setText(SettingsStore::read(QStringLiteral("MyServer"), QStringLiteral("localhost"))); });
     trap.step(130, [&] { Text2->setText(SettingsStore::read(QStringLiteral("MyUser"), QString())); });
     trap.step(132, [&] { Text3->setText(SettingsStore::read(QStringLiteral("MyPassword"), QString())); });

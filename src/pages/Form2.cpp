@@ -75,8 +75,7 @@ void Form2::Form_Load()
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_Form_Load));
     trap.step(100, [&] { Main::SetStandardColours(this); });
     trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
-    if (trap.test(106, [&] { return Main::FileExists(Main::handCursorPath()); }))
-        trap.step(108, [&] { m_pointer->setCustomCursor(Main::loadCursor(Main::handCursorPath())); });
+    m_pointer->loadHandCursor(trap, 106);
     trap.step(110, [&] { setWindowTitle(QString::fromLatin1(Main::ProductName)); });
 }
 

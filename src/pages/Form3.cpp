@@ -125,8 +125,7 @@ void Form3::Form_Load()
     trap.step(108, [&] { m_connection->open(m_wizard.connectionString()); });
     trap.step(110, [&] { Label2->setText(QStringLiteral(" Now Editing: ") + m_wizard.CurrentTable); });
     trap.step(112, [&] { LoadDataGrid(); });
-    if (trap.test(116, [&] { return Main::FileExists(Main::handCursorPath()); }))
-        trap.step(118, [&] { m_pointer->setCustomCursor(Main::loadCursor(Main::handCursorPath())); });
+    m_pointer->loadHandCursor(trap, 116);
     trap.step(120, [&] { setWindowTitle(QString::fromLatin1(Main::ProductName)); });
 }
 

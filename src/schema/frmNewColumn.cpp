@@ -137,8 +137,7 @@ void frmNewColumn::Form_Load()
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::frmNewColumn_Form_Load));
     trap.step(100, [&] { Main::SetStandardColours(this); });
     trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
-    if (trap.test(104, [&] { return Main::FileExists(Main::handCursorPath()); }))
-        trap.step(106, [&] { m_pointer->setCustomCursor(Main::loadCursor(Main::handCursorPath())); });
+    m_pointer->loadHandCursor(trap, 104);
     trap.step(108, [&] { cboDataType->setCurrentIndex(0); });
     trap.step(110, [&] {
         cboPosition->setCurrentIndex(0);

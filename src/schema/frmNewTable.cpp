@@ -130,8 +130,7 @@ void frmNewTable::Form_Load()
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::frmNewTable_Form_Load));
     trap.step(100, [&] { Main::SetStandardColours(this); });
     trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
-    if (trap.test(104, [&] { return Main::FileExists(Main::handCursorPath()); }))
-        trap.step(106, [&] { m_pointer->setCustomCursor(Main::loadCursor(Main::handCursorPath())); });
+    m_pointer->loadHandCursor(trap, 104);
     const int count = int(std::size(ListColumns));
     for (int i = 0; i < count; ++i) {
         trap.step(108 + 2 * i, [&] {
