@@ -60,6 +60,23 @@ class TestExportGrid : public QObject
         return {std::move(connection), std::move(rows)};
     }
 
+    // The editor page with the test table bound, over desktop doubles.
+    struct Editor
+    {
+        explicit Editor(TestExportGrid &test)
+        {
+            wizard.CurrentTable = QStringLiteral("t");
+            page = wizard.form3();
+            auto [connection, rows] = test.openTable();
+            page->bindGrid(std::move(connection), std::move(rows));
+        }
+        FakeDesktop desktop;
+        FakeSpreadsheet spreadsheet;
+        Services services{&desktop, nullptr, &spreadsheet};
+        Wizard wizard{services};
+        Form3 *page = nullptr;
+    };
+
 private slots:
     void initTestCase()
     {
@@ -113,16 +130,9 @@ private slots:
         QFETCH(QString, item);
         QFETCH(QString, filter);
         QFETCH(QByteArray, start);
-        FakeDesktop desktop;
-        FakeSpreadsheet spreadsheet;
-        Services services;
-        services.desktop = &desktop;
-        services.spreadsheet = &spreadsheet;
-        Wizard wizard(services);
-        wizard.CurrentTable = QStringLiteral("t");
-        Form3 *page = wizard.form3();
-        auto [connection, rows] = openTable();
-        page->bindGrid(std::move(connection), std::move(rows));
+        Editor editor(*this);
+        FakeDesktop &desktop = editor.desktop;
+        Form3 *page = editor.page;
         QAction *action = page->findChild<QAction *>(item);
         QVERIFY(action);
 
@@ -145,16 +155,10 @@ private slots:
 
     void menuFillsWorkbook()
     {
-        FakeDesktop desktop;
-        FakeSpreadsheet spreadsheet;
-        Services services;
-        services.desktop = &desktop;
-        services.spreadsheet = &spreadsheet;
-        Wizard wizard(services);
-        wizard.CurrentTable = QStringLiteral("t");
-        Form3 *page = wizard.form3();
-        auto [connection, rows] = openTable();
-        page->bindGrid(std::move(connection), std::move(rows));
+        Editor editor(*this);
+        FakeDesktop &desktop = editor.desktop;
+        Form3 *page = editor.page;
+        FakeSpreadsheet &spreadsheet = editor.spreadsheet;
         page->mnuXLS->trigger();
         QCOMPARE(desktop.texts(), QStringList());
         QCOMPARE(spreadsheet.bookName, QStringLiteral("t"));
