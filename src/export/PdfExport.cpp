@@ -67,7 +67,7 @@ QString tempFolder()
     return QStringLiteral("/tmp");
 }
 
-void ExportPdf(GridSource &grid, Printers &printers, Desktop &desktop, QWidget *parent)
+void ExportPdf(GridSource &grid, Printers &printers, Desktop &desktop, QWidget *parent, const QString &title)
 {
     Trap trap(desktop, parent, QLatin1String(Location::Form3_mnuPDF_Click));
     QString folder, file;
@@ -94,6 +94,9 @@ void ExportPdf(GridSource &grid, Printers &printers, Desktop &desktop, QWidget *
         trap.step(110, [&] {
             program = GetWordPadPath();
             arguments = {QStringLiteral("/p"), file};
+            // One argument, so a name that starts with "-" stays the title.
+            if (!title.isEmpty())
+                arguments << QStringLiteral("--title=") + title;
         });
         trap.step(112, [&] { runPrintProgram(program, arguments, PrintTimeoutMs); });
     }

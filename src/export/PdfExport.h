@@ -26,8 +26,10 @@ QString tempFolder();
 // has the print program print the file and waits for it to end, then
 // removes the file and its folder and gives the default printer back. Steps
 // that fail are reported under the editor's mnuPDF location; a missing PDF
-// printer ends the export silently.
-void ExportPdf(GridSource &grid, Printers &printers, Desktop &desktop, QWidget *parent);
+// printer ends the export silently. The print job is named `title` (the
+// table's name), so the PDF is named after the table, not the temporary file.
+void ExportPdf(GridSource &grid, Printers &printers, Desktop &desktop, QWidget *parent,
+               const QString &title = QString());
 
 // Runs `program` with `arguments` and waits up to `timeoutMs` for it to end.
 // Throws Failure when it cannot start, does not end in time, crashes or ends

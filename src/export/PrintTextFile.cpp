@@ -22,14 +22,18 @@ TextTable readTable(const QString &textPath)
     return TextTable::parse(TextTable::decode(file.readAll()));
 }
 
-void render(const TextTable &table, const QString &textPath, const QString &pdfPath, const QPageSize &pageSize)
+QString documentTitle(const QString &textPath, const QString &title)
 {
+    return title.isEmpty() ? QFileInfo(textPath).fileName() : title;
+}
 
+void render(const TextTable &table, const QString &title, const QString &pdfPath, const QPageSize &pageSize)
+{
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(pdfPath);
     printer.setPageSize(pageSize);
-    printer.setDocName(QFileInfo(textPath).fileName());
+    printer.setDocName(title);
     printer.setCreator(QString::fromLatin1(Main::ProductName));
     TablePrinter layout(table);
     layout.fit(printer);
@@ -40,12 +44,13 @@ void render(const TextTable &table, const QString &textPath, const QString &pdfP
 
 } // namespace
 
-void renderTextFileToPdf(const QString &textPath, const QString &pdfPath, const QPageSize &pageSize)
+void renderTextFileToPdf(const QString &textPath, const QString &pdfPath, const QPageSize &pageSize,
+                         const QString &title)
 {
-    render(readTable(textPath), textPath, pdfPath, pageSize);
+    render(readTable(textPath), documentTitle(textPath, title), pdfPath, pageSize);
 }
 
-void printTextFile(const QString &textPath)
+void printTextFile(const QString &textPath, const QString &title)
 {
     const TextTable table = readTable(textPath);
     QString whyNone;
@@ -63,6 +68,7 @@ void printTextFile(const QString &textPath)
     if (!folder.isValid())
         throw Failure(QStringLiteral("Cannot create a temporary folder: %1").arg(folder.errorString()));
     const QString pdf = folder.filePath(QStringLiteral("print.pdf"));
-    render(table, textPath, pdf, pageSize);
-    CupsPrinters::printPdf(queue, pdf, QFileInfo(textPath).fileName());
+    const QString name = documentTitle(textPath, title);
+    render(table, name, pdf, pageSize);
+    CupsPrinters::printPdf(queue, pdf, name);
 }

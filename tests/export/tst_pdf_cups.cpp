@@ -168,6 +168,7 @@ private slots:
         services.desktop = &desktop;
         services.printers = &printers;
         Wizard wizard(services);
+        wizard.CurrentTable = QStringLiteral("staff");
         auto connection = std::make_unique<Connection>();
         connection->setCursorLocation(3);
         connection->open(ConnectionString(fields));
@@ -184,6 +185,10 @@ private slots:
         // cups-pdf writes the file once the job has gone through the queue.
         QStringList pdfs;
         QTRY_VERIFY_WITH_TIMEOUT(!(pdfs = QDir(out).entryList({QStringLiteral("*.pdf")}, QDir::Files)).isEmpty(), 60000);
+        // Named after the table, not the temporary file it was printed from.
+        QCOMPARE(pdfs.size(), 1);
+        QVERIFY2(QRegularExpression(QStringLiteral("^staff-job_\\d+\\.pdf$")).match(pdfs.first()).hasMatch(),
+                 qPrintable(pdfs.first()));
         const QString pdf = QDir(out).filePath(pdfs.first());
         QString text;
         QTRY_VERIFY_WITH_TIMEOUT(

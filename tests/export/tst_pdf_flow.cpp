@@ -93,7 +93,7 @@ private slots:
             if (name == QLatin1String("Office Laser"))
                 printedWhilePdfWasDefault = m_printers.current == Pdf && QFile::exists(record("args"));
         };
-        ExportPdf(m_grid, m_printers, m_desktop, nullptr);
+        ExportPdf(m_grid, m_printers, m_desktop, nullptr, QStringLiteral("orders"));
 
         QCOMPARE(m_desktop.texts(), QStringList());
         QCOMPARE(m_printers.calls, QStringList({"default", "set Quillmark PDF Writer", "set Office Laser"}));
@@ -101,8 +101,9 @@ private slots:
         QCOMPARE(m_printers.current, QStringLiteral("Office Laser"));
 
         const QStringList args = readAll(record("args")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(args.size(), 2);
+        QCOMPARE(args.size(), 3);
         QCOMPARE(args[0], QStringLiteral("/p"));
+        QCOMPARE(args[2], QStringLiteral("--title=orders"));
         const QFileInfo printed(args[1]);
         QCOMPARE(printed.fileName(), QStringLiteral("tmp.txt"));
         QCOMPARE(printed.dir().absolutePath().section(QLatin1Char('/'), 0, -2), QDir(m_temp->path()).absolutePath());
@@ -114,6 +115,28 @@ private slots:
         QVERIFY(!printed.exists());
         QVERIFY(!printed.dir().exists());
         QCOMPARE(leftInTemp(), QStringList());
+    }
+
+    // The job is named after the table; the name is data and stays one
+    // argument whatever it holds.
+    void printJobIsNamedAfterTheTable_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QStringList>("extra");
+        QTest::newRow("no name") << QString() << QStringList();
+        QTest::newRow("plain") << "orders" << QStringList{"--title=orders"};
+        QTest::newRow("looks like an option") << "--help" << QStringList{"--title=--help"};
+        QTest::newRow("shell and path characters") << "a b;$(x)/../`y`" << QStringList{"--title=a b;$(x)/../`y`"};
+    }
+    void printJobIsNamedAfterTheTable()
+    {
+        QFETCH(QString, table);
+        QFETCH(QStringList, extra);
+        ExportPdf(m_grid, m_printers, m_desktop, nullptr, table);
+        QCOMPARE(m_desktop.texts(), QStringList());
+        const QStringList args = readAll(record("args")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(args.mid(2), extra);
+        QCOMPARE(QFileInfo(args.value(1)).fileName(), QStringLiteral("tmp.txt"));
     }
 
     void missingPdfPrinterPrintsNothingAndSaysNothing_data()

@@ -195,6 +195,40 @@ private slots:
         }
     }
 
+    void programNamesTheDocumentAfterItsTitle_data()
+    {
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("no title") << QStringList{} << "tmp.txt";
+        QTest::newRow("title") << QStringList{"--title=orders"} << "orders";
+        QTest::newRow("title first") << QStringList{"--title=-x y"} << "-x y";
+    }
+    void programNamesTheDocumentAfterItsTitle()
+    {
+        QFETCH(QStringList, extra);
+        QFETCH(QString, title);
+        if (QStandardPaths::findExecutable(QStringLiteral("pdfinfo")).isEmpty())
+            QSKIP("pdfinfo (poppler-utils) is not installed");
+        QTemporaryDir dir;
+        const QString txt = dir.filePath(QStringLiteral("tmp.txt"));
+        const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
+        writeFile(txt, "id\t\r\n1\t\r\n");
+        const QString arg0 = title.startsWith(QLatin1Char('-')) ? extra.value(0) : QString();
+        QStringList args{QStringLiteral("/p"), txt};
+        // Options may come before or after "/p FILE".
+        args = arg0.isEmpty() ? args + extra : extra + args;
+        const Run run = runPrint(args, pdf);
+        QCOMPARE(run.err, QString());
+        QCOMPARE(run.code, 0);
+        QProcess info;
+        info.start(QStringLiteral("pdfinfo"), {pdf});
+        QVERIFY(info.waitForFinished(30000));
+        const QString out = QString::fromUtf8(info.readAllStandardOutput());
+        QVERIFY2(out.contains(QRegularExpression(QStringLiteral("(^|\\n)Title:\\s+") + QRegularExpression::escape(title)
+                                                 + QStringLiteral("\n"))),
+                 qPrintable(out));
+    }
+
     void programFailsWithAMessage_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -203,6 +237,8 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("no arguments") << QStringList{} << QStringList{} << 2 << "usage: corvane-print /p FILE";
         QTest::newRow("no /p") << QStringList{"file.txt"} << QStringList{} << 2 << "usage: corvane-print /p FILE";
+        QTest::newRow("unknown option") << QStringList{"/p", "EXISTING", "--colour"} << QStringList{} << 2
+                                        << "usage: corvane-print /p FILE";
         QTest::newRow("missing file") << QStringList{"/p", "/nonexistent/tmp.txt"} << QStringList{} << 1
                                       << "corvane-print: Cannot read /nonexistent/tmp.txt";
         QTest::newRow("no printing system")
