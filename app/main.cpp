@@ -2,15 +2,57 @@
 #include "export/XlsxSpreadsheet.h"
 #include "frame/Main.h"
 #include "frame/QtDesktop.h"
+#include "frame/Version.h"
 #include "pages/Wizard.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+namespace {
+
+void describeOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Edit the tables of a MySQL or MariaDB database without writing SQL."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+}
+
+// --help and --version answer without a display, so they work in a terminal
+// with no desktop (over ssh, in a package check); Qt's own options (-platform
+// and the like) are only known once the application object has taken them.
+void answerInfoOptions(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    describeOptions(parser);
+    parser.parse(arguments);
+    if (!parser.isSet(QStringLiteral("help")) && !parser.isSet(QStringLiteral("version")))
+        return;
+    QCoreApplication app(argc, argv);
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp();
+    parser.showVersion();
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationName(QStringLiteral("corvane-editor"));
+    QCoreApplication::setApplicationVersion(QLatin1String(CorvaneVersion));
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillmark"));
+    answerInfoOptions(argc, argv);
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("corvane-editor"));
-    QApplication::setOrganizationName(QStringLiteral("Quillmark"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quillmark.CorvaneEditor"));
+    {
+        QCommandLineParser parser;
+        describeOptions(parser);
+        parser.process(app);
+    }
     QApplication::setWindowIcon(Main::appIcon());
     QApplication::setQuitOnLastWindowClosed(false);
 

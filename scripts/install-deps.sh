@@ -16,6 +16,8 @@ packages=(
   cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
   # the desktop's default programs, and reading workbooks back in tests
   xdg-utils libglib2.0-bin python3 python3-openpyxl
+  # checking the menu entry and AppStream data; the Debian package (CPack)
+  desktop-file-utils appstream dpkg-dev file
 )
 if [ "${1:-}" = "--docs" ]; then
   # screenshots for the README

@@ -1,6 +1,7 @@
 #include "frame/Main.h"
 
 #include "frame/Failure.h"
+#include "frame/Version.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -9,11 +10,16 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QPainter>
 #include <QRadioButton>
 #include <QStyle>
 #include <QSvgRenderer>
 #include <QWidget>
+
+// QT_LOGGING_RULES="corvane.files.debug=true" says where the optional
+// files were taken from: the answer to "why is my cursor or skin not used".
+Q_LOGGING_CATEGORY(lcFiles, "corvane.files", QtWarningMsg)
 
 namespace {
 
@@ -76,6 +82,21 @@ void setProgramFolder(const QString &folder)
     g_programFolder = folder;
 }
 
+QString programFile(const QString &relative)
+{
+    const QString beside = programFolder() + QLatin1Char('/') + relative;
+    const QString installed = QDir::cleanPath(programFolder() + QLatin1Char('/') + QLatin1String(CorvaneDataFromBin)
+                                              + QLatin1Char('/') + relative);
+    QString path = beside;
+    if (!QFileInfo::exists(beside) && QFileInfo::exists(installed))
+        path = installed;
+    if (QFileInfo::exists(path))
+        qCDebug(lcFiles, "%s: using %s", qPrintable(relative), qPrintable(path));
+    else
+        qCDebug(lcFiles, "%s: not found in %s or %s", qPrintable(relative), qPrintable(beside), qPrintable(installed));
+    return path;
+}
+
 bool FileExists(const QString &path)
 {
     const QFileInfo info(path);
@@ -105,7 +126,7 @@ void SetStandardColours(QWidget *page)
 
 bool ApplySkin(QWidget *signInPage)
 {
-    const QString path = programFolder() + QStringLiteral("/x/o.cjs");
+    const QString path = programFile(QStringLiteral("x/o.cjs"));
     if (!QFileInfo::exists(path))
         return false;
     SetStandardColours(signInPage);
@@ -136,7 +157,7 @@ QIcon appIcon()
 
 QString handCursorPath()
 {
-    return programFolder() + QStringLiteral("/HAND-M.CUR");
+    return programFile(QStringLiteral("HAND-M.CUR"));
 }
 
 QCursor loadCursor(const QString &path)

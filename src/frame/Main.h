@@ -25,6 +25,12 @@ QString appTitle();
 QString programFolder();
 void setProgramFolder(const QString &folder);
 
+// Path of one of the program's optional files ("HAND-M.CUR", "x/o.cjs"):
+// beside the executable when it is there, else in the installed data folder
+// (../share/corvane-editor from the executable's folder) when it is there,
+// else the path beside the executable.
+QString programFile(const QString &relative);
+
 // True when the file's modification time can be read; never reports.
 bool FileExists(const QString &path);
 

@@ -164,6 +164,35 @@ private slots:
         Main::setProgramFolder(QString());
     }
 
+    // An installed program lives in PREFIX/bin with its files in
+    // PREFIX/share/corvane-editor; a build keeps them beside the program.
+    void optionalFilesBesideTheProgramElseInTheDataFolder()
+    {
+        QTemporaryDir prefix;
+        const QString bin = prefix.filePath("bin"), data = prefix.filePath("share/corvane-editor");
+        QVERIFY(QDir().mkpath(bin) && QDir().mkpath(data + "/x"));
+        Main::setProgramFolder(bin);
+        QCOMPARE(Main::handCursorPath(), bin + "/HAND-M.CUR"); // neither: the usual place
+        QVERIFY(!Main::FileExists(Main::handCursorPath()));
+
+        const QString cur = qEnvironmentVariable("CORVANE_SOURCE_DIR") + "/resources/HAND-M.CUR";
+        QVERIFY(QFile::copy(cur, data + "/HAND-M.CUR"));
+        QFile skin(data + "/x/o.cjs");
+        QVERIFY(skin.open(QIODevice::WriteOnly));
+        skin.write("QLabel { color: navy; }");
+        skin.close();
+        QCOMPARE(Main::handCursorPath(), data + "/HAND-M.CUR");
+        QVERIFY(!Main::loadCursor(Main::handCursorPath()).pixmap().isNull());
+        QWidget page;
+        QVERIFY(Main::ApplySkin(&page));
+        QCOMPARE(qApp->styleSheet(), QStringLiteral("QLabel { color: navy; }"));
+        qApp->setStyleSheet(QString());
+
+        QVERIFY(QFile::copy(cur, bin + "/HAND-M.CUR")); // beside the program wins
+        QCOMPARE(Main::handCursorPath(), bin + "/HAND-M.CUR");
+        Main::setProgramFolder(QString());
+    }
+
     void hoverNeverOverridesBusy()
     {
         QWidget page;
