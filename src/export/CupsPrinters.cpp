@@ -142,6 +142,10 @@ int CupsPrinters::printPdf(const QString &queue, const QString &path, const QStr
 {
     cups_option_t *options = nullptr;
     int count = cupsAddOption("document-format", "application/pdf", 0, &options);
+    // cups-pdf names the file after the job's title only when told to prefer
+    // it; its reading of the title inside the document garbles short titles
+    // ("tmp.txt__F"). Other printers ignore the option.
+    count = cupsAddOption("TitlePref", "1", count, &options);
     const int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, queue.toUtf8().constData(), path.toLocal8Bit().constData(),
                                    title.toUtf8().constData(), count, options);
     cupsFreeOptions(count, options);

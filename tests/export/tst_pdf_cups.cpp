@@ -201,6 +201,13 @@ private slots:
             }(),
             20000);
         QVERIFY(text.contains(QRegularExpression(QStringLiteral("id\\s+name\\s+city\\s+salary"))));
+        QProcess info;
+        info.start(QStringLiteral("pdfinfo"), {pdf});
+        QVERIFY(info.waitForFinished(30000));
+        const QString meta = QString::fromUtf8(info.readAllStandardOutput());
+        // Ghostscript behind cups-pdf copies the PostScript title with its
+        // string brackets.
+        QVERIFY2(meta.contains(QRegularExpression(QStringLiteral("(^|\\n)Title:\\s+\\(?staff\\)?\\n"))), qPrintable(meta));
         for (int i = 1; i <= 30; ++i) {
             QVERIFY2(text.contains(QStringLiteral("Person %1 ").arg(i)), qPrintable(QString::number(i)));
             QVERIFY(text.contains(QStringLiteral("%1").arg(1000 + i * 12.5, 0, 'f', 2)));
