@@ -114,7 +114,7 @@ CONF
     -o pdftops-renderer-default=pdftocairo 2> >(grep -v 'deprecated' >&2)
   lpstat -v "$QUEUE" >/dev/null
   echo "Printer \"$DESCRIPTION\" (queue $QUEUE) is ready."
-  echo "PDFs land in $output, named after the print job with -job_<number>.pdf at the end."
+  echo "PDFs land in $output, named after the table with -job_<number>.pdf at the end."
 }
 
 uninstall_queue() {
