@@ -109,13 +109,14 @@ void Form1::buildControls()
     resize(420, 250);
 
     setTabOrder(Text1, Text5);
-    setTabOrder(Text5, cmdSecurity);
-    setTabOrder(cmdSecurity, Text2);
+    setTabOrder(Text5, Text2);
     setTabOrder(Text2, Text3);
     setTabOrder(Text3, Text4);
     setTabOrder(Text4, PushButton5);
     setTabOrder(PushButton5, PushButton2);
     setTabOrder(PushButton2, PushButton3);
+    // Last, so the order of the sign-in fields and buttons stays as it was.
+    setTabOrder(PushButton3, cmdSecurity);
 
     // White unless a skin is applied.
     Main::setBackgrounds(this, Qt::white);
