@@ -1,16 +1,22 @@
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
+#include "export/ExcelExport.h"
 #include "export/ExportText.h"
+#include "export/XlsxSpreadsheet.h"
 #include "frame/Failure.h"
 #include "frame/SettingsStore.h"
 #include "support/FakeAuthServer.h"
+#include "support/FakeDesktop.h"
+#include "export/MemoryGrid.h"
 
 #include <QDir>
 #include <QFile>
+#include <QDateTime>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <mysql.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,6 +38,20 @@ QByteArray readAll(const QString &path)
 }
 
 // A user other than the one running the tests, or -1.
+void makeFolder(const QString &path, qint64 ageSeconds, const QStringList &files)
+{
+    QDir().mkpath(path);
+    const qint64 when = QDateTime::currentSecsSinceEpoch() - ageSeconds;
+    const timespec times[2] = {{time_t(when), 0}, {time_t(when), 0}};
+    for (const QString &name : files) {
+        QFile f(path + '/' + name);
+        f.open(QIODevice::WriteOnly);
+        f.close();
+        ::utimensat(AT_FDCWD, QFile::encodeName(f.fileName()).constData(), times, 0);
+    }
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0);
+}
+
 uid_t otherUser()
 {
     const passwd *nobody = ::getpwnam("nobody");
@@ -159,6 +179,53 @@ private slots:
         QVERIFY(::lchown(linkName.constData(), other, gid_t(-1)) == 0);
         WriteTextFile("c\r\n", link);
         QCOMPARE(readAll(secret), QByteArray("c\r\n"));
+    }
+
+    void staleWorkbookFoldersGo()
+    {
+        QTemporaryDir tmp;
+        const QString t = tmp.path() + '/';
+        const qint64 hour = 3600;
+        makeFolder(t + "corvane-xlsx-fresh", 60, {"a.xlsx"});
+        makeFolder(t + "corvane-xlsx-closed", 2 * hour, {"a.xlsx"});
+        makeFolder(t + "corvane-xlsx-open", 2 * hour, {"a.xlsx", ".~lock.a.xlsx#"});
+        makeFolder(t + "corvane-xlsx-old", 25 * hour, {"a.xlsx", ".~lock.a.xlsx#"});
+        makeFolder(t + "keep-me", 48 * hour, {"a.xlsx"});
+        makeFolder(t + "target", 48 * hour, {"precious"});
+        QVERIFY(QFile::link(t + "target", t + "corvane-xlsx-link"));
+        QCOMPARE(XlsxSpreadsheet::removeStaleFolders(tmp.path(), QDateTime::currentSecsSinceEpoch()), 2);
+        QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+                 (QStringList{"corvane-xlsx-fresh", "corvane-xlsx-link", "corvane-xlsx-open", "keep-me", "target"}));
+        QVERIFY(QFile::exists(t + "target/precious"));
+    }
+
+    void workbookFolderGoesWhenOpeningFails()
+    {
+        XlsxSpreadsheet program([](const QString &) { throw Failure("no program"); });
+        auto book = program.newWorkbook("t");
+        const QString file = static_cast<XlsxWorkbook *>(book.get())->fileName();
+        book->setCell(1, 1, "a");
+        QVERIFY(QFile::exists(QFileInfo(file).absolutePath()));
+        QVERIFY_THROWS_EXCEPTION(Failure, book->makeVisible());
+        QVERIFY(!QFile::exists(file));
+        QVERIFY(!QFile::exists(QFileInfo(file).absolutePath()));
+    }
+
+    void nulInACellIsCutAndToldOnce()
+    {
+        QString opened;
+        XlsxSpreadsheet program([&](const QString &file) { opened = file; });
+        MemoryGrid grid({"id", "note"}, {{QByteArray("1"), QByteArray("ab\0cd", 5)},
+                                         {QByteArray("2"), QByteArray("\0", 1)},
+                                         {QByteArray("3"), QByteArray("plain")}});
+        FakeDesktop desktop;
+        SaveDataGridToWorkbook(grid, &program, "t", desktop, nullptr, nullptr, {});
+        QVERIFY(!opened.isEmpty());
+        const QStringList texts = desktop.texts();
+        QCOMPARE(texts.filter("NUL").size(), 1);
+        QVERIFY2(texts.filter("NUL").first().startsWith("2 cells"), qPrintable(texts.join('\n')));
+        QFile::remove(opened);
+        QDir().rmdir(QFileInfo(opened).absolutePath());
     }
 };
 
