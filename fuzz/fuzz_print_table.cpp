@@ -7,15 +7,19 @@
 #include <QPrinter>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
 
-void check(bool ok)
+void check(bool ok, int line)
 {
-    if (!ok)
+    if (!ok) {
+        std::fprintf(stderr, "check failed at line %d\n", line);
         std::abort();
+    }
 }
+#define CHECK(x) check((x), __LINE__)
 
 QPrinter &printer()
 {
@@ -43,27 +47,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const TextTable table = TextTable::parse(TextTable::decode(bytes));
     const int columns = table.columnCount();
     for (const QStringList &row : table.rows)
-        check(row.size() <= columns);
-    check(table.header.size() <= columns);
+        CHECK(row.size() <= columns);
+    CHECK(table.header.size() <= columns);
 
     TablePrinter layout(table);
     printer().setPageOrientation(QPageLayout::Portrait);
     layout.fit(printer());
-    check(layout.pointSize() >= TablePrinter::MinPointSize && layout.pointSize() <= TablePrinter::BasePointSize);
-    check(layout.rowsPerPage() >= 1);
-    check(layout.pageCount() >= 1);
+    CHECK(layout.pointSize() >= TablePrinter::MinPointSize && layout.pointSize() <= TablePrinter::BasePointSize);
+    CHECK(layout.rowsPerPage() >= 1);
+    CHECK(layout.pageCount() >= 1);
     // The bands cover every column once, in order.
     int next = 0;
     for (const auto &[first, end] : layout.bands()) {
-        check(first == next && end > first);
+        CHECK(first == next && (end > first || columns == 0));
         next = end;
     }
-    check(next == std::max(columns, 1) || (columns == 0 && next == 0));
+    CHECK(next == columns);
     for (int c = 0; c < layout.columnChars().size(); ++c) {
         const int chars = layout.columnChars()[c];
-        check(chars >= 1);
+        CHECK(chars >= 1);
         const QString sample = c < table.header.size() ? table.header[c] : QString();
-        check(TablePrinter::fitted(sample, chars).size() <= std::max(chars, int(sample.size())));
+        CHECK(TablePrinter::fitted(sample, chars).size() <= std::max(chars, int(sample.size())));
     }
     return 0;
 }

@@ -16,6 +16,8 @@ packages=(
   cups cups-client cups-bsd printer-driver-cups-pdf poppler-utils
   # the desktop's default programs, and reading workbooks back in tests
   xdg-utils libglib2.0-bin python3 python3-openpyxl
+  # certificates for the TLS test server, and clang's libFuzzer for fuzz/
+  openssl clang libclang-rt-14-dev
 )
 if [ "${1:-}" = "--docs" ]; then
   # screenshots for the README
