@@ -98,6 +98,22 @@ private slots:
         QVERIFY2(rows.first().section('|', 1) == c.tlsCipher(), qPrintable(rows.first()));
     }
 
+    // The methods that never reveal the password still sign in.
+    void safeAuthenticationMethodsWork()
+    {
+        TestDb::run(Db, {"INSTALL SONAME 'auth_ed25519'",
+                         "CREATE OR REPLACE USER 'edwards'@'%' IDENTIFIED VIA ed25519 USING PASSWORD('ed-pass')",
+                         "CREATE OR REPLACE USER 'edwards'@'localhost' IDENTIFIED VIA ed25519 USING PASSWORD('ed-pass')",
+                         "GRANT SELECT ON tst_tls.* TO 'edwards'@'%'", "GRANT SELECT ON tst_tls.* TO 'edwards'@'localhost'"});
+        for (const QString &mode : {QString(), QStringLiteral("VERIFY_IDENTITY")}) {
+            ConnectionFields f = secured("localhost", mode, m_ca);
+            f.user = "edwards";
+            f.password = "ed-pass";
+            const QString failure = openFailure(f);
+            QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        }
+    }
+
     void plainServerPreferredWorksRequiredRefuses()
     {
         const QString plain = qEnvironmentVariable("CORVANE_PLAIN_DB_ENV");
