@@ -5,6 +5,7 @@
 
 #include <mysql.h>
 #include <errmsg.h>
+#include <ma_pvio.h>
 
 namespace TlsOptions {
 
@@ -66,6 +67,11 @@ void apply(MYSQL *mysql, const ConnectParams &params)
 void checkEncrypted(MYSQL *mysql, const ConnectParams &params)
 {
     if (params.tls == TlsMode::Preferred || mysql_get_ssl_cipher(mysql))
+        return;
+    // The local socket never leaves the machine; the server, too, counts it
+    // as secure transport.
+    unsigned int transport = 0;
+    if (mariadb_get_infov(mysql, MARIADB_CONNECTION_PVIO_TYPE, &transport) == 0 && transport == PVIO_TYPE_UNIXSOCKET)
         return;
     throw Failure(QStringLiteral("The server does not offer an encrypted connection, and the connection "
                                  "security setting requires one."),

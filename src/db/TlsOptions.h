@@ -26,7 +26,7 @@ QString modeName(TlsMode mode);
 void apply(MYSQL *mysql, const ConnectParams &params);
 
 // After connecting: throws Failure when the mode requires TLS and the
-// session is not encrypted.
+// session is neither encrypted nor on the local socket.
 void checkEncrypted(MYSQL *mysql, const ConnectParams &params);
 
 // The client's message for a failed connect, said plainly when it is about
