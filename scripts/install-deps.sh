@@ -18,6 +18,8 @@ packages=(
   xdg-utils libglib2.0-bin python3 python3-openpyxl
   # checking the menu entry and AppStream data; the Debian package (CPack)
   desktop-file-utils appstream dpkg-dev file
+  # certificates for the TLS test server, and clang's libFuzzer for fuzz/
+  openssl clang libclang-rt-14-dev
 )
 if [ "${1:-}" = "--docs" ]; then
   # screenshots for the README

@@ -3,11 +3,17 @@
 #   db-fixture.sh start ENVFILE   - new server in a temporary folder on a free
 #                                   loopback port; writes its details to ENVFILE
 #   db-fixture.sh stop ENVFILE    - stops it and removes its folder
+#   db-fixture.sh start ENVFILE --tls
+#                                 - the same, with a certificate made now by a
+#                                   CA of its own, and plain connections refused
+#                                   (require_secure_transport); ENVFILE also
+#                                   names that CA and an unrelated one
 # The server also stops by itself when the ctest run that started it ends,
 # however it ends (a failed test, Ctrl-C).
 set -euo pipefail
 cmd=$1
 envfile=$2
+tls=${3:-}
 
 stop_server() {
   [ -f "$envfile" ] || return 0
@@ -48,6 +54,28 @@ port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); pr
 asroot=()
 [ "$(id -u)" -eq 0 ] && asroot=(--user=root)
 
+# Certificates: a CA, the server's certificate signed by it for the name
+# "localhost" only (so a check of the address 127.0.0.1 fails), and a second
+# CA that signed nothing.
+tlsargs=()
+if [ "$tls" = "--tls" ]; then
+  command -v openssl >/dev/null || { echo "missing openssl: run scripts/install-deps.sh" >&2; exit 1; }
+  mkdir -p "$dir/tls"
+  (
+    cd "$dir/tls"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Corvane Test CA" \
+      -keyout ca-key.pem -out ca.pem
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Corvane Other CA" \
+      -keyout other-key.pem -out other-ca.pem
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" -keyout server-key.pem -out server.csr
+    printf 'subjectAltName=DNS:localhost\nbasicConstraints=CA:FALSE\n' >server.ext
+    openssl x509 -req -in server.csr -CA ca.pem -CAkey ca-key.pem -CAcreateserial -days 2 \
+      -extfile server.ext -out server.pem
+  ) >"$dir/openssl.log" 2>&1 || { cat "$dir/openssl.log" >&2; rm -rf "$dir"; exit 1; }
+  tlsargs=(--ssl-ca="$dir/tls/ca.pem" --ssl-cert="$dir/tls/server.pem" --ssl-key="$dir/tls/server-key.pem"
+           --require-secure-transport=ON)
+fi
+
 mariadb-install-db --no-defaults --auth-root-authentication-method=normal \
   --datadir="$dir/data" "${asroot[@]}" >"$dir/install.log" 2>&1 \
   || { cat "$dir/install.log" >&2; rm -rf "$dir"; exit 1; }
@@ -55,7 +83,7 @@ mariadb-install-db --no-defaults --auth-root-authentication-method=normal \
 setsid mariadbd --no-defaults --datadir="$dir/data" --socket="$dir/sock" --port="$port" \
   --bind-address=127.0.0.1 --pid-file="$dir/pid" --log-error="$dir/error.log" \
   --innodb-buffer-pool-size=256M --innodb-flush-log-at-trx-commit=2 --sql-mode=STRICT_TRANS_TABLES,NO_ENGINE_SUBSTITUTION \
-  "${asroot[@]}" </dev/null >/dev/null 2>&1 &
+  "${asroot[@]}" "${tlsargs[@]}" </dev/null >/dev/null 2>&1 &
 
 for _ in $(seq 1 300); do
   mariadb-admin --no-defaults --socket="$dir/sock" -uroot ping >/dev/null 2>&1 && break
@@ -93,4 +121,7 @@ CORVANE_DB_USER=corvane
 CORVANE_DB_PASSWORD=test-pass
 CORVANE_DB_WATCHDOG=$watchdog
 ENV
+if [ "$tls" = "--tls" ]; then
+  printf 'CORVANE_DB_CA=%s\nCORVANE_DB_OTHER_CA=%s\n' "$dir/tls/ca.pem" "$dir/tls/other-ca.pem" >>"$envfile"
+fi
 echo "MariaDB for the tests on 127.0.0.1:$port in $dir"

@@ -54,6 +54,8 @@ ConnectParams Connection::paramsFrom(const QString &connectionString)
     // "localhost" means the local socket to this client library; a port other
     // than the standard one can only mean TCP.
     p.forceTcp = p.port != 0 && p.port != 3306;
+    p.tls = TlsOptions::modeFrom(pick({"SSLMODE", "SSL-MODE"}));
+    p.caFile = pick({"SSLCA", "SSL-CA"}).toUtf8();
     return p;
 }
 
@@ -78,15 +80,37 @@ void Connection::open(const ConnectParams &params)
         const unsigned proto = MYSQL_PROTOCOL_TCP;
         mysql_optionsv(m, MYSQL_OPT_PROTOCOL, &proto);
     }
+    TlsOptions::apply(m, params);
     const auto orNull = [](const QByteArray &b) { return b.isEmpty() ? nullptr : b.constData(); };
     if (!mysql_real_connect(m, orNull(params.host), params.user.constData(), params.password.constData(),
                             orNull(params.database), params.port, nullptr, CLIENT_FOUND_ROWS)) {
-        const Failure f(QString::fromUtf8(mysql_error(m)), long(mysql_errno(m)));
+        const Failure f(TlsOptions::describeFailure(params, mysql_errno(m), QString::fromUtf8(mysql_error(m))),
+                        long(mysql_errno(m)));
         mysql_close(m);
         throw f;
     }
+    try {
+        TlsOptions::checkEncrypted(m, params);
+    } catch (...) {
+        mysql_close(m);
+        throw;
+    }
     m_mysql = m;
     m_params = params;
+}
+
+QString Connection::tlsCipher() const
+{
+    const char *cipher = m_mysql ? mysql_get_ssl_cipher(m_mysql) : nullptr;
+    return cipher ? QString::fromLatin1(cipher) : QString();
+}
+
+QString Connection::tlsVersion() const
+{
+    const char *version = nullptr;
+    if (!m_mysql || tlsCipher().isEmpty() || mariadb_get_infov(m_mysql, MARIADB_CONNECTION_TLS_VERSION, &version) != 0)
+        return {};
+    return version ? QString::fromLatin1(version) : QString();
 }
 
 void Connection::close()

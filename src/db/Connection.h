@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/TlsOptions.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -18,6 +20,8 @@ struct ConnectParams
     QByteArray database;
     unsigned port = 0; // 0: the client's default
     bool forceTcp = false;
+    TlsMode tls = TlsMode::Preferred;
+    QByteArray caFile; // for the verifying modes
 };
 
 // One link to a MySQL or MariaDB server over MariaDB Connector/C. Opened from
@@ -58,6 +62,9 @@ public:
     QByteArray quote(const QByteArray &value) const { return '\'' + escape(value) + '\''; }
 
     const ConnectParams &params() const { return m_params; }
+    // The session's cipher and TLS version; empty when it is not encrypted.
+    QString tlsCipher() const;
+    QString tlsVersion() const;
     MYSQL *handle() const { return m_mysql; }
 
     // Throws the connection's current error.

@@ -1,5 +1,6 @@
 #include "db/ConnectionString.h"
 
+#include "db/TlsOptions.h"
 #include "frame/Failure.h"
 
 QString odbcValue(const QString &value)
@@ -11,6 +12,21 @@ QString odbcValue(const QString &value)
     return QLatin1Char('{') + braced + QLatin1Char('}');
 }
 
+namespace {
+
+QString securityAttributes(const ConnectionFields &fields)
+{
+    const TlsMode mode = TlsOptions::modeFrom(fields.tlsMode);
+    if (mode == TlsMode::Preferred)
+        return {};
+    QString out = QStringLiteral("SSLMODE=") + TlsOptions::modeName(mode) + QLatin1Char(';');
+    if (mode == TlsMode::VerifyCa || mode == TlsMode::VerifyIdentity)
+        out += QStringLiteral("SSLCA=") + odbcValue(fields.caFile) + QLatin1Char(';');
+    return out;
+}
+
+} // namespace
+
 QString ConnectionString(const ConnectionFields &fields)
 {
     return QStringLiteral("DRIVER={MySQL ODBC 5.1 Driver};")
@@ -18,7 +34,8 @@ QString ConnectionString(const ConnectionFields &fields)
         + QStringLiteral("USER=") + odbcValue(fields.user) + QLatin1Char(';')
         + QStringLiteral("PASSWORD=") + odbcValue(fields.password) + QLatin1Char(';')
         + QStringLiteral("DATABASE=") + odbcValue(fields.database) + QLatin1Char(';')
-        + QStringLiteral("PORT=") + odbcValue(fields.port) + QLatin1Char(';');
+        + QStringLiteral("PORT=") + odbcValue(fields.port) + QLatin1Char(';')
+        + securityAttributes(fields);
 }
 
 QMap<QString, QString> parseConnectionString(const QString &text)

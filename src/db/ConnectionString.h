@@ -11,12 +11,18 @@ struct ConnectionFields
     QString password;
     QString database;
     QString port;
+    // Connection security: a TlsOptions mode name (empty: preferred) and
+    // the CA file the verifying modes check the server's certificate with.
+    QString tlsMode;
+    QString caFile;
 };
 
 // The ODBC connection text: "DRIVER={MySQL ODBC 5.1 Driver};SERVER=...;USER=...;
 // PASSWORD=...;DATABASE=...;PORT=...;". Values are inserted exactly as typed,
 // blanks included; a value holding ";" or starting with "{" is written in
-// braces with "}" doubled, so it cannot cut the text.
+// braces with "}" doubled, so it cannot cut the text. A connection security
+// other than the default adds "SSLMODE=...;" and, for the verifying modes,
+// "SSLCA=...;".
 QString ConnectionString(const ConnectionFields &fields);
 
 // One value as ConnectionString writes it.

@@ -1,5 +1,6 @@
 #include "export/DataGrid1.h"
 
+#include "export/CsvField.h"
 #include "export/ExportText.h"
 #include "export/GridSource.h"
 #include "export/ProgressDialog.h"
@@ -58,71 +59,6 @@ bool withProgressDialog(QWidget *parent, Save &&save)
 {
     ProgressDialog dialog(parent);
     return save(dialog.function());
-}
-
-// Whether a byte of `word` is a comma, a double quote, CR or LF: a byte
-// equal to `c` is a zero byte of word ^ c...c.
-template <class Word>
-bool holdsSpecial(Word word)
-{
-    constexpr Word ones = Word(~Word(0)) / 0xff;
-    constexpr Word highs = ones * 0x80;
-    const auto holds = [word](char c) {
-        const Word v = word ^ Word(ones * uint8_t(c));
-        return Word(v - ones) & Word(~v) & highs;
-    };
-    return (holds(',') | holds('"') | holds('\r') | holds('\n')) != 0;
-}
-
-template <class Word>
-Word wordAt(const char *p)
-{
-    Word word;
-    std::memcpy(&word, p, sizeof word);
-    return word;
-}
-
-// CSV quoting: a field is quoted when it holds a comma, a double quote, CR
-// or LF. Tested a word at a time; the last word may overlap the one before.
-bool needsQuotes(QByteArrayView field)
-{
-    const char *p = field.data();
-    qsizetype n = field.size();
-    if (n >= 8) {
-        for (; n > 8; p += 8, n -= 8) {
-            if (holdsSpecial(wordAt<uint64_t>(p)))
-                return true;
-        }
-        return holdsSpecial(wordAt<uint64_t>(p + n - 8));
-    }
-    if (n >= 4)
-        return holdsSpecial(wordAt<uint32_t>(p)) || holdsSpecial(wordAt<uint32_t>(p + n - 4));
-    for (; n > 0; ++p, --n) {
-        if (*p == ',' || *p == '"' || *p == '\r' || *p == '\n')
-            return true;
-    }
-    return false;
-}
-
-void appendCsvField(ExportText &text, QByteArrayView field, bool isNull, bool numeric = false)
-{
-    if (isNull)
-        return;
-    if (!field.isEmpty() && (numeric || !needsQuotes(field))) {
-        text.append(field);
-        return;
-    }
-    text.append('"');
-    qsizetype from = 0;
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        if (field[i] == '"') {
-            text.append(field.sliced(from, i + 1 - from));
-            text.append('"');
-            from = i + 1;
-        }
-    }
-    text.append(field.sliced(from));
-    text.append('"');
 }
 
 } // namespace

@@ -104,4 +104,9 @@ void SaveDataGridToWorkbook(GridSource &grid, Spreadsheet *spreadsheet, const QS
                         QStringLiteral("%L1 cells held more text than a sheet's cell takes; "
                                        "they were cut to fit.").arg(cut));
     }
+    if (const qint64 cut = book->cellsCutAtNul(); cut > 0) {
+        desktop.message(parent, Main::appTitle(),
+                        QStringLiteral("%L1 cells held a NUL character, which a sheet's cell cannot take; "
+                                       "their text was cut there.").arg(cut));
+    }
 }

@@ -1,5 +1,6 @@
 #include "export/ExportText.h"
 
+#include "export/LinkRule.h"
 #include "frame/Failure.h"
 
 #include <QFile>
@@ -141,11 +142,13 @@ void ExportText::writerLoop()
 
 void ExportText::open()
 {
-    // A symbolic link keeps pointing where it did: the file it names is
-    // the one replaced.
-    QFileInfo target(m_path);
-    if (target.isSymLink())
-        target = QFileInfo(target.symLinkTarget());
+    QFileInfo target;
+    try {
+        target = QFileInfo(exportTarget(m_path));
+    } catch (const Failure &f) {
+        failWith(f.description());
+        return;
+    }
     const QString folder = target.absolutePath();
     QByteArray name = QFile::encodeName(folder + QLatin1Char('/') + QLatin1Char('.') + target.fileName()) + ".XXXXXX";
     m_fd = ::mkstemp(name.data());
@@ -196,7 +199,11 @@ void ExportText::writeAll(const char *data, size_t size)
 
 void ExportText::fail(const QString &what, int error)
 {
-    const QString text = what + QStringLiteral(": ") + systemError(error);
+    failWith(what + QStringLiteral(": ") + systemError(error));
+}
+
+void ExportText::failWith(const QString &text)
+{
     std::lock_guard lock(m_mutex);
     if (m_error.isEmpty())
         m_error = text;
@@ -229,9 +236,16 @@ void ExportText::commit()
         if (result != 0)
             fail(QStringLiteral("Cannot write \"%1\"").arg(m_path), error);
     }
+    QByteArray finalPath;
     if (!failed()) {
-        QFileInfo target(m_path);
-        const QByteArray finalPath = QFile::encodeName(target.isSymLink() ? target.symLinkTarget() : m_path);
+        // Checked again: the name may have become a link while the text was written.
+        try {
+            finalPath = QFile::encodeName(exportTarget(m_path));
+        } catch (const Failure &f) {
+            failWith(f.description());
+        }
+    }
+    if (!failed()) {
         const int replaced = holdFile(finalPath);
         if (::rename(QFile::encodeName(m_tempPath).constData(), finalPath.constData()) != 0) {
             const int error = errno;

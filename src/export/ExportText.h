@@ -91,6 +91,7 @@ private:
     void open();
     void writeAll(const char *data, size_t size);
     void fail(const QString &what, int error);
+    void failWith(const QString &text);
     void discard();
 
     QString m_path;

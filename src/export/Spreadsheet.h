@@ -31,6 +31,9 @@ public:
         virtual void makeVisible() = 0;
         // Cells whose text was longer than a cell holds and was cut.
         virtual qint64 shortenedCells() const { return 0; }
+        // Cells whose text held a NUL character, which a cell cannot hold:
+        // their text was cut there.
+        virtual qint64 cellsCutAtNul() const { return 0; }
     };
 
     virtual ~Spreadsheet() = default;

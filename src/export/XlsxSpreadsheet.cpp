@@ -2,14 +2,20 @@
 
 #include "frame/Failure.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 XlsxSpreadsheet::XlsxSpreadsheet(XlsxWorkbook::Opener opener)
     : m_opener(opener ? std::move(opener) : XlsxWorkbook::Opener(&XlsxSpreadsheet::openWithDesktop))
@@ -87,9 +93,90 @@ QString XlsxSpreadsheet::fileName(const QString &name)
     return out.left(200) + QStringLiteral(".xlsx");
 }
 
+namespace {
+
+// Newest change in `folder` (itself or an entry), whether a spreadsheet
+// program marks a file in it open, and whether it holds only plain entries.
+struct FolderState
+{
+    qint64 newest = 0;
+    bool locked = false;
+    bool plain = true;
+};
+
+FolderState folderState(const QByteArray &folder, const struct stat &self)
+{
+    FolderState state;
+    state.newest = qint64(self.st_mtime);
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir) {
+        state.plain = false;
+        return state;
+    }
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        struct stat st;
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode)) {
+            state.plain = false;
+            continue;
+        }
+        state.newest = std::max(state.newest, qint64(st.st_mtime));
+        // LibreOffice's ".~lock.NAME#", and "~$NAME" of others.
+        if (name.startsWith(".~lock.") || name.startsWith("~$"))
+            state.locked = true;
+    }
+    ::closedir(dir);
+    return state;
+}
+
+void removeFolder(const QByteArray &folder)
+{
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (DIR *dir = ::fdopendir(fd)) {
+        while (const dirent *entry = ::readdir(dir)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                ::unlinkat(::dirfd(dir), entry->d_name, 0); // never follows a link
+        }
+        ::closedir(dir);
+    } else {
+        ::close(fd);
+    }
+    ::rmdir(folder.constData());
+}
+
+} // namespace
+
+int XlsxSpreadsheet::removeStaleFolders(const QString &tempDir, qint64 nowSeconds)
+{
+    constexpr qint64 Hour = 3600, Day = 24 * Hour;
+    int removed = 0;
+    const QStringList names = QDir(tempDir).entryList({QLatin1String(FolderPrefix) + QLatin1Char('*')},
+                                                      QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QString &name : names) {
+        const QByteArray folder = QFile::encodeName(tempDir + QLatin1Char('/') + name);
+        struct stat st;
+        // Only the user's own folders, never through a link.
+        if (::lstat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        const FolderState state = folderState(folder, st);
+        const qint64 age = nowSeconds - state.newest;
+        if (!state.plain || !(age > Day || (age > Hour && !state.locked)))
+            continue;
+        removeFolder(folder);
+        ++removed;
+    }
+    return removed;
+}
+
 std::unique_ptr<Spreadsheet::Workbook> XlsxSpreadsheet::newWorkbook(const QString &name)
 {
-    QByteArray folder = QFile::encodeName(QDir::tempPath() + QStringLiteral("/corvane-xlsx-XXXXXX"));
+    removeStaleFolders(QDir::tempPath(), QDateTime::currentSecsSinceEpoch());
+    QByteArray folder = QFile::encodeName(QDir::tempPath() + QLatin1Char('/') + QLatin1String(FolderPrefix)
+                                          + QStringLiteral("XXXXXX"));
     if (!::mkdtemp(folder.data())) {
         throw Failure(QStringLiteral("Cannot make a folder in \"%1\": %2")
                           .arg(QDir::tempPath(), QString::fromLocal8Bit(std::strerror(errno))));

@@ -6,8 +6,10 @@
 // The desktop's spreadsheet program, reached through files: a workbook is
 // written as .xlsx into a private temporary folder (readable by the user
 // alone) and opened with the program the desktop has for .xlsx files. The
-// folder stays after the program ends, since the spreadsheet program may
-// still have the file open; the system's cleaning of TMPDIR removes it.
+// folder stays while the spreadsheet program may still need the file; each
+// new workbook first removes the user's folders that are no longer needed
+// (see removeStaleFolders), and a folder whose file could not be opened goes
+// at once.
 class XlsxSpreadsheet : public Spreadsheet
 {
 public:
@@ -26,6 +28,12 @@ public:
     static void openWithDesktop(const QString &file);
     // `name` made fit for a file name.
     static QString fileName(const QString &name);
+    // Removes the current user's workbook folders in `tempDir` that are
+    // older than a day, or older than an hour and not marked open by a
+    // spreadsheet program's lock file. Returns how many went.
+    static int removeStaleFolders(const QString &tempDir, qint64 nowSeconds);
+
+    static constexpr char FolderPrefix[] = "corvane-xlsx-";
 
 private:
     XlsxWorkbook::Opener m_opener;

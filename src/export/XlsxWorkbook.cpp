@@ -99,6 +99,10 @@ void XlsxWorkbook::setCell(qint64 row, int column, std::string_view text)
         throw Failure(QStringLiteral("The workbook has been saved already."));
     if (row < 1 || row > m_rowLimit || column < 1 || column > LXW_COL_MAX)
         check(LXW_ERROR_WORKSHEET_INDEX_OUT_OF_RANGE);
+    if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
+        text = text.substr(0, nul);
+        ++m_cutAtNul;
+    }
     size_t cut = 0;
     qint64 length = characters(text, CellChars, &cut);
     if (length > CellChars) {
@@ -157,6 +161,16 @@ void XlsxWorkbook::save()
 void XlsxWorkbook::makeVisible()
 {
     save();
-    if (m_opener)
+    if (!m_opener)
+        return;
+    try {
         m_opener(m_file);
+    } catch (...) {
+        // Nothing will read the copy: it goes now rather than with the
+        // stale ones.
+        QFile::remove(m_file);
+        if (!m_folder.isEmpty())
+            QDir().rmdir(m_folder);
+        throw;
+    }
 }

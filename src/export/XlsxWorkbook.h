@@ -44,6 +44,7 @@ public:
 
     const QString &fileName() const { return m_file; }
     qint64 shortenedCells() const override { return m_shortened; }
+    qint64 cellsCutAtNul() const override { return m_cutAtNul; }
 
 private:
     lxw_format *numberFormat(int decimals);
@@ -60,5 +61,6 @@ private:
     std::vector<lxw_format *> m_formats;
     std::string m_scratch;
     qint64 m_shortened = 0;
+    qint64 m_cutAtNul = 0;
     bool m_saved = false;
 };

@@ -2,6 +2,8 @@ target_sources(corvane PRIVATE
   export/GridSource.h
   export/GridWalk.h export/GridWalk.cpp
   export/ExportText.h export/ExportText.cpp
+  export/CsvField.h
+  export/LinkRule.h export/LinkRule.cpp
   export/ProgressDialog.h export/ProgressDialog.cpp
   export/DataGrid1.h export/DataGrid1.cpp
   export/Spreadsheet.h

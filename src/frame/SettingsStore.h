@@ -4,8 +4,9 @@
 
 // The per-user store of the five sign-in values: an INI file of the
 // organisation "Quillmark", section "Corvane Editor Software". Every write is
-// on disk when write() returns. The file holds a password, so it is created
-// readable and writable by its owner only.
+// on disk when write() returns. The file holds a password, so after every
+// write it is readable and writable by its owner only (0600), whatever mode
+// it had before.
 class SettingsStore
 {
 public:

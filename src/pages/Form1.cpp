@@ -4,12 +4,15 @@
 #include "db/MySQL.h"
 #include "export/PdfExport.h"
 #include "export/Printers.h"
+#include "frame/Failure.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"
 #include "frame/SettingsStore.h"
 #include "frame/Trap.h"
+#include "pages/ConnectionSecurity.h"
 #include "pages/Form2.h"
+#include "pages/SecurityBadge.h"
 #include "pages/TableList.h"
 #include "pages/Wizard.h"
 
@@ -21,6 +24,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -73,23 +77,30 @@ void Form1::buildControls()
     PushButton2 = button("PushButton2", "Help", Frame1);
     PushButton3 = button("PushButton3", "Next >", this);
     PushButton3->setMinimumHeight(32);
+    cmdSecurity = new QToolButton(Frame1);
+    cmdSecurity->setObjectName(QStringLiteral("cmdSecurity"));
+    cmdSecurity->setIcon(SecurityBadge::lockIcon(true));
+    cmdSecurity->setToolTip(QStringLiteral("Connection security"));
+    cmdSecurity->setAccessibleName(QStringLiteral("Connection security"));
+    cmdSecurity->setFocusPolicy(Qt::StrongFocus);
 
     auto *grid = new QGridLayout(Frame1);
     grid->addWidget(Label2, 0, 0);
     grid->addWidget(Text1, 0, 1);
     grid->addWidget(Label9, 0, 2);
     grid->addWidget(Text5, 0, 3);
+    grid->addWidget(cmdSecurity, 0, 4);
     grid->addWidget(Label1, 1, 0);
-    grid->addWidget(Text2, 1, 1, 1, 3);
+    grid->addWidget(Text2, 1, 1, 1, 4);
     grid->addWidget(Label4, 2, 0);
-    grid->addWidget(Text3, 2, 1, 1, 3);
+    grid->addWidget(Text3, 2, 1, 1, 4);
     grid->addWidget(Label3, 3, 0);
-    grid->addWidget(Text4, 3, 1, 1, 3);
+    grid->addWidget(Text4, 3, 1, 1, 4);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(PushButton5, 1);
     buttons->addStretch(1);
     buttons->addWidget(PushButton2, 1);
-    grid->addLayout(buttons, 4, 0, 1, 4);
+    grid->addLayout(buttons, 4, 0, 1, 5);
     grid->setColumnStretch(1, 1);
 
     auto *page = new QVBoxLayout(this);
@@ -104,6 +115,8 @@ void Form1::buildControls()
     setTabOrder(Text4, PushButton5);
     setTabOrder(PushButton5, PushButton2);
     setTabOrder(PushButton2, PushButton3);
+    // Last, so the order of the sign-in fields and buttons stays as it was.
+    setTabOrder(PushButton3, cmdSecurity);
 
     // White unless a skin is applied.
     Main::setBackgrounds(this, Qt::white);
@@ -123,6 +136,20 @@ void Form1::buildControls()
     connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
     connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
+    connect(cmdSecurity, &QToolButton::clicked, this, &Form1::cmdSecurity_Click);
+}
+
+void Form1::cmdSecurity_Click()
+{
+    ConnectionSecurity dialog(this);
+    dialog.setMode(m_tlsMode);
+    dialog.setCaFile(m_caFile);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    m_tlsMode = dialog.mode();
+    m_caFile = dialog.caFile();
+    SettingsStore::write(QString::fromLatin1(ConnectionSecurity::ModeKey), m_tlsMode);
+    SettingsStore::write(QString::fromLatin1(ConnectionSecurity::CaFileKey), m_caFile);
 }
 
 void Form1::storeOnChange(QLineEdit *field, const char *key)
@@ -133,7 +160,7 @@ void Form1::storeOnChange(QLineEdit *field, const char *key)
 
 ConnectionFields Form1::fields() const
 {
-    return {Text1->text(), Text2->text(), Text3->text(), Text4->text(), Text5->text()};
+    return {Text1->text(), Text2->text(), Text3->text(), Text4->text(), Text5->text(), m_tlsMode, m_caFile};
 }
 
 void Form1::Form_Load()
@@ -150,7 +177,12 @@ void Form1::Form_Load()
     trap.step(130, [&] { Text2->setText(SettingsStore::read(QStringLiteral("MyUser"), QString())); });
     trap.step(132, [&] { Text3->setText(SettingsStore::read(QStringLiteral("MyPassword"), QString())); });
     trap.step(134, [&] { Text4->setText(SettingsStore::read(QStringLiteral("MyDatabase"), QString())); });
-    trap.step(136, [&] { Text5->setText(SettingsStore::read(QStringLiteral("MyPort"), QStringLiteral("3306"))); });
+    trap.step(136, [&] {
+        Text5->setText(SettingsStore::read(QStringLiteral("MyPort"), QStringLiteral("3306")));
+        // A file without these keys connects as "preferred".
+        m_tlsMode = SettingsStore::read(QString::fromLatin1(ConnectionSecurity::ModeKey), QString());
+        m_caFile = SettingsStore::read(QString::fromLatin1(ConnectionSecurity::CaFileKey), QString());
+    });
     if (trap.test(138, [&] {
             return !Text1->text().isEmpty() && !Text2->text().isEmpty() && !Text3->text().isEmpty()
                 && !Text4->text().isEmpty();
@@ -175,18 +207,23 @@ void Form1::PushButton5_Click()
         return;
     // From here a failure goes to the local check instead of the report.
     bool failed = false;
+    QString secureReason; // a refused certificate or missing TLS is named
     try {
         m_pointer->setState(PagePointer::State::Busy);                        // 102
         m_wizard.desktop().processEvents();                                  // 104
         connection->open(m_wizard.connectionString());                       // 106
         m_wizard.desktop().message(this, Main::appTitle(), QStringLiteral("Connection successful.")); // 108
         m_pointer->setState(PagePointer::State::Default);                    // 110
+    } catch (const Failure &f) {
+        failed = true;
+        if (SecurityBadge::isTlsFailure(f.number()))
+            secureReason = QStringLiteral("\r\r") + f.description();
     } catch (const std::exception &) {
         failed = true;
     }
     if (failed) { // 112
         m_wizard.desktop().message(this, Main::appTitle(),
-                                   QStringLiteral("Could not connect. Please check with your administrator. Make sure you are allowed to connect to your database remotely and not just through web-based control panels.")); // 114
+                                   QStringLiteral("Could not connect. Please check with your administrator. Make sure you are allowed to connect to your database remotely and not just through web-based control panels.") + secureReason); // 114
         m_pointer->setState(PagePointer::State::Default); // 116
     }
 }

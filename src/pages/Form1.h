@@ -8,6 +8,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QToolButton;
 class PagePointer;
 class Wizard;
 
@@ -26,6 +27,8 @@ public:
     void PushButton5_Click(); // "Test Connection"
     void PushButton2_Click(); // "Help"
     void PushButton3_Click(); // "Next >"
+    // The small button beside the port: the "Connection security" dialog.
+    void cmdSecurity_Click();
 
     ConnectionFields fields() const;
     // True once "Next >" went on to the picker (by hand or at start).
@@ -41,6 +44,7 @@ public:
     QLabel *Label2, *Label9, *Label1, *Label4, *Label3;
     QLineEdit *Text1, *Text5, *Text2, *Text3, *Text4;
     QPushButton *PushButton5, *PushButton2, *PushButton3;
+    QToolButton *cmdSecurity;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -53,4 +57,7 @@ private:
     Wizard &m_wizard;
     PagePointer *m_pointer;
     bool m_wentOn = false;
+    // Connection security, kept in the settings beside the five values.
+    QString m_tlsMode;
+    QString m_caFile;
 };

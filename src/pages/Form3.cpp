@@ -8,6 +8,7 @@
 #include "frame/Trap.h"
 #include "pages/Form2.h"
 #include "pages/GridModel.h"
+#include "pages/SecurityBadge.h"
 #include "pages/Wizard.h"
 
 #include <QCloseEvent>
@@ -90,9 +91,13 @@ void Form3::buildControls()
     mnuPDF = item("mnuPDF", "PDF");
     mnuXML = item("mnuXML", "XML");
 
+    lblSecurity = new QLabel(this);
+    lblSecurity->setObjectName(QStringLiteral("lblSecurity"));
+
     auto *bottom = new QHBoxLayout;
     for (QPushButton *b : {PushButton1, PushButton4, PushButton5, PushButton2, PushButton6, PushButton3})
         bottom->addWidget(b);
+    bottom->addWidget(lblSecurity);
     auto *page = new QVBoxLayout(this);
     page->addWidget(Label2);
     page->addWidget(DataGrid1, 1);
@@ -122,7 +127,10 @@ void Form3::Form_Load()
     trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
     trap.step(104, [&] { m_connection = std::make_unique<Connection>(); });
     trap.step(106, [&] { m_connection->setCursorLocation(3); });
-    trap.step(108, [&] { m_connection->open(m_wizard.connectionString()); });
+    trap.step(108, [&] {
+        m_connection->open(m_wizard.connectionString());
+        SecurityBadge::show(lblSecurity, *m_connection);
+    });
     trap.step(110, [&] { Label2->setText(QStringLiteral(" Now Editing: ") + m_wizard.CurrentTable); });
     trap.step(112, [&] { LoadDataGrid(); });
     m_pointer->loadHandCursor(trap, 116);

@@ -71,6 +71,7 @@ public:
     bool isLoaded() const { return m_loaded; }
 
     QLabel *Label2;
+    QLabel *lblSecurity; // lock: is the connection encrypted
     GridView *DataGrid1;
     QPushButton *PushButton1, *PushButton4, *PushButton5, *PushButton2, *PushButton6, *PushButton3;
     QMenu *mnuSaveAs;

@@ -1,6 +1,8 @@
 target_sources(corvane PRIVATE
   pages/Wizard.h pages/Wizard.cpp
   pages/Form1.h pages/Form1.cpp
+  pages/ConnectionSecurity.h pages/ConnectionSecurity.cpp
+  pages/SecurityBadge.h pages/SecurityBadge.cpp
   pages/Form2.h pages/Form2.cpp
   pages/Form3.h pages/Form3.cpp
   pages/Form3Schema.cpp

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QDialog>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The "Connection security" dialog of the sign-in page: how much the
+// connection insists on TLS, and the CA file the verifying modes check the
+// server's certificate with. Mode names are those of TlsOptions.
+class ConnectionSecurity : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit ConnectionSecurity(QWidget *parent = nullptr);
+
+    void setMode(const QString &modeName);
+    QString mode() const;
+    void setCaFile(const QString &path);
+    QString caFile() const;
+
+    // The settings keys beside the five sign-in values.
+    static constexpr char ModeKey[] = "MyTlsMode";
+    static constexpr char CaFileKey[] = "MyTlsCaFile";
+
+    QLabel *lblMode, *lblCaFile;
+    QComboBox *cboMode;
+    QLineEdit *txtCaFile;
+    QPushButton *cmdBrowse, *cmdOk, *cmdCancel;
+
+private:
+    void browse();
+    void updateCaFile();
+};

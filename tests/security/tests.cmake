@@ -1,0 +1,2 @@
+corvane_test(tst_security security/tst_security.cpp TIMEOUT 120)
+corvane_test(tst_tls security/tst_tls.cpp TLSDB TIMEOUT 300)
