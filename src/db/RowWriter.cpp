@@ -5,13 +5,6 @@
 
 #include <mysql.h>
 
-QByteArray quoteIdentifier(const QByteArray &name)
-{
-    QByteArray out = name;
-    out.replace('`', "``");
-    return '`' + out + '`';
-}
-
 namespace {
 
 int fieldIndex(const std::vector<FieldInfo> &fields, const QByteArray &column)

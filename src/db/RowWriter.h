@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/Identifier.h"
 #include "db/RowSet.h"
 
 #include <QByteArray>
@@ -63,7 +64,6 @@ using Quote = std::function<QByteArray(const QByteArray &)>;
 
 // The statement builders: plain functions of their inputs. Every statement
 // touches at most one row (LIMIT 1).
-QByteArray quoteIdentifier(const QByteArray &name);
 RowIdentity chooseIdentity(const std::vector<FieldInfo> &fields, const std::vector<KeyPart> &keys);
 QByteArray whereClause(const std::vector<FieldInfo> &fields, const std::vector<Condition> &conditions, const Quote &quote);
 std::vector<Condition> identityConditions(const RowIdentity &identity, const RowValues &values);

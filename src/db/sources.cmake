@@ -7,4 +7,5 @@ target_sources(corvane PRIVATE
   db/TableLoader.h db/TableLoader.cpp
   db/RowWriter.h db/RowWriter.cpp
   db/MySQL.h db/MySQL.cpp
+  db/Identifier.h db/Identifier.cpp
 )

@@ -9,6 +9,7 @@
 #include "pages/Form2.h"
 #include "pages/GridModel.h"
 #include "pages/Wizard.h"
+#include "schema/SchemaStatements.h"
 
 #include <QCloseEvent>
 #include <QCursor>
@@ -135,7 +136,7 @@ void Form3::LoadDataGrid()
     m_connection->setCursorLocation(3);
     m_rows = std::make_unique<RowSet>();
     // Rows stream in behind the first screen; a later bind stops the read.
-    m_rows->openInBackground(QStringLiteral("SELECT * FROM `") + m_wizard.CurrentTable + QStringLiteral("`;"),
+    m_rows->openInBackground(ColumnListingQuery(m_wizard.CurrentTable),
                              *m_connection);
     m_model->setRowSet(m_rows.get(), m_connection.get());
 }
