@@ -114,9 +114,9 @@ private slots:
             << column("t", "VARCHAR", "10", "", "UZ") << "`t` VARCHAR (10) UNSIGNED  ZEROFILL "
             << QStringList{"t", "VARCHAR", "(10)", "UNSIGNED", "ZEROFILL", "", "", ""}
             << "`t` VARCHAR (10) UNSIGNED ZEROFILL" + spaces(3) + ",";
-        QTest::newRow("back-quote in the name goes in unchanged")
-            << column("a`b", "INT") << "`a`b` INT" << QStringList{"a`b", "INT", "", "", "", "", "", ""}
-            << "`a`b` INT" + spaces(6) + ",";
+        QTest::newRow("back-quote in the name is doubled")
+            << column("a`b", "INT") << "`a``b` INT" << QStringList{"a`b", "INT", "", "", "", "", "", ""}
+            << "`a``b` INT" + spaces(6) + ",";
         QTest::newRow("M and D not numbers, kept as typed")
             << column("q", "DECIMAL", "x; y", "'z'") << "`q` DECIMAL (x; y, 'z')"
             << QStringList{"q", "DECIMAL", "(x; y, 'z')", "", "", "", "", ""}
