@@ -167,8 +167,11 @@ qint64 RowWriter::count(const std::vector<Condition> &conditions)
     return rows->recordCount() == 1 ? bytesOf(rows->rows().cell(0, 0)).toLongLong() : -1;
 }
 
-void RowWriter::notSaved() const
+void RowWriter::notSaved(bool asked) const
 {
+    if (!asked)
+        throw Failure(QStringLiteral("The connection to the server was lost before the write was complete, so "
+                                     "nothing was written."));
     throw Failure(QStringLiteral("The connection to the server was lost during the write. The server was asked "
                                  "again: nothing was written."));
 }
@@ -225,7 +228,7 @@ WriteResult RowWriter::update(const RowValues &original, const CellChanges &chan
         r.checkedAfterLoss = true;
         const bool clean = reconnect(true);
         if (phase == Phase::Before || (m_transactional && phase == Phase::Sent))
-            notSaved();
+            notSaved(false);
         if (!clean)
             return {WriteResult::Status::Unknown, std::nullopt, true};
         return checkUpdate(before, after, matching);
@@ -272,7 +275,7 @@ WriteResult RowWriter::checkUpdate(const std::vector<Condition> &before, const s
         found = Unknown;
     }
     if (found == NotApplied)
-        notSaved();
+        notSaved(true);
     if (found == Unknown)
         return {WriteResult::Status::Unknown, std::nullopt, true};
     if (!row)
@@ -304,7 +307,7 @@ WriteResult RowWriter::remove(const RowValues &original)
     } catch (const Lost &) {
         const bool clean = reconnect(true);
         if (phase == Phase::Before || (m_transactional && phase == Phase::Sent))
-            notSaved();
+            notSaved(false);
         WriteResult unknown{WriteResult::Status::Unknown, std::nullopt, true};
         if (!clean)
             return unknown;
@@ -318,7 +321,7 @@ WriteResult RowWriter::remove(const RowValues &original)
         }
         const qint64 was = keyed ? 1 : matching;
         if (left == was)
-            notSaved();
+            notSaved(true);
         return left == was - 1 ? WriteResult{WriteResult::Status::Done, std::nullopt, true} : unknown;
     } catch (const Failure &) {
         rollbackQuietly();
@@ -388,7 +391,7 @@ WriteResult RowWriter::insert(const CellChanges &values)
     } catch (const Lost &) {
         const bool clean = reconnect(true);
         if (phase == Phase::Before || (m_transactional && phase != Phase::Committing))
-            notSaved();
+            notSaved(false);
         if (!clean)
             return {WriteResult::Status::Unknown, std::nullopt, true};
         if (!m_transactional)
@@ -421,7 +424,7 @@ WriteResult RowWriter::checkInsert(const std::vector<Condition> &witness, qint64
     if (expected < 0 || (now != expected && now != expected - 1))
         return r;
     if (now == expected - 1)
-        notSaved();
+        notSaved(true);
     r.status = WriteResult::Status::Done;
     if (key)
         r.stored = readBack(*key);

@@ -76,7 +76,7 @@ private:
     WriteResult checkUpdate(const std::vector<Condition> &before, const std::vector<Condition> &after, qint64 matching);
     WriteResult checkInsert(const std::vector<Condition> &witness, qint64 expected,
                             const std::optional<std::vector<Condition>> &key);
-    [[noreturn]] void notSaved() const;
+    [[noreturn]] void notSaved(bool asked) const;
     Quote quoter() const;
 
     Connection &m_connection;

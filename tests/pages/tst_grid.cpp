@@ -398,6 +398,27 @@ private slots:
         QVERIFY(!editor()->isVisible());
     }
 
+    // A trigger changes the row as it is written: the grid's copy is no
+    // handle on it any more, so the page says so and reads the table again.
+    void rowTheServerChangedIsReadAgain()
+    {
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE tr (v VARCHAR(10), n INT)",
+                         "CREATE TRIGGER tr_bump BEFORE UPDATE ON tr FOR EACH ROW SET NEW.n = OLD.n + 1",
+                         "INSERT INTO tr VALUES ('a', 0)"});
+        open(QStringLiteral("tr"));
+        for (const QString &value : {QStringLiteral("first"), QStringLiteral("second")}) {
+            m_desktop.clear();
+            QVERIFY(editor()->commitHeldRow());
+            type(0, 0, value);
+            QVERIFY(editor()->commitHeldRow());
+            QCOMPARE(m_desktop.boxes.size(), 1);
+            QVERIFY(m_desktop.boxes.first().text.contains(QStringLiteral("read again")));
+            QTRY_COMPARE(cell(0, 1), value == QLatin1String("first") ? QStringLiteral("1") : QStringLiteral("2"));
+            QVERIFY(model()->waitUntilLoaded({}));
+        }
+        QCOMPARE(server("SELECT * FROM tr"), QStringList{"second|2"});
+    }
+
     void serverStopsDuringEditing()
     {
         TestDb::run(Db, {"CREATE OR REPLACE TABLE s (id INT PRIMARY KEY, v VARCHAR(10))", "INSERT INTO s VALUES (1, 'a')"});
