@@ -67,7 +67,9 @@ public:
     // The server's id of this session (for KILL), read at connect.
     unsigned long sessionId() const { return m_sessionId; }
     // MariaDB 10.5 and later: INSERT ... RETURNING.
-    bool canReturnInserted() const { return m_canReturn; }
+    bool canReturnInserted() const { return m_canReturn && m_useReturning; }
+    // Off: inserts are read back as from a server without RETURNING.
+    void setUseReturning(bool use) { m_useReturning = use; }
     // Values are escaped for utf8mb4; a session that does not use it (an
     // init_connect, a proxy) must not be written through. Empty when the
     // session is as escaping assumes, else why not.
@@ -89,6 +91,7 @@ private:
     MYSQL *m_mysql = nullptr;
     unsigned long m_sessionId = 0;
     bool m_canReturn = false;
+    bool m_useReturning = true;
     QString m_charsetProblem;
     ConnectParams m_params;
     int m_cursorLocation = 0;

@@ -99,6 +99,7 @@ private slots:
     void rowsTheServerChangesStayEditable_data();
     void rowsTheServerChangesStayEditable();
     void binaryValuesFindTheirRow();
+    void stalledStatementStillArrives();
     void largeRowIsDeleted();
 };
 
@@ -253,12 +254,25 @@ void TestWriteSafety::insertedRowIsCertainlyTheNewOne_data()
     QTest::addColumn<QString>("existing");
     QTest::addColumn<int>("typedColumn");
     QTest::addColumn<int>("editColumn");
-    QTest::newRow("keyless with a default") << "CREATE OR REPLACE TABLE n (a INT, b VARCHAR(10) DEFAULT 'x')"
-                                            << "INSERT INTO n VALUES (1, 'old')" << 0 << 1;
-    QTest::newRow("UUID default key") << "CREATE OR REPLACE TABLE n (k CHAR(36) DEFAULT (UUID()) PRIMARY KEY, a INT, b VARCHAR(10))"
-                                      << "INSERT INTO n VALUES ('existing', 1, 'old')" << 1 << 2;
-    QTest::newRow("AUTO_INCREMENT") << "CREATE OR REPLACE TABLE n (k INT AUTO_INCREMENT PRIMARY KEY, a INT, b VARCHAR(10))"
-                                    << "INSERT INTO n VALUES (1, 1, 'old')" << 1 << 2;
+    QTest::addColumn<bool>("returning");
+    QTest::addColumn<bool>("confirmed");
+    const QString keyless = QStringLiteral("CREATE OR REPLACE TABLE n (a INT, b VARCHAR(10) DEFAULT 'x')");
+    const QString uuid = QStringLiteral("CREATE OR REPLACE TABLE n (k CHAR(36) DEFAULT (UUID()) PRIMARY KEY, a INT, "
+                                        "b VARCHAR(10))");
+    const QString autoInc = QStringLiteral("CREATE OR REPLACE TABLE n (k INT AUTO_INCREMENT PRIMARY KEY, a INT, "
+                                           "b VARCHAR(10))");
+    const QString typedKey = QStringLiteral("CREATE OR REPLACE TABLE n (k INT PRIMARY KEY, a INT, b VARCHAR(10))");
+    for (bool returning : {true, false}) {
+        const char *how = returning ? "RETURNING" : "no RETURNING";
+        QTest::addRow("keyless with a default, %s", how)
+            << keyless << "INSERT INTO n VALUES (1, 'old')" << 0 << 1 << returning << returning;
+        QTest::addRow("UUID default key, %s", how)
+            << uuid << "INSERT INTO n VALUES ('existing', 1, 'old')" << 1 << 2 << returning << returning;
+        QTest::addRow("AUTO_INCREMENT, %s", how)
+            << autoInc << "INSERT INTO n VALUES (1, 1, 'old')" << 1 << 2 << returning << true;
+        QTest::addRow("key typed in full, %s", how)
+            << typedKey << "INSERT INTO n VALUES (2, 1, 'old')" << 0 << 2 << returning << true;
+    }
 }
 
 void TestWriteSafety::insertedRowIsCertainlyTheNewOne()
@@ -267,11 +281,26 @@ void TestWriteSafety::insertedRowIsCertainlyTheNewOne()
     QFETCH(QString, existing);
     QFETCH(int, typedColumn);
     QFETCH(int, editColumn);
+    QFETCH(bool, returning);
+    QFETCH(bool, confirmed);
     TestDb::run(Db, {create, existing});
     auto grid = openGrid(QStringLiteral("n"));
+    grid->connection->setUseReturning(returning);
     GridModel &m = grid->model;
     QVERIFY(m.setData(m.index(m.newRowLine(), typedColumn), QStringLiteral("1")));
     QCOMPARE(m.commitRow(), GridModel::Outcome::Done);
+    if (!confirmed) {
+        // What was typed shows, and the row is left alone until read again.
+        QVERIFY(m.isUnconfirmed(1));
+        QVERIFY(m.notice().contains(QStringLiteral("could not be identified")));
+        QCOMPARE(grid->cell(1, typedColumn), QStringLiteral("1"));
+        QVERIFY(!m.setData(m.index(1, editColumn), QStringLiteral("mine")));
+        QVERIFY_THROWS_EXCEPTION(Failure, m.deleteRow(1));
+        QCOMPARE(server("SELECT COUNT(*), SUM(b = 'old') FROM n"), QStringList({"2|1"}));
+        grid->reread();
+        QVERIFY(!m.isUnconfirmed(1));
+        return;
+    }
     // The new row, as stored (defaults included), and never the old one.
     QVERIFY(!m.isUnconfirmed(1));
     QCOMPARE(grid->cell(1, typedColumn), QStringLiteral("1"));
@@ -344,6 +373,22 @@ void TestWriteSafety::largeRowIsDeleted()
         QCOMPARE(server(QStringLiteral("SELECT COUNT(*), MAX(LENGTH(b)) FROM %1").arg(table)),
                  QStringList({"1|5"}));
     }
+}
+
+// The proxy's stall mode holds a statement and then lets it through: the
+// connection stays usable (slow-server tests build on this).
+void TestWriteSafety::stalledStatementStillArrives()
+{
+    TestDb::run(Db, {"CREATE OR REPLACE TABLE st (id INT PRIMARY KEY, v VARCHAR(10))", "INSERT INTO st VALUES (1, 'a')"});
+    FaultProxy proxy(TestDb::host().isEmpty() ? QStringLiteral("127.0.0.1") : TestDb::host(), TestDb::port().toUShort());
+    auto grid = openGrid(QStringLiteral("st"), params(proxy.port()));
+    proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^UPDATE"), std::chrono::milliseconds(300));
+    QVERIFY(grid->model.setData(grid->model.index(0, 1), QStringLiteral("late")));
+    QCOMPARE(grid->model.commitRow(), GridModel::Outcome::Done);
+    QVERIFY(proxy.hasFired());
+    QVERIFY(proxy.firedStatement().startsWith("UPDATE `st`"));
+    QVERIFY(grid->model.notice().isEmpty());
+    QCOMPARE(server("SELECT v FROM st"), QStringList({"late"}));
 }
 
 QTEST_GUILESS_MAIN(TestWriteSafety)
