@@ -212,6 +212,12 @@ bool Form3::reportWrite(GridModel::Outcome outcome, const QString &notDone)
         this,
         [this] {
             try {
+                // The write may have left the connection closed.
+                Connection *connection = m_model->connection();
+                if (connection && !connection->isOpen()) {
+                    const ConnectParams params = connection->params();
+                    connection->open(params);
+                }
                 requeryGrid();
             } catch (const Failure &e) {
                 tell(failureText(QStringLiteral("The table could not be read again."), e));

@@ -100,6 +100,7 @@ private slots:
     void rowsTheServerChangesStayEditable();
     void binaryValuesFindTheirRow();
     void stalledStatementStillArrives();
+    void outcomeThatCannotBeToldIsSaidSo();
     void largeRowIsDeleted();
 };
 
@@ -389,6 +390,27 @@ void TestWriteSafety::stalledStatementStillArrives()
     QVERIFY(proxy.firedStatement().startsWith("UPDATE `st`"));
     QVERIFY(grid->model.notice().isEmpty());
     QCOMPARE(server("SELECT v FROM st"), QStringList({"late"}));
+}
+
+// COMMIT sent, its reply lost, and the server out of reach to ask: the user
+// hears that it is unknown, never "failed" nor "saved".
+void TestWriteSafety::outcomeThatCannotBeToldIsSaidSo()
+{
+    TestDb::run(Db, {"CREATE OR REPLACE TABLE u (id INT PRIMARY KEY, v VARCHAR(10))", "INSERT INTO u VALUES (1, 'a')"});
+    FaultProxy proxy(TestDb::host().isEmpty() ? QStringLiteral("127.0.0.1") : TestDb::host(), TestDb::port().toUShort());
+    auto grid = openGrid(QStringLiteral("u"), params(proxy.port()));
+    proxy.arm(FaultProxy::Fault::CutBeforeReply, QStringLiteral("^COMMIT"));
+    proxy.setRefusing(true);
+    QVERIFY(grid->model.setData(grid->model.index(0, 1), QStringLiteral("b")));
+    QCOMPARE(grid->model.commitRow(), GridModel::Outcome::Unknown);
+    QVERIFY(!grid->model.hasHeldRow());
+    proxy.setRefusing(false);
+    // Whatever the server did, it did once; the retry of the page's re-read
+    // signs in again.
+    QVERIFY(!grid->connection->isOpen());
+    grid->connection->open(params(proxy.port()));
+    grid->reread();
+    QCOMPARE(grid->cell(0, 1), server("SELECT v FROM u").value(0));
 }
 
 QTEST_GUILESS_MAIN(TestWriteSafety)

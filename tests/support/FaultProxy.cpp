@@ -130,6 +130,10 @@ void FaultProxy::acceptLoop()
         const int client = ::accept(m_listener, nullptr, nullptr);
         if (client < 0)
             continue;
+        if (m_refusing) {
+            ::close(client);
+            continue;
+        }
         const int server = connectTo(m_serverHost, m_serverPort);
         if (server < 0) {
             ::close(client);

@@ -22,7 +22,8 @@
 //                    forwarded, then both sides are closed;
 //   Stall          - the statement is held for the given time, then sent on;
 //                    the connection stays open (a slow server or network).
-// stallAll() holds every connection in both directions for a time.
+// stallAll() holds every connection in both directions for a time;
+// setRefusing() turns new connections away.
 //
 // Runs on threads of its own, so a test may block in the client library
 // while the proxy works. Not for TLS or compressed connections.
@@ -48,6 +49,8 @@ public:
     QByteArray firedStatement() const;
     // Holds all traffic on every connection for `duration` from now.
     void stallAll(std::chrono::milliseconds duration);
+    // While on, new connections are closed at once (a server out of reach).
+    void setRefusing(bool refusing) { m_refusing = refusing; }
 
 private:
     void acceptLoop();
@@ -70,4 +73,5 @@ private:
     QByteArray m_firedStatement;
     std::atomic<int> m_fired{0};
     std::atomic<qint64> m_stallUntil{0};
+    std::atomic<bool> m_refusing{false};
 };
