@@ -329,7 +329,7 @@ private slots:
         QTest::addColumn<bool>("added");
         QTest::newRow("semicolon and quote in the name") << "a;b'c\"d" << "" << "" << "" << true;
         QTest::newRow("non-ASCII name") << QString::fromUtf8("größe_名") << "" << "" << "" << true;
-        QTest::newRow("back-quote closes the name early") << "a`b" << "" << "" << "" << false;
+        QTest::newRow("back-quote in the name is kept") << "a`b" << "" << "" << "" << true;
         QTest::newRow("1000-character name") << QString(1000, QLatin1Char('n')) << "" << "" << "" << false;
         QTest::newRow("M not a number") << "q" << "ten" << "" << "" << false;
         QTest::newRow("D not a number") << "q" << "10" << "two" << "" << false;
