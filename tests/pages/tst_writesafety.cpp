@@ -92,7 +92,8 @@ private slots:
 
     void lostReplyIsCheckedNeverRepeated_data();
     void lostReplyIsCheckedNeverRepeated();
-    void sessionForcedToGbkChangesOneCellOnly();
+    void oddSessionSettingsChangeOneCellOnly_data();
+    void oddSessionSettingsChangeOneCellOnly();
     void hostileNamesTouchOnlyTheirObject();
     void insertedRowIsCertainlyTheNewOne_data();
     void insertedRowIsCertainlyTheNewOne();
@@ -184,19 +185,34 @@ void TestWriteSafety::lostReplyIsCheckedNeverRepeated()
     }
 }
 
-void TestWriteSafety::sessionForcedToGbkChangesOneCellOnly()
+void TestWriteSafety::oddSessionSettingsChangeOneCellOnly_data()
 {
+    QTest::addColumn<QString>("initConnect");
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("session forced to GBK") << "SET NAMES gbk" << QStringLiteral("\u4e3f' -- ");
+    QTest::newRow("backslash is no escape")
+        << "SET sql_mode = 'NO_BACKSLASH_ESCAPES'" << QStringLiteral("\\' -- \u4e3f\\");
+}
+
+void TestWriteSafety::oddSessionSettingsChangeOneCellOnly()
+{
+    QFETCH(QString, initConnect);
+    QFETCH(QString, typed);
     TestDb::run(Db, {"CREATE OR REPLACE TABLE g (id INT PRIMARY KEY, v VARCHAR(20)) CHARACTER SET utf8mb4",
                      "INSERT INTO g VALUES (1, 'one'), (2, 'two'), (3, 'three')",
                      "CREATE OR REPLACE USER 'plain'@'%' IDENTIFIED BY 'plain-pass'",
                      "GRANT SELECT, INSERT, UPDATE, DELETE ON `" + Db + "`.* TO 'plain'@'%'"});
     // init_connect applies to accounts without SUPER only; the server is
     // shared by the whole run, so it is put back whatever happens.
-    TestDb::run(QString(), {"SET GLOBAL init_connect = 'SET NAMES gbk'"});
+    TestDb::run(QString(), {"SET GLOBAL init_connect = '" + QString(initConnect).replace("'", "''") + "'"});
     const auto restore = qScopeGuard([] { TestDb::run(QString(), {"SET GLOBAL init_connect = ''"}); });
     auto grid = openGrid(QStringLiteral("g"), params(0, "plain", "plain-pass"));
     QVERIFY2(grid->connection->charsetProblem().isEmpty(), qPrintable(grid->connection->charsetProblem()));
-    const QString typed = QStringLiteral("\u4e3f' -- ");
+    if (initConnect.contains(QLatin1String("sql_mode"))) {
+        const auto mode = grid->connection->select("SELECT @@sql_mode");
+        const RowStore::Cell c = mode->rows().cell(0, 0);
+        QCOMPARE(QByteArray(c.text().data(), qsizetype(c.text().size())), QByteArray("NO_BACKSLASH_ESCAPES"));
+    }
     QVERIFY(grid->model.setData(grid->model.index(1, 1), typed));
     const Told told = attempt([&] { return grid->model.commitRow(); });
     QVERIFY2(told.failure.isEmpty(), qPrintable(told.failure));
