@@ -242,6 +242,8 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
             return QStringLiteral("*");
         if (m_held && section == heldRow())
             return QStringLiteral("\u270e %1").arg(section + 1);
+        if (isUnconfirmed(section))
+            return QStringLiteral("? %1").arg(section + 1); // not yet confirmed by the server
         return section + 1;
     }
     return {};

@@ -309,6 +309,7 @@ void TestWriteSafety::insertedRowIsCertainlyTheNewOne()
     if (!confirmed) {
         // What was typed shows, and the row is left alone until read again.
         QVERIFY(m.isUnconfirmed(1));
+        QCOMPARE(m.headerData(1, Qt::Vertical).toString(), QStringLiteral("? 2"));
         QVERIFY(m.notice().contains(QStringLiteral("could not be identified")));
         QCOMPARE(grid->cell(1, typedColumn), QStringLiteral("1"));
         QVERIFY(!m.setData(m.index(1, editColumn), QStringLiteral("mine")));
