@@ -1,6 +1,6 @@
 // Identifier quoting: a quoted name reads back, by the server's rules for
 // back-quoted names, as exactly that name and nothing after it.
-#include "db/RowWriter.h"
+#include "db/Identifier.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -97,6 +97,49 @@ void Connection::open(const ConnectParams &params)
     }
     m_mysql = m;
     m_params = params;
+    afterConnect();
+}
+
+// The server may have put the session in another character set
+// (init_connect); the client library's own call sets it for the session and
+// for the library's escaping alike. What the session then says is checked.
+void Connection::afterConnect()
+{
+    m_charsetProblem.clear();
+    m_sessionId = mysql_thread_id(m_mysql);
+    const unsigned long version = mysql_get_server_version(m_mysql);
+    m_canReturn = version >= 100500 && QByteArray(mysql_get_server_info(m_mysql)).contains("MariaDB");
+    if (mysql_set_character_set(m_mysql, "utf8mb4") != 0) {
+        m_charsetProblem = QStringLiteral("The session's character set could not be set to utf8mb4: %1")
+                               .arg(QString::fromUtf8(mysql_error(m_mysql)));
+        return;
+    }
+    const std::unique_ptr<RowSet> rows = select(
+        "SELECT @@character_set_client, @@character_set_connection, @@character_set_results, CONNECTION_ID()");
+    const auto cell = [&](int c) {
+        const RowStore::Cell v = rows->rows().cell(0, c);
+        return v.isNull() ? QByteArray("NULL") : QByteArray(v.text().data(), qsizetype(v.text().size()));
+    };
+    if (!rows || rows->recordCount() != 1 || rows->fieldCount() != 4) {
+        m_charsetProblem = QStringLiteral("The session's character set could not be read.");
+        return;
+    }
+    m_sessionId = cell(3).toULong();
+    const char *names[] = {"client", "connection", "results"};
+    for (int c = 0; c < 3; ++c) {
+        if (cell(c) != "utf8mb4") {
+            m_charsetProblem = QStringLiteral("The server set the session's character_set_%1 to %2, not utf8mb4, so "
+                                              "values could not be sent safely. Nothing is written on this connection.")
+                                   .arg(QLatin1String(names[c]), QString::fromUtf8(cell(c)));
+            return;
+        }
+    }
+}
+
+void Connection::requireKnownCharset() const
+{
+    if (!m_charsetProblem.isEmpty())
+        throw Failure(m_charsetProblem);
 }
 
 QString Connection::tlsCipher() const
@@ -161,6 +204,18 @@ quint64 Connection::exec(const QByteArray &sql)
     }
     const my_ulonglong n = mysql_affected_rows(m_mysql);
     return n == my_ulonglong(-1) ? 0 : quint64(n);
+}
+
+std::unique_ptr<RowSet> Connection::select(const QByteArray &sql)
+{
+    if (!m_mysql)
+        failNotOpen();
+    if (mysql_real_query(m_mysql, sql.constData(), sql.size()) != 0)
+        fail();
+    auto rows = std::make_unique<RowSet>();
+    if (mysql_field_count(m_mysql) != 0)
+        rows->readResult(*this, QString());
+    return rows;
 }
 
 quint64 Connection::insertId() const

@@ -28,7 +28,9 @@ struct ConnectParams
 // the ODBC-style connection text; every failure is thrown as a Failure that
 // carries the server's (or client's) message and error number.
 //
-// Client settings: a 10 s connect timeout, utf8mb4, UPDATE counting found
+// Client settings: a 10 s connect timeout, utf8mb4 (set again with the
+// client library's own call after the server's init_connect, and checked),
+// UPDATE counting found
 // rows rather than changed rows, one statement per call. Not thread-safe: one
 // thread uses a connection at a time.
 class Connection
@@ -57,6 +59,10 @@ public:
     // Runs one statement that yields no rows; returns the affected (found) rows.
     quint64 exec(const QByteArray &sql);
 
+    // Runs one statement given as bytes and reads all its rows (SELECT,
+    // SHOW, INSERT ... RETURNING); an empty set for one that yields none.
+    std::unique_ptr<RowSet> select(const QByteArray &sql);
+
     quint64 insertId() const;
     QByteArray escape(const QByteArray &value) const;
     QByteArray quote(const QByteArray &value) const { return '\'' + escape(value) + '\''; }
@@ -65,6 +71,18 @@ public:
     // The session's cipher and TLS version; empty when it is not encrypted.
     QString tlsCipher() const;
     QString tlsVersion() const;
+    // The server's id of this session (for KILL), read at connect.
+    unsigned long sessionId() const { return m_sessionId; }
+    // MariaDB 10.5 and later: INSERT ... RETURNING.
+    bool canReturnInserted() const { return m_canReturn && m_useReturning; }
+    // Off: inserts are read back as from a server without RETURNING.
+    void setUseReturning(bool use) { m_useReturning = use; }
+    // Values are escaped for utf8mb4; a session that does not use it (an
+    // init_connect, a proxy) must not be written through. Empty when the
+    // session is as escaping assumes, else why not.
+    const QString &charsetProblem() const { return m_charsetProblem; }
+    // Throws Failure with charsetProblem() when there is one.
+    void requireKnownCharset() const;
     MYSQL *handle() const { return m_mysql; }
 
     // Throws the connection's current error.
@@ -75,7 +93,13 @@ public:
     static ConnectParams paramsFrom(const QString &connectionString);
 
 private:
+    void afterConnect();
+
     MYSQL *m_mysql = nullptr;
+    unsigned long m_sessionId = 0;
+    bool m_canReturn = false;
+    bool m_useReturning = true;
+    QString m_charsetProblem;
     ConnectParams m_params;
     int m_cursorLocation = 0;
 };

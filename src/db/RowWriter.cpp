@@ -3,175 +3,64 @@
 #include "db/Connection.h"
 #include "frame/Failure.h"
 
-#include <mysql.h>
+#include <QThread>
 
-QByteArray quoteIdentifier(const QByteArray &name)
-{
-    QByteArray out = name;
-    out.replace('`', "``");
-    return '`' + out + '`';
-}
+#include <errmsg.h>
+#include <mysql.h>
 
 namespace {
 
-int fieldIndex(const std::vector<FieldInfo> &fields, const QByteArray &column)
+bool isLostConnection(long number)
 {
-    for (size_t i = 0; i < fields.size(); ++i)
-        if (fields[i].orgName.compare(column, Qt::CaseInsensitive) == 0)
-            return int(i);
-    return -1;
+    return number == CR_SERVER_GONE_ERROR || number == CR_SERVER_LOST || number == CR_SERVER_LOST_EXTENDED;
 }
 
-// The columns of key `name`, or empty when one of them cannot serve.
-std::vector<int> keyColumns(const std::vector<FieldInfo> &fields, const std::vector<KeyPart> &keys,
-                            const QByteArray &name)
+QByteArray bytesOf(const RowStore::Cell &c)
 {
-    std::map<int, int> bySeq;
-    for (const KeyPart &k : keys) {
-        if (k.keyName != name)
-            continue;
-        const int f = fieldIndex(fields, k.column);
-        // A float's text form is not a safe handle on a row.
-        if (f < 0 || !k.unique || k.nullable || fields[size_t(f)].isFloating())
-            return {};
-        bySeq[k.seq] = f;
-    }
-    std::vector<int> out;
-    for (const auto &[seq, f] : bySeq)
-        out.push_back(f);
+    return QByteArray(c.text().data(), qsizetype(c.text().size()));
+}
+
+RowValues rowValues(const RowSet &rows, qint64 row)
+{
+    RowValues out;
+    for (const RowStore::Cell &c : rows.rows().row(row))
+        out.push_back(c.isNull() ? CellValue::null() : CellValue::of(bytesOf(c)));
     return out;
 }
 
-QByteArray columnName(const std::vector<FieldInfo> &fields, int column)
+RowValues applied(RowValues row, const CellChanges &changes)
 {
-    return quoteIdentifier(fields.at(size_t(column)).orgName);
+    for (const auto &[column, value] : changes)
+        row[size_t(column)] = value;
+    return row;
 }
 
 } // namespace
 
-RowIdentity chooseIdentity(const std::vector<FieldInfo> &fields, const std::vector<KeyPart> &keys)
-{
-    RowIdentity best;
-    for (const KeyPart &k : keys) {
-        const bool primary = k.keyName == "PRIMARY";
-        if (best.kind == RowIdentity::Kind::PrimaryKey)
-            break;
-        std::vector<int> columns = keyColumns(fields, keys, k.keyName);
-        if (columns.empty())
-            continue;
-        if (primary) {
-            best = {RowIdentity::Kind::PrimaryKey, std::move(columns)};
-        } else if (best.kind == RowIdentity::Kind::AllColumns || columns.size() < best.columns.size()) {
-            best = {RowIdentity::Kind::UniqueKey, std::move(columns)};
-        }
-    }
-    return best;
-}
-
-QByteArray whereClause(const std::vector<FieldInfo> &fields, const std::vector<Condition> &conditions,
-                       const Quote &quote)
-{
-    QByteArray out;
-    for (const Condition &c : conditions) {
-        if (!out.isEmpty())
-            out += " AND ";
-        const QByteArray name = columnName(fields, c.column);
-        if (c.value.isNull)
-            out += name + " IS NULL";
-        else if (c.exact)
-            out += "CAST(" + name + " AS BINARY) = " + quote(c.value.text);
-        else
-            out += name + " = " + quote(c.value.text);
-    }
-    return out.isEmpty() ? QByteArrayLiteral("1") : out;
-}
-
-std::vector<Condition> identityConditions(const RowIdentity &identity, const RowValues &values)
-{
-    std::vector<Condition> out;
-    if (identity.kind == RowIdentity::Kind::AllColumns) {
-        for (size_t c = 0; c < values.size(); ++c)
-            out.push_back({int(c), values[c], true});
-    } else {
-        for (int c : identity.columns)
-            out.push_back({c, values.at(size_t(c)), false});
-    }
-    return out;
-}
-
-QByteArray updateStatement(const QByteArray &table, const std::vector<FieldInfo> &fields, const RowIdentity &identity,
-                           const RowValues &original, const CellChanges &changes, const Quote &quote)
-{
-    QByteArray set;
-    std::vector<Condition> where = identityConditions(identity, original);
-    for (const auto &[column, value] : changes) {
-        if (!set.isEmpty())
-            set += ", ";
-        set += columnName(fields, column) + " = " + (value.isNull ? QByteArray("NULL") : quote(value.text));
-        // The value the user changed must still be the one they saw.
-        if (identity.kind != RowIdentity::Kind::AllColumns)
-            where.push_back({column, original.at(size_t(column)), true});
-    }
-    return "UPDATE " + quoteIdentifier(table) + " SET " + set + " WHERE " + whereClause(fields, where, quote)
-        + " LIMIT 1";
-}
-
-QByteArray deleteStatement(const QByteArray &table, const std::vector<FieldInfo> &fields, const RowIdentity &identity,
-                           const RowValues &original, const Quote &quote)
-{
-    // The whole row must be as it was read: a row someone else changed
-    // meanwhile is not deleted unseen.
-    std::vector<Condition> where = identityConditions(identity, original);
-    if (identity.kind != RowIdentity::Kind::AllColumns)
-        for (size_t c = 0; c < original.size(); ++c)
-            where.push_back({int(c), original[c], true});
-    return "DELETE FROM " + quoteIdentifier(table) + " WHERE " + whereClause(fields, where, quote) + " LIMIT 1";
-}
-
-QByteArray insertStatement(const QByteArray &table, const std::vector<FieldInfo> &fields, const CellChanges &values,
-                           const Quote &quote)
-{
-    QByteArray names, list;
-    for (const auto &[column, value] : values) {
-        if (!names.isEmpty()) {
-            names += ", ";
-            list += ", ";
-        }
-        names += columnName(fields, column);
-        list += value.isNull ? QByteArray("NULL") : quote(value.text);
-    }
-    return "INSERT INTO " + quoteIdentifier(table) + " (" + names + ") VALUES (" + list + ")";
-}
-
-QByteArray selectRowStatement(const QByteArray &table, const std::vector<FieldInfo> &fields,
-                              const std::vector<Condition> &conditions, const Quote &quote)
-{
-    return "SELECT * FROM " + quoteIdentifier(table) + " WHERE " + whereClause(fields, conditions, quote) + " LIMIT 1";
-}
-
 RowWriter::RowWriter(Connection &connection, QByteArray table, std::vector<FieldInfo> fields)
     : m_connection(connection), m_table(std::move(table)), m_fields(std::move(fields))
 {
-    RowSet keys;
-    keys.open(QStringLiteral("SHOW KEYS FROM ") + QString::fromUtf8(quoteIdentifier(m_table)), m_connection);
+    const std::unique_ptr<RowSet> keys = m_connection.select("SHOW KEYS FROM " + quoteIdentifier(m_table));
     const auto column = [&](const char *name) {
-        for (int i = 0; i < keys.fieldCount(); ++i)
-            if (keys.field(i).name.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+        for (int i = 0; i < keys->fieldCount(); ++i)
+            if (keys->field(i).name.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
                 return i;
         throw Failure(QStringLiteral("SHOW KEYS gave no column %1.").arg(QLatin1String(name)));
     };
     const int nonUnique = column("Non_unique"), keyName = column("Key_name"), seq = column("Seq_in_index"),
               columnName = column("Column_name"), nullable = column("Null");
     std::vector<KeyPart> parts;
-    for (qint64 r = 0; r < keys.recordCount(); ++r) {
-        const auto text = [&](int c) {
-            const RowStore::Cell cell = keys.rows().cell(r, c);
-            return QByteArray(cell.text().data(), qsizetype(cell.text().size()));
-        };
+    for (qint64 r = 0; r < keys->recordCount(); ++r) {
+        const auto text = [&](int c) { return bytesOf(keys->rows().cell(r, c)); };
         parts.push_back({text(keyName), text(seq).toInt(), text(columnName), text(nonUnique) == "0",
                          text(nullable) == "YES"});
     }
     m_identity = chooseIdentity(m_fields, parts);
+    const std::unique_ptr<RowSet> engine = m_connection.select(
+        "SELECT e.TRANSACTIONS FROM information_schema.TABLES t JOIN information_schema.ENGINES e "
+        "ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = DATABASE() AND t.TABLE_NAME = "
+        + m_connection.quote(m_table));
+    m_transactional = engine->recordCount() == 1 && bytesOf(engine->rows().cell(0, 0)) == "YES";
 }
 
 Quote RowWriter::quoter() const
@@ -179,66 +68,365 @@ Quote RowWriter::quoter() const
     return [this](const QByteArray &value) { return m_connection.quote(value); };
 }
 
+quint64 RowWriter::send(const QByteArray &sql)
+{
+    try {
+        return m_connection.exec(sql);
+    } catch (const Failure &e) {
+        if (isLostConnection(e.number()))
+            throw Lost{};
+        throw;
+    }
+}
+
+std::unique_ptr<RowSet> RowWriter::query(const QByteArray &sql)
+{
+    try {
+        return m_connection.select(sql);
+    } catch (const Failure &e) {
+        if (isLostConnection(e.number()))
+            throw Lost{};
+        throw;
+    }
+}
+
+void RowWriter::begin()
+{
+    if (m_transactional)
+        send("START TRANSACTION");
+}
+
+void RowWriter::finish(bool commit, Phase &phase)
+{
+    if (!m_transactional)
+        return;
+    if (commit)
+        phase = Phase::Committing;
+    send(commit ? QByteArrayLiteral("COMMIT") : QByteArrayLiteral("ROLLBACK"));
+}
+
+// Opens the connection again. With `killOld`, the lost session is ended and
+// waited for, so that nothing it still had on its way can land after the
+// caller's check. False when that cannot be made sure of.
+bool RowWriter::reconnect(bool killOld)
+{
+    const unsigned long old = m_connection.sessionId();
+    try {
+        const ConnectParams params = m_connection.params();
+        m_connection.open(params);
+        if (!killOld || old == 0)
+            return true;
+        try {
+            m_connection.exec("KILL CONNECTION " + QByteArray::number(qulonglong(old)));
+        } catch (const Failure &e) {
+            if (e.number() != 1094) // no such thread: already gone
+                return false;
+        }
+        const QByteArray alive = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = "
+            + QByteArray::number(qulonglong(old));
+        for (int i = 0; i < 200; ++i) {
+            const std::unique_ptr<RowSet> rows = m_connection.select(alive);
+            if (rows->recordCount() == 1 && bytesOf(rows->rows().cell(0, 0)) == "0")
+                return true;
+            QThread::msleep(50);
+        }
+        return false;
+    } catch (const Failure &) {
+        return false;
+    }
+}
+
 std::optional<RowValues> RowWriter::readRow(const std::vector<Condition> &conditions)
 {
-    RowSet rows;
-    rows.open(QString::fromUtf8(selectRowStatement(m_table, m_fields, conditions, quoter())), m_connection);
-    if (rows.recordCount() == 0 || rows.fieldCount() != int(m_fields.size()))
+    const std::unique_ptr<RowSet> rows = query(selectRowStatement(m_table, m_fields, conditions, quoter()));
+    if (rows->recordCount() == 0 || rows->fieldCount() != int(m_fields.size()))
         return std::nullopt;
-    RowValues out;
-    for (const RowStore::Cell &c : rows.rows().row(0))
-        out.push_back(c.isNull() ? CellValue::null() : CellValue::of(QByteArray(c.text().data(), qsizetype(c.text().size()))));
+    return rowValues(*rows, 0);
+}
+
+// The read after a write that was done: its failure must not make the write
+// look failed. Not found, the caller reads the table again.
+std::optional<RowValues> RowWriter::readBack(const std::vector<Condition> &conditions)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        try {
+            return readRow(conditions);
+        } catch (const Lost &) {
+            if (!reconnect(false))
+                return std::nullopt;
+        } catch (const Failure &) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+qint64 RowWriter::count(const std::vector<Condition> &conditions)
+{
+    const std::unique_ptr<RowSet> rows = query(countStatement(m_table, m_fields, conditions, quoter()));
+    return rows->recordCount() == 1 ? bytesOf(rows->rows().cell(0, 0)).toLongLong() : -1;
+}
+
+void RowWriter::notSaved(bool asked) const
+{
+    if (!asked)
+        throw Failure(QStringLiteral("The connection to the server was lost before the write was complete, so "
+                                     "nothing was written."));
+    throw Failure(QStringLiteral("The connection to the server was lost during the write. The server was asked "
+                                 "again: nothing was written."));
+}
+
+namespace {
+
+[[noreturn]] void moreThanOneRow()
+{
+    throw Failure(QStringLiteral("More than one row matched the row being written, so nothing was written."));
+}
+
+} // namespace
+
+WriteResult RowWriter::update(const RowValues &original, const CellChanges &changes)
+{
+    WriteResult r;
+    if (changes.empty())
+        return r;
+    m_connection.requireKnownCharset();
+    const bool keyed = m_identity.kind != RowIdentity::Kind::AllColumns;
+    // A second matching row shows on a keyed table and is rolled back; rows
+    // without a key that match every column are interchangeable.
+    const int limit = keyed && m_transactional ? 2 : 1;
+    const std::vector<Condition> before = updateConditions(m_identity, original, changes);
+    std::vector<Condition> after, key;
+    if (keyed) {
+        key = after = identityConditions(m_identity, applied(original, changes));
+        for (const auto &[column, value] : changes)
+            after.push_back({column, value, false});
+    } else {
+        // Unchanged cells are the server's own bytes; typed ones go through
+        // its conversion, as they did when written.
+        const RowValues now = applied(original, changes);
+        for (size_t c = 0; c < now.size(); ++c)
+            after.push_back({int(c), now[c], !changes.count(int(c))});
+    }
+    Phase phase = Phase::Before;
+    qint64 matching = -1;
+    try {
+        begin();
+        if (!keyed)
+            matching = count(before);
+        phase = Phase::Sent;
+        const quint64 n = send(updateStatement(m_table, m_fields, m_identity, original, changes, quoter(), limit));
+        if (n != 1) {
+            finish(false, phase);
+            if (n > 1)
+                moreThanOneRow();
+            r.status = WriteResult::Status::RowChanged;
+            return r;
+        }
+        finish(true, phase);
+    } catch (const Lost &) {
+        r.checkedAfterLoss = true;
+        const bool clean = reconnect(true);
+        if (phase == Phase::Before || (m_transactional && phase == Phase::Sent))
+            notSaved(false);
+        if (!clean)
+            return {WriteResult::Status::Unknown, std::nullopt, true};
+        return checkUpdate(before, after, matching);
+    } catch (const Failure &) {
+        rollbackQuietly();
+        throw;
+    }
+    // By key the row is certain; without one, by every value it now holds.
+    r.stored = readBack(keyed ? key : after);
+    return r;
+}
+
+void RowWriter::rollbackQuietly()
+{
+    if (!m_transactional || !m_connection.isOpen())
+        return;
+    try {
+        m_connection.exec("ROLLBACK");
+    } catch (const Failure &) {
+        // The session ends the transaction when it goes.
+    }
+}
+
+// After a lost UPDATE: the row with the new values means it was applied, the
+// row as it was read means it was not. Without a key, by how many rows as
+// read are left (`matching` were there before).
+WriteResult RowWriter::checkUpdate(const std::vector<Condition> &before, const std::vector<Condition> &after,
+                                   qint64 matching)
+{
+    enum { Unknown, Applied, NotApplied } found = Unknown;
+    std::optional<RowValues> row;
+    try {
+        if (matching >= 0) {
+            const qint64 left = count(before);
+            found = left == matching ? NotApplied : left == matching - 1 ? Applied : Unknown;
+        } else if ((row = readRow(after))) {
+            found = Applied;
+        } else if (readRow(before)) {
+            found = NotApplied;
+        }
+    } catch (const Lost &) {
+        found = Unknown;
+    } catch (const Failure &) {
+        found = Unknown;
+    }
+    if (found == NotApplied)
+        notSaved(true);
+    if (found == Unknown)
+        return {WriteResult::Status::Unknown, std::nullopt, true};
+    if (!row)
+        row = readBack(after);
+    return {WriteResult::Status::Done, std::move(row), true};
+}
+
+WriteResult RowWriter::remove(const RowValues &original)
+{
+    m_connection.requireKnownCharset();
+    const bool keyed = m_identity.kind != RowIdentity::Kind::AllColumns;
+    const int limit = keyed && m_transactional ? 2 : 1;
+    const std::vector<Condition> row = deleteConditions(m_identity, original);
+    Phase phase = Phase::Before;
+    qint64 matching = -1;
+    try {
+        begin();
+        if (!keyed)
+            matching = count(row);
+        phase = Phase::Sent;
+        const quint64 n = send(deleteStatement(m_table, m_fields, m_identity, original, quoter(), limit));
+        if (n != 1) {
+            finish(false, phase);
+            if (n > 1)
+                moreThanOneRow();
+            return {WriteResult::Status::RowChanged, std::nullopt, false};
+        }
+        finish(true, phase);
+    } catch (const Lost &) {
+        const bool clean = reconnect(true);
+        if (phase == Phase::Before || (m_transactional && phase == Phase::Sent))
+            notSaved(false);
+        WriteResult unknown{WriteResult::Status::Unknown, std::nullopt, true};
+        if (!clean)
+            return unknown;
+        qint64 left = -1;
+        try {
+            left = keyed ? (readRow(row) ? 1 : 0) : count(row);
+        } catch (const Lost &) {
+            return unknown;
+        } catch (const Failure &) {
+            return unknown;
+        }
+        const qint64 was = keyed ? 1 : matching;
+        if (left == was)
+            notSaved(true);
+        return left == was - 1 ? WriteResult{WriteResult::Status::Done, std::nullopt, true} : unknown;
+    } catch (const Failure &) {
+        rollbackQuietly();
+        throw;
+    }
+    return {};
+}
+
+// The conditions that find the row just inserted for certain, if any: its
+// key, from what the server returned, the AUTO_INCREMENT id or what was typed.
+std::optional<std::vector<Condition>> RowWriter::insertedKey(const CellChanges &values,
+                                                             const std::optional<RowValues> &returned,
+                                                             quint64 id) const
+{
+    if (m_identity.kind == RowIdentity::Kind::AllColumns)
+        return std::nullopt;
+    std::vector<Condition> out;
+    for (int c : m_identity.columns) {
+        const bool autoIncrement = m_fields[size_t(c)].flags & AUTO_INCREMENT_FLAG;
+        if (returned)
+            out.push_back({c, returned->at(size_t(c)), false});
+        else if (autoIncrement && id != 0)
+            out.push_back({c, CellValue::of(QByteArray::number(id)), false});
+        else if (values.count(c) && !values.at(c).isNull)
+            out.push_back({c, values.at(c), false});
+        else
+            return std::nullopt;
+    }
     return out;
 }
 
-bool RowWriter::update(const RowValues &original, const CellChanges &changes, std::optional<RowValues> &stored)
+WriteResult RowWriter::insert(const CellChanges &values)
 {
-    stored.reset();
-    if (changes.empty())
-        return true;
-    if (m_connection.exec(updateStatement(m_table, m_fields, m_identity, original, changes, quoter())) != 1)
-        return false;
-    RowValues now = original;
-    for (const auto &[column, value] : changes)
-        now[size_t(column)] = value;
-    std::vector<Condition> find;
-    if (m_identity.kind == RowIdentity::Kind::AllColumns) {
-        // Unchanged cells are the server's own text; typed ones go through
-        // its conversion, as they did when written.
-        for (size_t c = 0; c < now.size(); ++c)
-            find.push_back({int(c), now[c], !changes.count(int(c))});
-    } else {
-        find = identityConditions(m_identity, now);
+    m_connection.requireKnownCharset();
+    std::vector<Condition> typed;
+    for (const auto &[column, value] : values)
+        typed.push_back({column, value, false});
+    const QByteArray sql = insertStatement(m_table, m_fields, values, quoter());
+    Phase phase = Phase::Before;
+    std::optional<RowValues> returned;
+    std::optional<std::vector<Condition>> key;
+    // Rows that match `witness` once the insert is in: counted again after a
+    // lost reply to tell whether it was.
+    std::vector<Condition> witness = typed;
+    qint64 expected = -1;
+    try {
+        begin();
+        if (!m_transactional)
+            expected = count(typed) + 1;
+        phase = Phase::Sent;
+        if (m_connection.canReturnInserted()) {
+            const std::unique_ptr<RowSet> rows = query(sql + " RETURNING *");
+            if (rows->recordCount() == 1 && rows->fieldCount() == int(m_fields.size()))
+                returned = rowValues(*rows, 0);
+        } else {
+            send(sql);
+        }
+        key = insertedKey(values, returned, m_connection.insertId());
+        if (m_transactional) {
+            if (key)
+                witness = *key;
+            else if (returned)
+                witness = identityConditions(RowIdentity(), *returned);
+            expected = count(witness);
+        }
+        finish(true, phase);
+    } catch (const Lost &) {
+        const bool clean = reconnect(true);
+        if (phase == Phase::Before || (m_transactional && phase != Phase::Committing))
+            notSaved(false);
+        if (!clean)
+            return {WriteResult::Status::Unknown, std::nullopt, true};
+        if (!m_transactional)
+            key = insertedKey(values, std::nullopt, 0);
+        return checkInsert(witness, expected, key);
+    } catch (const Failure &) {
+        rollbackQuietly();
+        throw;
     }
-    stored = readRow(find);
-    return true;
+    WriteResult r;
+    if (returned)
+        r.stored = std::move(returned);
+    else if (key)
+        r.stored = readBack(*key);
+    return r;
 }
 
-bool RowWriter::remove(const RowValues &original)
+WriteResult RowWriter::checkInsert(const std::vector<Condition> &witness, qint64 expected,
+                                   const std::optional<std::vector<Condition>> &key)
 {
-    return m_connection.exec(deleteStatement(m_table, m_fields, m_identity, original, quoter())) == 1;
-}
-
-void RowWriter::insert(const CellChanges &values, std::optional<RowValues> &stored)
-{
-    stored.reset();
-    m_connection.exec(insertStatement(m_table, m_fields, values, quoter()));
-    const quint64 id = m_connection.insertId();
-    std::vector<Condition> find;
-    bool keyKnown = m_identity.kind != RowIdentity::Kind::AllColumns;
-    for (int c : m_identity.columns) {
-        const bool autoIncrement = m_fields[size_t(c)].flags & AUTO_INCREMENT_FLAG;
-        if (autoIncrement && id != 0)
-            find.push_back({c, CellValue::of(QByteArray::number(id)), false});
-        else if (values.count(c) && !values.at(c).isNull)
-            find.push_back({c, values.at(c), false});
-        else
-            keyKnown = false;
+    WriteResult r{WriteResult::Status::Unknown, std::nullopt, true};
+    qint64 now = -1;
+    try {
+        now = count(witness);
+    } catch (const Lost &) {
+        return r;
+    } catch (const Failure &) {
+        return r;
     }
-    if (!keyKnown) {
-        find.clear();
-        for (const auto &[column, value] : values)
-            find.push_back({column, value, false});
-    }
-    stored = readRow(find);
+    if (expected < 0 || (now != expected && now != expected - 1))
+        return r;
+    if (now == expected - 1)
+        notSaved(true);
+    r.status = WriteResult::Status::Done;
+    if (key)
+        r.stored = readBack(*key);
+    return r;
 }

@@ -1,106 +1,87 @@
 #pragma once
 
-#include "db/RowSet.h"
+#include "db/RowStatements.h"
 
 #include <QByteArray>
+#include <QString>
 
-#include <functional>
-#include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
 class Connection;
 
-// One cell as read from or sent to the server: its text form, or NULL.
-struct CellValue
+// What became of one write.
+struct WriteResult
 {
-    QByteArray text;
-    bool isNull = true;
-
-    static CellValue null() { return {}; }
-    static CellValue of(QByteArray text) { return {std::move(text), false}; }
-    bool operator==(const CellValue &other) const
-    {
-        return isNull == other.isNull && (isNull || text == other.text);
-    }
+    enum class Status {
+        Done,       // applied exactly once
+        RowChanged, // no row matched (changed or deleted since it was read); nothing written
+        Unknown,    // the connection was lost and whether it was applied could not be told
+    };
+    Status status = Status::Done;
+    // The row as the server now holds it, when it was found for certain.
+    std::optional<RowValues> stored;
+    // The connection was lost during the write; what happened was checked on
+    // a new connection (status tells the result).
+    bool checkedAfterLoss = false;
 };
-using RowValues = std::vector<CellValue>;
-// New values by column index.
-using CellChanges = std::map<int, CellValue>;
-
-// One column of an index, as SHOW KEYS lists it.
-struct KeyPart
-{
-    QByteArray keyName;
-    int seq = 0;
-    QByteArray column;
-    bool unique = false;
-    bool nullable = false;
-};
-
-// How one row of a table is told apart from the others: by its primary key,
-// else by a unique key whose columns are all NOT NULL, else by every column.
-struct RowIdentity
-{
-    enum class Kind { PrimaryKey, UniqueKey, AllColumns };
-    Kind kind = Kind::AllColumns;
-    std::vector<int> columns; // field indexes of the key; empty for AllColumns
-};
-
-// A test on one column in a WHERE clause. `exact` compares the server's text
-// form byte for byte (so FLOAT, DOUBLE and case-insensitive collations cannot
-// make a row match that differs, nor fail to match one that does not);
-// otherwise the server's own comparison is used, which an index serves.
-struct Condition
-{
-    int column = 0;
-    CellValue value;
-    bool exact = false;
-};
-
-// Puts a value into an SQL text: the connection's escaping, in quotes.
-using Quote = std::function<QByteArray(const QByteArray &)>;
-
-// The statement builders: plain functions of their inputs. Every statement
-// touches at most one row (LIMIT 1).
-QByteArray quoteIdentifier(const QByteArray &name);
-RowIdentity chooseIdentity(const std::vector<FieldInfo> &fields, const std::vector<KeyPart> &keys);
-QByteArray whereClause(const std::vector<FieldInfo> &fields, const std::vector<Condition> &conditions, const Quote &quote);
-std::vector<Condition> identityConditions(const RowIdentity &identity, const RowValues &values);
-QByteArray updateStatement(const QByteArray &table, const std::vector<FieldInfo> &fields, const RowIdentity &identity,
-                           const RowValues &original, const CellChanges &changes, const Quote &quote);
-QByteArray deleteStatement(const QByteArray &table, const std::vector<FieldInfo> &fields, const RowIdentity &identity,
-                           const RowValues &original, const Quote &quote);
-QByteArray insertStatement(const QByteArray &table, const std::vector<FieldInfo> &fields, const CellChanges &values,
-                           const Quote &quote);
-QByteArray selectRowStatement(const QByteArray &table, const std::vector<FieldInfo> &fields,
-                              const std::vector<Condition> &conditions, const Quote &quote);
 
 // Writes single rows of one table back to the server on the grid's
-// connection, and reads back what the server stored. Throws Failure with the
-// server's message when a statement is refused.
+// connection, and reads back what the server stored. Statements and values
+// are bytes throughout.
+//
+// On a transactional table every write runs in a transaction that is
+// committed only when exactly one row was found. When the connection is lost
+// during a write, it is opened again, the old session is killed (so a
+// statement still on its way cannot land after the check) and the server is
+// asked what happened; a write is never sent twice.
+//
+// Throws Failure with the server's message when a statement is refused, when
+// more than one row matched, when the session's character set is not the one
+// values are escaped for, and when a lost write was checked and found not
+// applied.
 class RowWriter
 {
 public:
-    // Reads the table's keys (SHOW KEYS) to choose how rows are identified.
+    // Reads the table's keys (SHOW KEYS) to choose how rows are identified,
+    // and whether its engine has transactions.
     RowWriter(Connection &connection, QByteArray table, std::vector<FieldInfo> fields);
 
     const RowIdentity &identity() const { return m_identity; }
     const QByteArray &table() const { return m_table; }
+    bool isTransactional() const { return m_transactional; }
 
-    // False when no row matches `original` any more (changed or deleted
-    // since it was read); nothing was written then. On success `stored`
-    // gets the row as the server now holds it, when it can be found.
-    bool update(const RowValues &original, const CellChanges &changes, std::optional<RowValues> &stored);
-    bool remove(const RowValues &original);
-    void insert(const CellChanges &values, std::optional<RowValues> &stored);
+    WriteResult update(const RowValues &original, const CellChanges &changes);
+    WriteResult remove(const RowValues &original);
+    // `stored` is set only when the new row is certainly the one inserted:
+    // INSERT ... RETURNING, the AUTO_INCREMENT id, or a key typed in full.
+    WriteResult insert(const CellChanges &values);
 
 private:
+    struct Lost {};
+    enum class Phase { Before, Sent, Committing };
+
+    quint64 send(const QByteArray &sql);
+    std::unique_ptr<RowSet> query(const QByteArray &sql);
+    void begin();
+    void finish(bool commit, Phase &phase);
+    bool reconnect(bool killOld);
     std::optional<RowValues> readRow(const std::vector<Condition> &conditions);
+    std::optional<RowValues> readBack(const std::vector<Condition> &conditions);
+    qint64 count(const std::vector<Condition> &conditions);
+    void rollbackQuietly();
+    std::optional<std::vector<Condition>> insertedKey(const CellChanges &values, const std::optional<RowValues> &returned,
+                                                      quint64 id) const;
+    WriteResult checkUpdate(const std::vector<Condition> &before, const std::vector<Condition> &after, qint64 matching);
+    WriteResult checkInsert(const std::vector<Condition> &witness, qint64 expected,
+                            const std::optional<std::vector<Condition>> &key);
+    [[noreturn]] void notSaved(bool asked) const;
     Quote quoter() const;
 
     Connection &m_connection;
     QByteArray m_table;
     std::vector<FieldInfo> m_fields;
     RowIdentity m_identity;
+    bool m_transactional = false;
 };

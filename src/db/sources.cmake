@@ -6,6 +6,8 @@ target_sources(corvane PRIVATE
   db/RowStore.h db/RowStore.cpp
   db/RowSet.h db/RowSet.cpp
   db/TableLoader.h db/TableLoader.cpp
+  db/RowStatements.h db/RowStatements.cpp
   db/RowWriter.h db/RowWriter.cpp
   db/MySQL.h db/MySQL.cpp
+  db/Identifier.h db/Identifier.cpp
 )

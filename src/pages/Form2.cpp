@@ -10,6 +10,7 @@
 #include "pages/Form3.h"
 #include "pages/TableList.h"
 #include "pages/Wizard.h"
+#include "schema/SchemaStatements.h"
 #include "schema/frmNewTable.h"
 
 #include <QCloseEvent>
@@ -106,7 +107,7 @@ void Form2::PushButton3_Click()
     trap.step(120, [&] { connection->setCursorLocation(3); });
     trap.step(122, [&] {
         // The first screen shows at once; the rest streams in behind it.
-        rows->openInBackground(QStringLiteral("SELECT * FROM `") + m_wizard.CurrentTable + QStringLiteral("`;"), *connection);
+        rows->openInBackground(ColumnListingQuery(m_wizard.CurrentTable), *connection);
     });
     // A table that did not open leaves the grid unbound; its failure was reported.
     trap.step(124, [&] {

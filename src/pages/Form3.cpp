@@ -10,6 +10,7 @@
 #include "pages/GridModel.h"
 #include "pages/SecurityBadge.h"
 #include "pages/Wizard.h"
+#include "schema/SchemaStatements.h"
 
 #include <QCloseEvent>
 #include <QCursor>
@@ -143,7 +144,7 @@ void Form3::LoadDataGrid()
     m_connection->setCursorLocation(3);
     m_rows = std::make_unique<RowSet>();
     // Rows stream in behind the first screen; a later bind stops the read.
-    m_rows->openInBackground(QStringLiteral("SELECT * FROM `") + m_wizard.CurrentTable + QStringLiteral("`;"),
+    m_rows->openInBackground(ColumnListingQuery(m_wizard.CurrentTable),
                              *m_connection);
     m_model->setRowSet(m_rows.get(), m_connection.get());
 }
@@ -187,6 +188,53 @@ void Form3::tell(const QString &text)
     m_wizard.desktop().message(this, Main::appTitle(), text, Desktop::Icon::Warning);
 }
 
+QString Form3::failureText(const QString &what, const Failure &e)
+{
+    // Number 0: the editor's own finding, not the server's words.
+    if (e.number() == 0)
+        return what + QStringLiteral("\n\n") + e.description();
+    return what + QStringLiteral(" The server said:\n\n%1 (error %2)").arg(e.description()).arg(e.number());
+}
+
+bool Form3::reportWrite(GridModel::Outcome outcome, const QString &notDone)
+{
+    switch (outcome) {
+    case GridModel::Outcome::Done:
+        if (!m_model->notice().isEmpty())
+            tell(m_model->notice());
+        return true;
+    case GridModel::Outcome::RowChanged:
+        tell(notDone);
+        return false;
+    case GridModel::Outcome::Reread:
+        tell(QStringLiteral("The change was saved, but the server changed the row as it saved it (a trigger or a "
+                            "column set on update), so the grid's copy is out of date. The table is read again."));
+        break;
+    case GridModel::Outcome::Unknown:
+        tell(QStringLiteral("The connection to the server was lost during the write, and whether it was done could "
+                            "not be told. The table is read again: check the row before you change it again."));
+        break;
+    }
+    // Not from inside the view's own row change.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            try {
+                // The write may have left the connection closed.
+                Connection *connection = m_model->connection();
+                if (connection && !connection->isOpen()) {
+                    const ConnectParams params = connection->params();
+                    connection->open(params);
+                }
+                requeryGrid();
+            } catch (const Failure &e) {
+                tell(failureText(QStringLiteral("The table could not be read again."), e));
+            }
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
 bool Form3::commitHeldRow()
 {
     DataGrid1->commitEditor();
@@ -196,13 +244,12 @@ bool Form3::commitHeldRow()
                                         "save them again, or press Escape to drop them.");
     try {
         BusyPointer busy(*m_pointer);
-        if (m_model->commitRow() == GridModel::Outcome::Done)
-            return true;
-        tell(QStringLiteral("The row was not saved: it was changed or deleted by someone else since it was read.")
-             + keep);
+        return reportWrite(m_model->commitRow(),
+                           QStringLiteral("The row was not saved: it was changed or deleted by someone else since it "
+                                          "was read.")
+                               + keep);
     } catch (const Failure &e) {
-        tell(QStringLiteral("The row was not saved. The server said:\n\n%1 (error %2)").arg(e.description()).arg(e.number())
-             + keep);
+        tell(failureText(QStringLiteral("The row was not saved."), e) + keep);
     }
     return false;
 }
@@ -231,11 +278,10 @@ void Form3::deleteRow(int row)
         return;
     try {
         BusyPointer busy(*m_pointer);
-        if (m_model->deleteRow(row) == GridModel::Outcome::Done)
-            return;
-        tell(QStringLiteral("The row was not deleted: it was changed or deleted by someone else since it was read."));
+        reportWrite(m_model->deleteRow(row),
+                    QStringLiteral("The row was not deleted: it was changed or deleted by someone else since it was read."));
     } catch (const Failure &e) {
-        tell(QStringLiteral("The row was not deleted. The server said:\n\n%1 (error %2)").arg(e.description()).arg(e.number()));
+        tell(failureText(QStringLiteral("The row was not deleted."), e));
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "frame/Failure.h"
+#include "pages/GridModel.h"
 #include "pages/GridView.h"
 
 #include <QWidget>
@@ -86,6 +88,11 @@ protected:
 private:
     void buildControls();
     void tell(const QString &text);
+    // Tells what became of a write beyond plain success, and reads the table
+    // again when the grid's copy is no longer a handle on the row. False when
+    // the write was not done.
+    bool reportWrite(GridModel::Outcome outcome, const QString &notDone);
+    static QString failureText(const QString &what, const Failure &e);
     void loadFailed(const QString &description, long number);
 
     Wizard &m_wizard;

@@ -136,6 +136,8 @@ void GridModel::setRowSet(RowSet *rows, Connection *connection)
     m_held.reset();
     m_writer.reset();
     m_connectionLost = false;
+    m_unconfirmed.clear();
+    m_notice.clear();
     m_editable = rows && connection && rows->fieldCount() > 0 && !rows->field(0).orgTable.isEmpty();
     connectLoader();
     endResetModel();
@@ -240,6 +242,8 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
             return QStringLiteral("*");
         if (m_held && section == heldRow())
             return QStringLiteral("\u270e %1").arg(section + 1);
+        if (isUnconfirmed(section))
+            return QStringLiteral("? %1").arg(section + 1); // not yet confirmed by the server
         return section + 1;
     }
     return {};
@@ -250,7 +254,7 @@ Qt::ItemFlags GridModel::flags(const QModelIndex &index) const
     if (!index.isValid() || !m_rows)
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
-    if (!m_editable)
+    if (!m_editable || isUnconfirmed(index.row()))
         return f;
     // Binary bytes shown as hex are never typed over.
     const RowStore::Cell c = cellAt(index.row(), index.column());
@@ -304,13 +308,19 @@ RowWriter &GridModel::writer()
 // again first, so the user can retry once the server is back.
 template <class F> auto GridModel::write(F &&f)
 {
+    m_notice.clear();
     if (m_connectionLost) {
         const ConnectParams params = m_connection->params();
         m_connection->open(params);
         m_connectionLost = false;
     }
     try {
-        return f();
+        auto result = f();
+        m_connectionLost = !m_connection->isOpen();
+        if (result.checkedAfterLoss && result.status == WriteResult::Status::Done)
+            m_notice = QStringLiteral("The connection to the server was lost during the write. The server was asked "
+                                      "again: the change was saved.");
+        return result;
     } catch (const Failure &e) {
         if (e.number() == CR_SERVER_GONE_ERROR || e.number() == CR_SERVER_LOST || !m_connection->isOpen())
             m_connectionLost = true;
@@ -324,45 +334,68 @@ void GridModel::showRow(int row)
     emit headerDataChanged(Qt::Vertical, row, row);
 }
 
+namespace {
+
+void addNotice(QString &notice, const QString &text)
+{
+    notice += (notice.isEmpty() ? QString() : QStringLiteral("\n\n")) + text;
+}
+
+} // namespace
+
 GridModel::Outcome GridModel::commitRow()
 {
     if (!m_held)
         return Outcome::Done;
     const Held held = *m_held;
-    std::optional<RowValues> stored;
-    if (held.isNew) {
-        if (!held.changes.empty())
-            write([&] { writer().insert(held.changes, stored); });
-        const int at = newRowLine();
+    if (held.isNew)
+        return commitNewRow(held);
+    const RowValues original = storedRow(held.row);
+    const WriteResult result = write([&] { return writer().update(original, held.changes); });
+    if (result.status == WriteResult::Status::RowChanged)
+        return Outcome::RowChanged;
+    m_held.reset();
+    if (result.status == WriteResult::Status::Unknown || !result.stored) {
+        // The server changed the row on writing (a trigger, ON UPDATE) or
+        // the outcome is unknown: what the grid holds is no handle on it now.
+        showRow(held.row);
+        return result.status == WriteResult::Status::Unknown ? Outcome::Unknown : Outcome::Reread;
+    }
+    m_rows->rows().replace(held.row, asCells(*result.stored));
+    showRow(held.row);
+    return Outcome::Done;
+}
+
+GridModel::Outcome GridModel::commitNewRow(const Held &held)
+{
+    const int at = newRowLine();
+    if (held.changes.empty()) {
         m_held.reset();
-        if (held.changes.empty()) {
-            showRow(at);
-            return Outcome::Done;
-        }
-        if (!stored) {
-            // Not found again (a keyless table whose values the server
-            // converted): show what was typed.
-            stored = RowValues(size_t(columnCount(QModelIndex())));
-            for (const auto &[column, value] : held.changes)
-                (*stored)[size_t(column)] = value;
-        }
-        beginInsertRows({}, at, at);
-        m_rows->rows().insert(m_rows->recordCount(), asCells(*stored));
-        endInsertRows();
-        showRow(at + 1);
+        showRow(at);
         return Outcome::Done;
     }
-    const RowValues original = storedRow(held.row);
-    if (!write([&] { return writer().update(original, held.changes, stored); }))
-        return Outcome::RowChanged;
+    const WriteResult result = write([&] { return writer().insert(held.changes); });
+    m_held.reset();
+    if (result.status == WriteResult::Status::Unknown) {
+        showRow(at);
+        return Outcome::Unknown;
+    }
+    std::optional<RowValues> stored = result.stored;
     if (!stored) {
-        stored = original;
+        // Not certainly found again: what was typed shows, marked, until
+        // the table is read again.
+        stored = RowValues(size_t(columnCount(QModelIndex())));
         for (const auto &[column, value] : held.changes)
             (*stored)[size_t(column)] = value;
+        m_unconfirmed.insert(at);
+        addNotice(m_notice, QStringLiteral("The row was added, but the server's copy of it could not be identified "
+                                           "for certain. It shows what was typed and cannot be changed or deleted "
+                                           "until the table is read again."));
     }
-    m_held.reset();
-    m_rows->rows().replace(held.row, asCells(*stored));
-    showRow(held.row);
+    beginInsertRows({}, at, at);
+    m_rows->rows().insert(m_rows->recordCount(), asCells(*stored));
+    endInsertRows();
+    showRow(at + 1);
     return Outcome::Done;
 }
 
@@ -385,12 +418,22 @@ GridModel::Outcome GridModel::deleteRow(int row)
     }
     if (m_held && heldRow() != row)
         throw Failure(QStringLiteral("Save or drop the changes of the row being edited first."));
+    if (isUnconfirmed(row))
+        throw Failure(QStringLiteral("This added row could not be identified for certain on the server. Read the "
+                                     "table again before deleting it."));
     const RowValues original = storedRow(row);
-    if (!write([&] { return writer().remove(original); }))
+    const WriteResult result = write([&] { return writer().remove(original); });
+    if (result.status == WriteResult::Status::RowChanged)
         return Outcome::RowChanged;
     m_held.reset();
+    if (result.status == WriteResult::Status::Unknown)
+        return Outcome::Unknown;
     beginRemoveRows({}, row, row);
     m_rows->rows().remove(row);
+    std::set<int> shifted;
+    for (int r : m_unconfirmed)
+        shifted.insert(r > row ? r - 1 : r);
+    m_unconfirmed = std::move(shifted);
     endRemoveRows();
     return Outcome::Done;
 }

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 class Connection;
@@ -32,6 +33,8 @@ public:
     enum class Outcome {
         Done,
         RowChanged, // the row changed or went away since it was read; nothing was written
+        Reread,     // written, but the stored row could not be found again: read the table again
+        Unknown,    // the connection was lost and whether it was written could not be told: read again
     };
 
     explicit GridModel(QObject *parent = nullptr);
@@ -63,10 +66,17 @@ public:
     int heldRow() const; // -1 when none
     // Writes the held row with one statement (INSERT for the new-row line,
     // else UPDATE) and shows what the server stored. Throws Failure when the
-    // server refuses; the edits stay held in both failing cases.
+    // server refuses or the write was found not done after a lost
+    // connection; the edits stay held then and on RowChanged.
     Outcome commitRow();
     // Drops the held edits.
     void revertRow();
+    // What the last commitRow() or deleteRow() has to tell beyond its
+    // outcome (a lost connection checked, a row not confirmed); empty if none.
+    const QString &notice() const { return m_notice; }
+    // A row added whose stored form could not be identified for certain: it
+    // shows what was typed and cannot be edited or deleted until read again.
+    bool isUnconfirmed(int row) const { return m_unconfirmed.count(row) > 0; }
     // Deletes the row on the server, then from the grid. On the new-row line
     // it only drops the held edits. Throws Failure when refused.
     Outcome deleteRow(int row);
@@ -99,6 +109,7 @@ private:
     RowWriter &writer();
     template <class F> auto write(F &&f);
     void showRow(int row);
+    Outcome commitNewRow(const Held &held);
 
     RowSet *m_rows = nullptr;
     Connection *m_connection = nullptr;
@@ -106,6 +117,8 @@ private:
     std::optional<Held> m_held;
     std::unique_ptr<RowWriter> m_writer;
     bool m_connectionLost = false;
+    std::set<int> m_unconfirmed;
+    QString m_notice;
     QList<QMetaObject::Connection> m_loaderLinks;
     mutable std::vector<RowStore::Cell> m_rowCells; // rowText()'s, kept between rows
 };

@@ -1,5 +1,7 @@
 #include "schema/ColumnDefinition.h"
 
+#include "db/Identifier.h"
+
 bool isFilled(const QString &value)
 {
     for (const QChar c : value) {
@@ -20,7 +22,7 @@ QString SizePart(const QString &m, const QString &d)
 
 QString ColumnClause(const ColumnDefinition &column)
 {
-    QString clause = QLatin1Char('`') + column.name + QStringLiteral("` ") + column.dataType;
+    QString clause = quoteIdentifier(column.name) + QLatin1Char(' ') + column.dataType;
     if (isFilled(column.m))
         clause += QLatin1Char(' ') + SizePart(column.m, column.d);
     const auto attribute = [&clause](const char *words) {
@@ -53,7 +55,7 @@ FieldRow FieldRow::from(const ColumnDefinition &column)
 
 QString FieldText(const FieldRow &row)
 {
-    QString text = QLatin1Char('`') + row.cells[0] + QStringLiteral("` ") + row.cells[1];
+    QString text = quoteIdentifier(row.cells[0]) + QLatin1Char(' ') + row.cells[1];
     for (int i = 2; i < FieldRow::CellCount; ++i)
         text += QLatin1Char(' ') + row.cells[size_t(i)];
     return text + QLatin1Char(',');

@@ -39,7 +39,7 @@ bool isFilled(const QString &value);
 // ignored.
 QString SizePart(const QString &m, const QString &d);
 
-// The column part of ALTER TABLE ... ADD: back-quoted name, a space, the type,
+// The column part of ALTER TABLE ... ADD: the name quoted (quoteIdentifier), a space, the type,
 // then " " + SizePart when M is filled, then " UNSIGNED ", " ZEROFILL " and
 // " NOT NULL AUTO_INCREMENT PRIMARY KEY " for the ticked attributes, in that
 // order. The default value is not part of it.
@@ -58,6 +58,6 @@ struct FieldRow
     static FieldRow from(const ColumnDefinition &column);
 };
 
-// The field's text inside CREATE TABLE: "`" + cell 1 + "` " + cells 2 to 8
+// The field's text inside CREATE TABLE: cell 1 quoted (quoteIdentifier), " ", cells 2 to 8
 // joined by single spaces, empty cells included, then ",".
 QString FieldText(const FieldRow &row);

@@ -13,20 +13,21 @@ enum class ColumnPosition { Last = 0, First = 1, After = 2 };
 // The position list's entries, by index.
 inline constexpr std::array<const char *, 3> PositionKeywords = {"LAST", "FIRST", "AFTER"};
 
-// "ALTER TABLE " + table + " ADD " + ColumnClause, then nothing for LAST (the
-// server's default), " FIRST", or " AFTER `" + afterColumn + "`". The table
-// name goes in bare; an empty afterColumn gives "``", which the server refuses.
+// "ALTER TABLE `table` ADD " + ColumnClause, then nothing for LAST (the
+// server's default), " FIRST", or " AFTER `afterColumn`". Names are quoted
+// with quoteIdentifier(); an empty afterColumn gives "``", which the server
+// refuses.
 QString AddColumnStatement(const QString &table, const ColumnDefinition &column, ColumnPosition position,
                            const QString &afterColumn);
 
-// "ALTER TABLE " + table + " ALTER `" + name + "` SET DEFAULT " + value, the
+// "ALTER TABLE `table` ALTER `name` SET DEFAULT " + value (names quoted), the
 // value as typed (a text default carries its own quotes).
 QString SetDefaultStatement(const QString &table, const QString &name, const QString &value);
 
-// "SELECT * FROM `" + table + "`;": the query whose fields name the table's
+// "SELECT * FROM `table`;" (name quoted): the query whose fields name the table's
 // columns in their order.
 QString ColumnListingQuery(const QString &table);
 
-// "CREATE TABLE `" + name + "`(" + the FieldText of every row in order, without
+// "CREATE TABLE `name`(" (quoted) + the FieldText of every row in order, without
 // the last row's comma, + ")". No terminating semicolon, no table options.
 QString CreateTableStatement(const QString &name, const std::vector<FieldRow> &rows);

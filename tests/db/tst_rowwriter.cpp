@@ -1,5 +1,6 @@
 #include "db/RowWriter.h"
 
+#include <QCryptographicHash>
 #include <QTest>
 
 #include <mysql.h>
@@ -11,6 +12,8 @@ namespace {
 FieldInfo field(const char *name, int type = MYSQL_TYPE_LONG)
 {
     FieldInfo f;
+    // Numbers come with the binary character set; text with utf8mb4.
+    f.charset = type == MYSQL_TYPE_VAR_STRING ? 45 : 63;
     f.name = QString::fromLatin1(name);
     f.orgName = name;
     f.type = type;
@@ -84,16 +87,25 @@ private slots:
         const CellChanges changes = {{1, CellValue::of("new")}, {3, CellValue::null()}};
         QTest::newRow("update by key checks the changed columns' old text")
             << updateStatement("t", Fields, byId, row, changes, fakeQuote)
-            << QByteArray("UPDATE `t` SET `Name` = 'new', `code` = NULL WHERE `id` = '7' AND CAST(`Name` AS BINARY) = "
-                          "'it''s' AND `code` IS NULL LIMIT 1");
+            << QByteArray("UPDATE `t` SET `Name` = 'new', `code` = NULL WHERE `id` = '7' AND CAST(CONVERT(`Name` USING "
+                          "utf8mb4) AS BINARY) = 'it''s' AND `code` IS NULL LIMIT 1");
         QTest::newRow("update without key matches every column")
             << updateStatement("t", Fields, all, row, {{2, CellValue::of("2")}}, fakeQuote)
-            << QByteArray("UPDATE `t` SET `f` = '2' WHERE CAST(`id` AS BINARY) = '7' AND CAST(`Name` AS BINARY) = "
-                          "'it''s' AND CAST(`f` AS BINARY) = '0.1' AND `code` IS NULL LIMIT 1");
+            << QByteArray("UPDATE `t` SET `f` = '2' WHERE CAST(`id` AS BINARY) = '7' AND CAST(CONVERT(`Name` USING "
+                          "utf8mb4) AS BINARY) = 'it''s' AND CAST(`f` AS BINARY) = '0.1' AND `code` IS NULL LIMIT 1");
         QTest::newRow("delete by key checks the whole row")
-            << deleteStatement("t", Fields, byId, row, fakeQuote)
-            << QByteArray("DELETE FROM `t` WHERE `id` = '7' AND CAST(`id` AS BINARY) = '7' AND CAST(`Name` AS BINARY) "
-                          "= 'it''s' AND CAST(`f` AS BINARY) = '0.1' AND `code` IS NULL LIMIT 1");
+            << deleteStatement("t", Fields, byId, row, fakeQuote, 2)
+            << QByteArray("DELETE FROM `t` WHERE `id` = '7' AND CAST(`id` AS BINARY) = '7' AND CAST(CONVERT(`Name` "
+                          "USING utf8mb4) AS BINARY) = 'it''s' AND CAST(`f` AS BINARY) = '0.1' AND `code` IS NULL "
+                          "LIMIT 2");
+        const QByteArray big(HashAbove + 1, 'x');
+        QTest::newRow("a large value is compared by the hash of the bytes read")
+            << deleteStatement("t", Fields, byId, {CellValue::of("7"), CellValue::of(big), CellValue::of("0"), CellValue::null()},
+                               fakeQuote)
+            << QByteArray("DELETE FROM `t` WHERE `id` = '7' AND CAST(`id` AS BINARY) = '7' AND SHA2(CAST(CONVERT(`Name` "
+                          "USING utf8mb4) AS BINARY), 256) = '"
+                          + QCryptographicHash::hash(big, QCryptographicHash::Sha256).toHex()
+                          + "' AND CAST(`f` AS BINARY) = '0' AND `code` IS NULL LIMIT 1");
         QTest::newRow("insert names only the given columns")
             << insertStatement("t", Fields, changes, fakeQuote)
             << QByteArray("INSERT INTO `t` (`Name`, `code`) VALUES ('new', NULL)");

@@ -7,6 +7,7 @@
 #include "pages/GridModel.h"
 #include "pages/Wizard.h"
 #include "support/FakeDesktop.h"
+#include "support/FaultProxy.h"
 #include "support/TestDb.h"
 
 #include <QAbstractItemModelTester>
@@ -42,7 +43,7 @@ class TestGrid : public QObject
     GridView *view() { return m_wizard->form3()->DataGrid1; }
 
     // Signs in, picks `table` and waits until every row has arrived.
-    void open(const QString &table)
+    void open(const QString &table, const QString &port = QString())
     {
         Services services;
         services.desktop = &m_desktop;
@@ -53,7 +54,7 @@ class TestGrid : public QObject
         f1->Text2->setText(fields.user);
         f1->Text3->setText(fields.password);
         f1->Text4->setText(fields.database);
-        f1->Text5->setText(fields.port);
+        f1->Text5->setText(port.isEmpty() ? fields.port : port);
         Form2 *f2 = m_wizard->form2();
         f2->List1->clear();
         f2->List1->addItem(table);
@@ -396,6 +397,61 @@ private slots:
         QCOMPARE(server("SELECT n FROM q"), QStringList{"5"});
         QCOMPARE(m_wizard->hasEnded(), how != QLatin1String("back"));
         QVERIFY(!editor()->isVisible());
+    }
+
+    // A trigger changes the row as it is written: the grid's copy is no
+    // handle on it any more, so the page says so and reads the table again.
+    void rowTheServerChangedIsReadAgain()
+    {
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE tr (v VARCHAR(10), n INT)",
+                         "CREATE TRIGGER tr_bump BEFORE UPDATE ON tr FOR EACH ROW SET NEW.n = OLD.n + 1",
+                         "INSERT INTO tr VALUES ('a', 0)"});
+        open(QStringLiteral("tr"));
+        for (const QString &value : {QStringLiteral("first"), QStringLiteral("second")}) {
+            m_desktop.clear();
+            QVERIFY(editor()->commitHeldRow());
+            type(0, 0, value);
+            QVERIFY(editor()->commitHeldRow());
+            QCOMPARE(m_desktop.boxes.size(), 1);
+            QVERIFY(m_desktop.boxes.first().text.contains(QStringLiteral("read again")));
+            QTRY_COMPARE(cell(0, 1), value == QLatin1String("first") ? QStringLiteral("1") : QStringLiteral("2"));
+            QVERIFY(model()->waitUntilLoaded({}));
+        }
+        QCOMPARE(server("SELECT * FROM tr"), QStringList{"second|2"});
+    }
+
+    // What the page says after a reply lost on the way back: the server is
+    // asked, and the user hears what it answered.
+    void lostReplyIsToldTruthfully_data()
+    {
+        QTest::addColumn<QString>("engine");
+        QTest::addColumn<QString>("told");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("applied, no transaction") << "Aria" << "the change was saved" << "lost";
+        QTest::newRow("rolled back with the session") << "InnoDB" << "nothing was written" << "a";
+    }
+    void lostReplyIsToldTruthfully()
+    {
+        QFETCH(QString, engine);
+        QFETCH(QString, told);
+        QFETCH(QString, stored);
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE lost (id INT PRIMARY KEY, v VARCHAR(10)) ENGINE=" + engine,
+                         "INSERT INTO lost VALUES (1, 'a'), (2, 'b')"});
+        FaultProxy proxy(TestDb::host(), TestDb::port().toUShort());
+        open(QStringLiteral("lost"), QString::number(proxy.port()));
+        proxy.arm(FaultProxy::Fault::CutBeforeReply, QStringLiteral("^UPDATE"));
+        type(0, 1, QStringLiteral("lost"));
+        const bool saved = editor()->commitHeldRow();
+        QVERIFY(proxy.hasFired());
+        QCOMPARE(m_desktop.boxes.size(), 1);
+        QVERIFY2(m_desktop.boxes.first().text.contains(told), qPrintable(m_desktop.boxes.first().text));
+        QCOMPARE(saved, stored == QLatin1String("lost"));
+        QCOMPARE(server("SELECT v FROM lost WHERE id = 1"), QStringList{stored});
+        if (!saved) {
+            QVERIFY(editor()->commitHeldRow()); // the retry goes through once
+            QCOMPARE(server("SELECT v FROM lost WHERE id = 1"), QStringList{"lost"});
+        }
+        QCOMPARE(cell(0, 1), QStringLiteral("lost"));
     }
 
     void serverStopsDuringEditing()

@@ -114,9 +114,9 @@ private slots:
             << column("t", "VARCHAR", "10", "", "UZ") << "`t` VARCHAR (10) UNSIGNED  ZEROFILL "
             << QStringList{"t", "VARCHAR", "(10)", "UNSIGNED", "ZEROFILL", "", "", ""}
             << "`t` VARCHAR (10) UNSIGNED ZEROFILL" + spaces(3) + ",";
-        QTest::newRow("back-quote in the name goes in unchanged")
-            << column("a`b", "INT") << "`a`b` INT" << QStringList{"a`b", "INT", "", "", "", "", "", ""}
-            << "`a`b` INT" + spaces(6) + ",";
+        QTest::newRow("back-quote in the name is doubled")
+            << column("a`b", "INT") << "`a``b` INT" << QStringList{"a`b", "INT", "", "", "", "", "", ""}
+            << "`a``b` INT" + spaces(6) + ",";
         QTest::newRow("M and D not numbers, kept as typed")
             << column("q", "DECIMAL", "x; y", "'z'") << "`q` DECIMAL (x; y, 'z')"
             << QStringList{"q", "DECIMAL", "(x; y, 'z')", "", "", "", "", ""}
@@ -162,20 +162,20 @@ private slots:
         QTest::addColumn<int>("position");
         QTest::addColumn<QString>("after");
         QTest::addColumn<QString>("statement");
-        QTest::newRow("LAST adds nothing") << column("qty", "INT") << 0 << "" << "ALTER TABLE orders ADD `qty` INT";
+        QTest::newRow("LAST adds nothing") << column("qty", "INT") << 0 << "" << "ALTER TABLE `orders` ADD `qty` INT";
         QTest::newRow("FIRST") << column("qty", "INT", "11") << 1 << ""
-                               << "ALTER TABLE orders ADD `qty` INT (11) FIRST";
+                               << "ALTER TABLE `orders` ADD `qty` INT (11) FIRST";
         QTest::newRow("AFTER after an attribute")
             << column("qty", "INT", "11", "", "U") << 2 << "id"
-            << "ALTER TABLE orders ADD `qty` INT (11) UNSIGNED  AFTER `id`";
+            << "ALTER TABLE `orders` ADD `qty` INT (11) UNSIGNED  AFTER `id`";
         QTest::newRow("AFTER after all three attributes")
             << column("c", "INT", "5", "", "UZA") << 2 << "x"
-            << "ALTER TABLE orders ADD `c` INT (5) UNSIGNED  ZEROFILL  " + AutoInc + "  AFTER `x`";
+            << "ALTER TABLE `orders` ADD `c` INT (5) UNSIGNED  ZEROFILL  " + AutoInc + "  AFTER `x`";
         QTest::newRow("AFTER with no column chosen") << column("qty", "INT") << 2 << ""
-                                                     << "ALTER TABLE orders ADD `qty` INT AFTER ``";
+                                                     << "ALTER TABLE `orders` ADD `qty` INT AFTER ``";
         QTest::newRow("default is a statement of its own")
             << column("note", "VARCHAR", "40", "", "", "'none'") << 0 << ""
-            << "ALTER TABLE orders ADD `note` VARCHAR (40)";
+            << "ALTER TABLE `orders` ADD `note` VARCHAR (40)";
     }
     void addColumnStatements()
     {
@@ -189,10 +189,14 @@ private slots:
     void otherStatements()
     {
         QCOMPARE(SetDefaultStatement("orders", "note", "'none'"),
-                 QStringLiteral("ALTER TABLE orders ALTER `note` SET DEFAULT 'none'"));
-        QCOMPARE(SetDefaultStatement("orders", "n", " 5 "), QStringLiteral("ALTER TABLE orders ALTER `n` SET DEFAULT  5 "));
+                 QStringLiteral("ALTER TABLE `orders` ALTER `note` SET DEFAULT 'none'"));
+        QCOMPARE(SetDefaultStatement("orders", "n", " 5 "), QStringLiteral("ALTER TABLE `orders` ALTER `n` SET DEFAULT  5 "));
         QCOMPARE(ColumnListingQuery("orders"), QStringLiteral("SELECT * FROM `orders`;"));
-        QCOMPARE(ColumnListingQuery("a`b"), QStringLiteral("SELECT * FROM `a`b`;"));
+        QCOMPARE(ColumnListingQuery("a`b"), QStringLiteral("SELECT * FROM `a``b`;"));
+        // A name that reads like SQL stays one name.
+        QCOMPARE(AddColumnStatement("prices DROP COLUMN cost,", column("note", "INT"), ColumnPosition::After, "x`y"),
+                 QStringLiteral("ALTER TABLE `prices DROP COLUMN cost,` ADD `note` INT AFTER `x``y`"));
+        QCOMPARE(SetDefaultStatement("a`b", "c`d", "1"), QStringLiteral("ALTER TABLE `a``b` ALTER `c``d` SET DEFAULT 1"));
     }
 
     void createTable_data()
@@ -220,6 +224,13 @@ private slots:
         for (const ColumnDefinition &d : defs)
             rows.push_back(FieldRow::from(d));
         QCOMPARE(CreateTableStatement(name, rows), statement);
+    }
+
+    void createTableQuotesNames()
+    {
+        std::vector<FieldRow> rows{FieldRow::from(column("a`b", "INT"))};
+        QCOMPARE(CreateTableStatement("t`; DROP TABLE x; --", rows),
+                 "CREATE TABLE `t``; DROP TABLE x; --`(`a``b` INT" + spaces(6) + ")");
     }
 
     void sqlReportText()

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "db/Identifier.h"
+#include "db/RowSet.h"
+
+#include <QByteArray>
+
+#include <functional>
+#include <map>
+#include <vector>
+
+// One cell as read from or sent to the server: its bytes, or NULL.
+struct CellValue
+{
+    QByteArray text;
+    bool isNull = true;
+
+    static CellValue null() { return {}; }
+    static CellValue of(QByteArray text) { return {std::move(text), false}; }
+    bool operator==(const CellValue &other) const
+    {
+        return isNull == other.isNull && (isNull || text == other.text);
+    }
+};
+using RowValues = std::vector<CellValue>;
+// New values by column index.
+using CellChanges = std::map<int, CellValue>;
+
+// One column of an index, as SHOW KEYS lists it.
+struct KeyPart
+{
+    QByteArray keyName;
+    int seq = 0;
+    QByteArray column;
+    bool unique = false;
+    bool nullable = false;
+};
+
+// How one row of a table is told apart from the others: by its primary key,
+// else by a unique key whose columns are all NOT NULL, else by every column.
+struct RowIdentity
+{
+    enum class Kind { PrimaryKey, UniqueKey, AllColumns };
+    Kind kind = Kind::AllColumns;
+    std::vector<int> columns; // field indexes of the key; empty for AllColumns
+};
+
+// A test on one column in a WHERE clause. `exact` compares the bytes the
+// client received byte for byte (so FLOAT, DOUBLE and case-insensitive
+// collations cannot make a row match that differs, nor fail to match one
+// that does not); a value longer than HashAbove is compared by its SHA-256,
+// which the server computes from the same bytes, so the statement stays
+// small. Otherwise the server's own comparison is used, which an index serves.
+struct Condition
+{
+    int column = 0;
+    CellValue value;
+    bool exact = false;
+};
+inline constexpr qsizetype HashAbove = 256;
+
+// Puts a value into an SQL text: the connection's escaping, in quotes.
+using Quote = std::function<QByteArray(const QByteArray &)>;
+
+// The statement builders: plain functions of their inputs. UPDATE and DELETE
+// touch at most `limit` rows.
+RowIdentity chooseIdentity(const std::vector<FieldInfo> &fields, const std::vector<KeyPart> &keys);
+QByteArray whereClause(const std::vector<FieldInfo> &fields, const std::vector<Condition> &conditions, const Quote &quote);
+std::vector<Condition> identityConditions(const RowIdentity &identity, const RowValues &values);
+// The conditions an UPDATE's WHERE uses: the row's identity, and the changed
+// columns' old values (the user changed what they saw, nothing else).
+std::vector<Condition> updateConditions(const RowIdentity &identity, const RowValues &original, const CellChanges &changes);
+// The conditions a DELETE's WHERE uses: the whole row as it was read.
+std::vector<Condition> deleteConditions(const RowIdentity &identity, const RowValues &original);
+QByteArray updateStatement(const QByteArray &table, const std::vector<FieldInfo> &fields, const RowIdentity &identity,
+                           const RowValues &original, const CellChanges &changes, const Quote &quote, int limit = 1);
+QByteArray deleteStatement(const QByteArray &table, const std::vector<FieldInfo> &fields, const RowIdentity &identity,
+                           const RowValues &original, const Quote &quote, int limit = 1);
+QByteArray insertStatement(const QByteArray &table, const std::vector<FieldInfo> &fields, const CellChanges &values,
+                           const Quote &quote);
+QByteArray selectRowStatement(const QByteArray &table, const std::vector<FieldInfo> &fields,
+                              const std::vector<Condition> &conditions, const Quote &quote);
+QByteArray countStatement(const QByteArray &table, const std::vector<FieldInfo> &fields,
+                          const std::vector<Condition> &conditions, const Quote &quote);

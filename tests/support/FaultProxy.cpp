@@ -1,0 +1,198 @@
+#include "support/FaultProxy.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+constexpr unsigned char ComQuery = 0x03;
+
+qint64 nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool sendAll(int fd, const char *data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+int connectTo(const QByteArray &host, quint16 port)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    const QByteArray service = QByteArray::number(port);
+    if (getaddrinfo(host.isEmpty() ? "127.0.0.1" : host.constData(), service.constData(), &hints, &found) != 0)
+        return -1;
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd >= 0 && ::connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
+        ::close(fd);
+        fd = -1;
+    }
+    freeaddrinfo(found);
+    return fd;
+}
+
+} // namespace
+
+FaultProxy::FaultProxy(const QString &serverHost, quint16 serverPort)
+    : m_serverHost(serverHost.toUtf8()), m_serverPort(serverPort)
+{
+    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0
+        || ::listen(m_listener, 16) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+        throw std::runtime_error("FaultProxy: cannot listen on loopback");
+    m_port = ntohs(addr.sin_port);
+    m_acceptor = std::thread([this] { acceptLoop(); });
+}
+
+FaultProxy::~FaultProxy()
+{
+    m_stop = true;
+    m_acceptor.join();
+    for (std::thread &t : m_links)
+        t.join();
+    ::close(m_listener);
+}
+
+void FaultProxy::arm(Fault fault, const QString &pattern, std::chrono::milliseconds stall)
+{
+    const std::lock_guard lock(m_mutex);
+    m_fault = fault;
+    m_pattern = QRegularExpression(pattern, QRegularExpression::CaseInsensitiveOption);
+    m_stall = stall;
+    m_armed = true;
+}
+
+void FaultProxy::disarm()
+{
+    const std::lock_guard lock(m_mutex);
+    m_armed = false;
+}
+
+QByteArray FaultProxy::firedStatement() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_firedStatement;
+}
+
+void FaultProxy::stallAll(std::chrono::milliseconds duration)
+{
+    m_stallUntil = nowMs() + duration.count();
+}
+
+bool FaultProxy::stalled() const
+{
+    return nowMs() < m_stallUntil;
+}
+
+bool FaultProxy::matches(const QByteArray &statement, Fault &fault, std::chrono::milliseconds &stall)
+{
+    const std::lock_guard lock(m_mutex);
+    if (!m_armed || !m_pattern.match(QString::fromUtf8(statement)).hasMatch())
+        return false;
+    m_armed = false;
+    fault = m_fault;
+    stall = m_stall;
+    m_firedStatement = statement;
+    ++m_fired;
+    return true;
+}
+
+void FaultProxy::acceptLoop()
+{
+    while (!m_stop) {
+        pollfd p{m_listener, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const int client = ::accept(m_listener, nullptr, nullptr);
+        if (client < 0)
+            continue;
+        if (m_refusing) {
+            ::close(client);
+            continue;
+        }
+        const int server = connectTo(m_serverHost, m_serverPort);
+        if (server < 0) {
+            ::close(client);
+            continue;
+        }
+        m_links.emplace_back([this, client, server] { pump(client, server); });
+    }
+}
+
+// Moves bytes both ways until either side closes, a fault cuts the link or
+// the proxy stops. Client bytes go on packet by packet, so a statement can be
+// seen whole before it is forwarded.
+void FaultProxy::pump(int client, int server)
+{
+    QByteArray fromClient;
+    bool cutAfterReply = false;
+    char buffer[65536];
+    bool open = true;
+    while (open && !m_stop) {
+        if (stalled()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+        if (::poll(p, 2, 50) <= 0)
+            continue;
+        if (p[1].revents) {
+            const ssize_t n = ::recv(server, buffer, sizeof buffer, 0);
+            open = n > 0 && sendAll(client, buffer, size_t(n)) && !cutAfterReply;
+        }
+        if (open && p[0].revents) {
+            const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            fromClient.append(buffer, n);
+            while (open && fromClient.size() >= 4) {
+                const auto *h = reinterpret_cast<const unsigned char *>(fromClient.constData());
+                const qsizetype length = qsizetype(h[0] | (h[1] << 8) | (h[2] << 16));
+                const bool first = h[3] == 0; // a command starts a new exchange
+                if (fromClient.size() < 4 + length)
+                    break;
+                const QByteArray packet = fromClient.left(4 + length);
+                fromClient.remove(0, 4 + length);
+                Fault fault{};
+                std::chrono::milliseconds stall{};
+                const bool command = first && length > 0 && packet.at(4) == char(ComQuery);
+                const bool fire = command && matches(packet.mid(5), fault, stall);
+                if (fire && fault == Fault::Stall)
+                    std::this_thread::sleep_for(stall);
+                open = sendAll(server, packet.constData(), size_t(packet.size()));
+                if (fire && fault == Fault::CutBeforeReply)
+                    open = false;
+                if (fire && fault == Fault::CutAfterReply)
+                    cutAfterReply = true;
+            }
+        }
+    }
+    ::shutdown(client, SHUT_RDWR);
+    ::shutdown(server, SHUT_RDWR);
+    ::close(client);
+    ::close(server);
+}
