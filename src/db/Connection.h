@@ -18,6 +18,9 @@ struct ConnectParams
     QByteArray database;
     unsigned port = 0; // 0: the client's default
     bool forceTcp = false;
+    // How long a read may wait for the server; 0 waits for as long as it
+    // takes (a reader that can be cancelled instead).
+    unsigned readTimeoutSeconds = 60;
 };
 
 // One link to a MySQL or MariaDB server over MariaDB Connector/C. Opened from

@@ -8,6 +8,7 @@
 #include "frame/Trap.h"
 #include "pages/Form2.h"
 #include "pages/GridModel.h"
+#include "pages/OpenProgress.h"
 #include "pages/Wizard.h"
 
 #include <QCloseEvent>
@@ -132,11 +133,14 @@ void Form3::Form_Load()
 void Form3::LoadDataGrid()
 {
     unbindGrid();
+    if (m_bindFollows)
+        return;
     m_connection->setCursorLocation(3);
     m_rows = std::make_unique<RowSet>();
     // Rows stream in behind the first screen; a later bind stops the read.
+    OpenProgress progress(this, m_wizard.CurrentTable, [this] { return isVisible(); });
     m_rows->openInBackground(QStringLiteral("SELECT * FROM `") + m_wizard.CurrentTable + QStringLiteral("`;"),
-                             *m_connection);
+                             *m_connection, progress.waiting(), m_wizard.CurrentTable);
     m_model->setRowSet(m_rows.get(), m_connection.get());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/RowWriter.h"
+#include "pages/CellDisplay.h"
 #include "export/GridSource.h"
 
 #include <QAbstractTableModel>
@@ -107,5 +108,6 @@ private:
     std::unique_ptr<RowWriter> m_writer;
     bool m_connectionLost = false;
     QList<QMetaObject::Connection> m_loaderLinks;
+    CellDisplay m_display;
     mutable std::vector<RowStore::Cell> m_rowCells; // rowText()'s, kept between rows
 };

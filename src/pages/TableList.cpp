@@ -6,11 +6,27 @@
 #include "frame/Trap.h"
 
 #include <QListWidget>
+#include <QScopeGuard>
 
 #include <memory>
 
+namespace {
+
+const char FillingProperty[] = "corvaneFilling";
+
+} // namespace
+
+bool isFillingTableList(const QListWidget *list)
+{
+    return list && list->property(FillingProperty).toBool();
+}
+
 void FillTableList(Trap &trap, Connection &connection, QListWidget *list, Desktop &desktop)
 {
+    if (isFillingTableList(list))
+        return;
+    list->setProperty(FillingProperty, true);
+    const auto done = qScopeGuard([list] { list->setProperty(FillingProperty, false); });
     std::unique_ptr<RowSet> rows;
     const bool listed = trap.step(112, [&] {
         rows = connection.execute(QStringLiteral("SHOW TABLES;"));
