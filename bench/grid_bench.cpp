@@ -115,6 +115,8 @@ int main(int argc, char *argv[])
     paint.start();
     view->viewport()->repaint();
     const double repaint = ms(paint);
+    maxStall = 0; // from here on the window is up: stalls during the load count
+    sinceBeat.restart();
 
     if (!model->waitUntilLoaded({}))
         std::fprintf(stderr, "the load did not finish\n");
