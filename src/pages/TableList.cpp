@@ -5,6 +5,7 @@
 #include "frame/Desktop.h"
 #include "frame/Trap.h"
 
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QScopeGuard>
 
@@ -13,6 +14,7 @@
 namespace {
 
 const char FillingProperty[] = "corvaneFilling";
+constexpr qint64 EventsEveryMs = 20;
 
 } // namespace
 
@@ -35,9 +37,18 @@ void FillTableList(Trap &trap, Connection &connection, QListWidget *list, Deskto
     });
     trap.step(114, [&] { list->clear(); });
     qint64 n = 0;
+    QElapsedTimer sinceEvents;
+    sinceEvents.start();
     if (listed && trap.step(116, [&] { n = rows->recordCount(); })) {
         for (qint64 i = 1; i <= n; ++i) {
-            if (!trap.step(118, [&] { desktop.processEvents(); })
+            if (!trap.step(118, [&] {
+                    // Window events run now and then, not after every entry:
+                    // each run lays the whole list out again.
+                    if (i == 1 || sinceEvents.elapsed() >= EventsEveryMs) {
+                        desktop.processEvents();
+                        sinceEvents.restart();
+                    }
+                })
                 || !trap.step(120, [&] {
                        const QVariant v = rows->value(0);
                        list->addItem(v.isNull() ? QString() : v.toString());
