@@ -21,7 +21,7 @@ data=${CORVANE_BENCH_DATA:-$root/../shared/bench/big-table.sql}
 PATH=$PATH:/usr/sbin
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF >/dev/null
-cmake --build "$build" -j2 --target corvane-bench store-walk >/dev/null
+cmake --build "$build" -j2 --target corvane-bench corvane-wait-bench store-walk >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-bench.XXXXXX")
 envfile=$work/db.env
@@ -42,6 +42,8 @@ echo "making cell16 and wide ..." >&2
 cols=$(seq 1 1000 | sed 's/.*/c& INT/' | paste -sd,)
 vals=$(seq 1 1000 | sed 's/.*/seq + &/' | paste -sd,)
 "${client[@]}" "$db" -e "CREATE TABLE wide ($cols) ENGINE=Aria; INSERT INTO wide SELECT $vals FROM seq_1_to_10000"
+# A view whose first row comes after 5 s.
+"${client[@]}" "$db" -e "CREATE VIEW slow AS SELECT seq AS id FROM seq_1_to_3 WHERE SLEEP(IF(seq = 1, 5, 0)) = 0"
 
 now() { date +%s%N; }
 best() { sort -g | head -1; }
@@ -67,10 +69,12 @@ for i in $(seq 1 "$runs"); do
   cli_ratios+=("$(awk -v a="$(field load_ms <<<"$o")" -v b="$c_ms" 'BEGIN { printf "%.4f", a / b }')")
   rss_ratios+=("$(awk -v a="$(field peak_rss_kb <<<"$o")" -v b="$raw_bytes" 'BEGIN { printf "%.4f", a * 1024 / b }')")
 done
-cell=() wide=()
+cell=() wide=() waits=()
+wait_bench() { XDG_CONFIG_HOME=$work/home QT_QPA_PLATFORM=offscreen "$build/bin/corvane-wait-bench" "$host" "$port" "$user" "$password" "$db" "$@"; }
 for i in $(seq 1 "$runs"); do
   cell+=("$(bench cell16)")
   wide+=("$(bench wide)")
+  waits+=("$(wait_bench slow slow; wait_bench cancel big)")
 done
 
 store=$(printf '%s\n' "${store_ms[@]}" | best)
@@ -83,6 +87,8 @@ base=$(pick base_rss_kb)
 rows=$(field rows <<<"${ours[0]}") selects=$(field commit_selects <<<"${ours[0]}")
 cell_first=$(pickin first_screen_ms "${cell[@]}") cell_repaint=$(pickin repaint_ms "${cell[@]}")
 wide_first=$(pickin first_screen_ms "${wide[@]}")
+slow_stall=$(pickin slow_start_stall_ms "${waits[@]}") back=$(pickin back_ms "${waits[@]}")
+cancel=$(pickin cancel_ms "${waits[@]}")
 load_ratio=$(printf '%s\n' "${load_ratios[@]}" | median) load_spread=$(printf '%s\n' "${load_ratios[@]}" | spread)
 cli_ratio=$(printf '%s\n' "${cli_ratios[@]}" | median) cli_spread=$(printf '%s\n' "${cli_ratios[@]}" | spread)
 rss_ratio=$(printf '%s\n' "${rss_ratios[@]}" | median) rss_spread=$(printf '%s\n' "${rss_ratios[@]}" | spread)
@@ -117,6 +123,8 @@ printf '%-44s %12s   (%s MiB before the table)\n' "  (peak - process before Next
 printf '%-44s %12s\n' "cell16: Next > to first screen (median)" "$cell_first"
 printf '%-44s %12s\n' "cell16: one full repaint (median)" "$cell_repaint"
 printf '%-44s %12s\n' "wide 1000x10000: Next > to first screen" "$wide_first"
+printf '%-44s %12s   (\"< Back\" %s ms)\n' "slow view (5 s): longest stall (median)" "$slow_stall" "$back"
+printf '%-44s %12s\n' "cancel of a running load of big (median)" "$cancel"
 echo
 echo "RESULT first_screen_ms=$first"
 echo "RESULT load_ratio_vs_store=$(two "$load_ratio")"
@@ -127,4 +135,6 @@ echo "RESULT max_stall_ms=$stall"
 echo "RESULT cell_16mb_first_screen_ms=$cell_first"
 echo "RESULT cell_16mb_repaint_ms=$cell_repaint"
 echo "RESULT wide_1000_first_screen_ms=$wide_first"
+echo "RESULT slow_start_stall_ms=$slow_stall"
+echo "RESULT cancel_ms=$cancel"
 grep '^RESULT ' <<<"$more" || true
