@@ -1,5 +1,6 @@
 #include "db/Connection.h"
 #include "db/RowSet.h"
+#include "db/RowStore.h"
 #include "frame/Main.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
@@ -109,6 +110,32 @@ private slots:
         QCOMPARE(TestDb::scalar(Db, "SELECT MD5(note) FROM big WHERE id = 1"), QString::fromLatin1(md5));
         QCOMPARE(model()->index(0, 1).data(Qt::EditRole).toString(), changed);
         QCOMPARE(model()->index(1, 1).data(Qt::DisplayRole).toString(), QStringLiteral("small"));
+    }
+
+    // Memory running out during the load: the user is told how far it
+    // came, the rows read stay, and an edit held in them is written.
+    void outOfMemoryDuringTheLoadIsToldAndEditsSurvive()
+    {
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE many_rows (id INT PRIMARY KEY, v VARCHAR(60))",
+                         "INSERT INTO many_rows SELECT seq, CONCAT('value ', seq, ' ', MD5(seq)) FROM seq_1_to_300000",
+                         "ANALYZE TABLE many_rows"});
+        signIn();
+        pick(QStringLiteral("many_rows"));
+        RowStore::setAllocationLimitForTesting(3 << 20);
+        picker()->PushButton3_Click();
+        QVERIFY(model()->rowSet());
+        QVERIFY(model()->setData(model()->index(0, 1), QStringLiteral("kept")));
+        QTRY_VERIFY_WITH_TIMEOUT(!model()->isLoading(), 20000);
+        RowStore::setAllocationLimitForTesting(-1);
+        QCOMPARE(m_desktop.boxes.size(), qsizetype(1));
+        const QString told = m_desktop.texts().constFirst();
+        const qint64 read = model()->rowSet()->recordCount();
+        QVERIFY(read > 0 && read < 300000);
+        QVERIFY2(told.contains(QStringLiteral("Out of memory: %1 of about ").arg(read)), qPrintable(told));
+        QVERIFY(editor()->isVisible());
+        QVERIFY(model()->hasHeldRow());
+        QCOMPARE(model()->commitRow(), GridModel::Outcome::Done);
+        QCOMPARE(TestDb::scalar(Db, "SELECT v FROM many_rows WHERE id = 1"), QStringLiteral("kept"));
     }
 
     // "< Back" while the picker waits for a slow table returns at once and
