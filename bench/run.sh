@@ -11,7 +11,7 @@
 #                        median of the per-pair ratios, shown with its spread,
 #                        so a busy shared machine moves both sides of a pair.
 # Also measures a table with one 16 MB cell and a table of 1,000 columns x
-# 10,000 rows, made here. Takes about 3 minutes plus the build on a quiet
+# 10,000 rows, made here. Took 1.5 minutes plus the build on a busy
 # two-core machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
