@@ -73,7 +73,8 @@ void Connection::open(const ConnectParams &params)
     const unsigned timeout = ConnectTimeoutSeconds;
     mysql_optionsv(m, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
     const unsigned ioTimeout = 60;
-    mysql_optionsv(m, MYSQL_OPT_READ_TIMEOUT, &ioTimeout);
+    const unsigned readTimeout = params.readTimeoutSeconds;
+    mysql_optionsv(m, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
     mysql_optionsv(m, MYSQL_OPT_WRITE_TIMEOUT, &ioTimeout);
     mysql_optionsv(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
     if (params.forceTcp) {

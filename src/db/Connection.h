@@ -22,6 +22,9 @@ struct ConnectParams
     bool forceTcp = false;
     TlsMode tls = TlsMode::Preferred;
     QByteArray caFile; // for the verifying modes
+    // How long a read may wait for the server; 0 waits for as long as it
+    // takes (a reader that can be cancelled instead).
+    unsigned readTimeoutSeconds = 60;
 };
 
 // One link to a MySQL or MariaDB server over MariaDB Connector/C. Opened from

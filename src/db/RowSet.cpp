@@ -72,19 +72,25 @@ void RowSet::readResult(Connection &connection, const QString &source)
     adopt(std::move(fields), std::move(rows));
 }
 
-void RowSet::openInBackground(const QString &source, Connection &connection)
+void RowSet::openInBackground(const QString &source, Connection &connection,
+                              const std::function<bool(qint64 ms)> &waiting, const QString &table)
 {
     close();
     if (!connection.isOpen())
         connection.failNotOpen();
     if (!m_loader)
         m_loader = std::make_unique<TableLoader>(m_rows);
-    std::vector<FieldInfo> fields = m_loader->start(connection.params(), source.toUtf8());
+    m_loader->start(connection.params(), source.toUtf8(), table);
     m_connection = &connection;
     m_source = source;
+    m_table = table;
     m_background = true;
-    const int columns = int(fields.size());
-    adopt(std::move(fields), RowStore(columns));
+    if (!m_loader->waitForFields(waiting))
+        return; // given up: stays closed
+    // The loader emptied the rows for these fields; some may have come since.
+    m_fields = m_loader->fields();
+    m_current = 0;
+    m_open = true;
 }
 
 bool RowSet::isLoading() const
@@ -113,7 +119,7 @@ void RowSet::requery()
     Connection &c = *m_connection;
     const QString source = m_source;
     if (m_background)
-        openInBackground(source, c);
+        openInBackground(source, c, {}, m_table);
     else
         open(source, c);
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -44,10 +45,14 @@ public:
     // the client and written back row by row.
     void open(const QString &source, Connection &connection, int cursorType = 2, int lockType = 3);
     // Like open(), but the rows are read in the background on a connection
-    // of their own, opened with `connection`'s sign-in values. Returns once
-    // the statement has been accepted (fields() known, no rows yet); the rows
-    // then arrive while the event loop runs (see loader()). Throws Failure.
-    void openInBackground(const QString &source, Connection &connection);
+    // of their own, opened with `connection`'s sign-in values. Runs the event
+    // loop until the statement has been accepted (fields() known); the rows
+    // then arrive while it runs on (see loader()). `waiting` is called every
+    // 100 ms of that wait with the time so far and returns false to give up;
+    // the row set then stays closed (state() 0). With `table`, a table too
+    // large for the memory free is refused before reading. Throws Failure.
+    void openInBackground(const QString &source, Connection &connection,
+                          const std::function<bool(qint64 ms)> &waiting = {}, const QString &table = QString());
     // Reads the result of the statement just run on `connection`.
     void readResult(Connection &connection, const QString &source);
     // Runs the query again on the same connection (in the background when it
@@ -91,6 +96,7 @@ private:
     qint64 m_current = 0;
     bool m_open = false;
     bool m_background = false;
+    QString m_table;
     std::unique_ptr<TableLoader> m_loader;
 };
 

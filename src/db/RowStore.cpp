@@ -1,5 +1,8 @@
 #include "db/RowStore.h"
 
+#include <atomic>
+#include <new>
+
 #include <cstring>
 #include <stdexcept>
 
@@ -168,11 +171,31 @@ RowStore::Cell &RowStore::Cell::operator=(const Cell &other)
     return *this;
 }
 
+namespace {
+
+std::atomic<qint64> allocationLeft{-1}; // bytes tests still allow; -1: no limit
+
+char *allocateBlock(size_t size)
+{
+    if (allocationLeft.load(std::memory_order_relaxed) >= 0
+        && allocationLeft.fetch_sub(qint64(size)) < qint64(size))
+        throw std::bad_alloc();
+    return new char[size];
+}
+
+} // namespace
+
+void RowStore::setAllocationLimitForTesting(qint64 bytes)
+{
+    allocationLeft = bytes < 0 ? -1 : bytes;
+}
+
 char *RowStore::reserve(size_t bytes, RowIndex::Place &place)
 {
     if (bytes > m_freeLeft) {
         const size_t size = bytes > BlockSize / 4 ? bytes : BlockSize;
-        m_blocks.push_back({std::shared_ptr<char[]>(new char[size]), size});
+        std::shared_ptr<char[]> data(allocateBlock(size));
+        m_blocks.push_back({std::move(data), size});
         m_reserved += qint64(size);
         char *block = m_blocks.back().data.get();
         if (size == bytes) {

@@ -81,6 +81,10 @@ public:
     qint64 bytesReserved() const { return m_reserved; }
     // Blocks held, for tests.
     size_t blockCount() const { return m_blocks.size(); }
+    // Tests: from now on, block allocations (in any store, any thread) fail
+    // with std::bad_alloc once `bytes` more have been allocated; a negative
+    // value lifts the limit.
+    static void setAllocationLimitForTesting(qint64 bytes);
 
     // Gives away every row and block so far, for a reader that fills chunks
     // in one thread and hands them to another. This store keeps filling the

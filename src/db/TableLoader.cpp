@@ -1,10 +1,18 @@
 #include "db/TableLoader.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
 
-#include <future>
-#include <limits>
+#include <atomic>
+#include <mutex>
+#include <new>
 #include <optional>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <mysql.h>
 
@@ -12,9 +20,30 @@ struct TableLoader::Job
 {
     ConnectParams params;
     QByteArray sql;
+    QString table;
     quint64 generation = 0;
     std::atomic<bool> cancelled{false};
-    std::promise<std::vector<FieldInfo>> fields;
+    std::atomic<bool> done{false};
+    std::atomic<qint64> rowsRead{0};
+    qint64 expectedRows = -1; // the server's estimate; the worker's own
+
+    std::mutex lock;
+    TableLoader *owner = nullptr; // null once the owner let go of the job
+    MYSQL *mysql = nullptr;       // the worker's connection while it is open
+    unsigned long threadId = 0;   // its id on the server
+
+    // Calls f(owner) in the owner's thread, unless the owner let go.
+    template <class F> void post(F &&f)
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (owner)
+            QMetaObject::invokeMethod(owner, [o = owner, f = std::forward<F>(f)] { f(o); }, Qt::QueuedConnection);
+    }
+    void postFailure(const Failure &failure)
+    {
+        const quint64 g = generation;
+        post([g, failure](TableLoader *o) { o->finish(g, &failure); });
+    }
 };
 
 namespace {
@@ -23,22 +52,81 @@ namespace {
 // or has been filling for this long: few hand-overs, yet the count grows.
 constexpr qint64 MaxChunkRows = 65536;
 constexpr qint64 MaxHoldMs = 50;
+// A table is refused before reading when the server says it takes more than
+// this many times the memory free: the store is more compact than the
+// server's pages, so only a clear excess counts.
+constexpr qint64 ClearExcess = 2;
 
-// Opens the worker's connection and starts the statement; the result is
-// read row by row as the server sends it.
-MYSQL_RES *startQuery(Connection &connection, const ConnectParams &params, const QByteArray &sql)
+std::atomic<qint64> memoryForTesting{-1};
+
+// Workers of cancelled loads, joined once they have ended.
+struct Reaper
 {
-    connection.open(params);
+    std::mutex lock;
+    std::vector<std::pair<std::thread, std::shared_ptr<void>>> workers;
+    ~Reaper() { TableLoader::reapFinishedWorkers(true); }
+};
+
+Reaper &reaper()
+{
+    static Reaper r;
+    return r;
+}
+
+qint64 fieldAsNumber(const MYSQL_ROW row, int i)
+{
+    return row[i] ? QByteArray(row[i]).toLongLong() : -1;
+}
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number((bytes + (1 << 20) - 1) >> 20);
+}
+
+// The server's estimate of the table's rows (-1: unknown). Throws Failure
+// when the table clearly does not fit in the memory free.
+qint64 checkSize(Connection &connection, const QString &table)
+{
     MYSQL *m = connection.handle();
+    const QByteArray sql = "SELECT TABLE_ROWS, DATA_LENGTH FROM information_schema.TABLES "
+                           "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = "
+        + connection.quote(table.toUtf8());
     if (mysql_real_query(m, sql.constData(), sql.size()) != 0)
-        connection.fail();
-    MYSQL_RES *res = mysql_use_result(m);
-    if (!res) {
-        if (mysql_errno(m))
-            connection.fail();
-        throw Failure(QStringLiteral("The statement returned no rows: %1").arg(QString::fromUtf8(sql)));
+        return -1; // an estimate that cannot be read stops nothing
+    MYSQL_RES *res = mysql_store_result(m);
+    if (!res)
+        return -1;
+    qint64 rows = -1, bytes = -1;
+    if (const MYSQL_ROW row = mysql_fetch_row(res)) {
+        rows = fieldAsNumber(row, 0);
+        bytes = fieldAsNumber(row, 1);
     }
-    return res;
+    mysql_free_result(res);
+    const qint64 free = TableLoader::memoryAvailable();
+    if (bytes > 0 && free >= 0 && bytes / ClearExcess > free)
+        throw Failure(QStringLiteral("The table %1 holds about %2 rows in about %3 MB, but only %4 MB of memory are "
+                                     "free. It was not read.")
+                          .arg(table)
+                          .arg(rows)
+                          .arg(megabytes(bytes), megabytes(free)),
+                      2008);
+    return rows;
+}
+
+// Ends the statement of a cancelled load on the server, from a connection of
+// its own: the worker's socket is shut, but the server would run on.
+void killQuery(const ConnectParams &params, unsigned long threadId)
+{
+    if (!threadId)
+        return;
+    try {
+        Connection side;
+        side.open(params);
+        const QByteArray sql = "KILL QUERY " + QByteArray::number(qulonglong(threadId));
+        mysql_real_query(side.handle(), sql.constData(), sql.size());
+    } catch (const Failure &) {
+        // The server may be gone; then so is the statement.
+    }
 }
 
 } // namespace
@@ -50,94 +138,241 @@ TableLoader::~TableLoader()
     cancel();
 }
 
-std::vector<FieldInfo> TableLoader::start(const ConnectParams &params, const QByteArray &sql)
+void TableLoader::start(const ConnectParams &params, const QByteArray &sql, const QString &table)
 {
     cancel();
+    reapFinishedWorkers();
     m_failed = false;
+    m_hasFields = false;
+    m_fields.clear();
     m_job = std::make_shared<Job>();
     m_job->params = params;
+    m_job->params.readTimeoutSeconds = 0; // Cancel, not a timeout, ends a long wait
     m_job->sql = sql;
+    m_job->table = table;
     m_job->generation = ++m_generation;
-    std::future<std::vector<FieldInfo>> fields = m_job->fields.get_future();
-    m_worker = std::thread(&TableLoader::run, m_job, this);
-    try {
-        std::vector<FieldInfo> out = fields.get();
-        m_loading = true;
-        return out;
-    } catch (...) {
-        join();
-        m_job.reset();
-        throw;
+    m_job->owner = this;
+    m_worker = std::thread(&TableLoader::run, m_job);
+    m_loading = true;
+}
+
+bool TableLoader::waitForFields(const std::function<bool(qint64 ms)> &waiting)
+{
+    if (!m_hasFields && m_loading) {
+        QEventLoop loop;
+        const auto links = {connect(this, &TableLoader::fieldsReady, &loop, &QEventLoop::quit),
+                            connect(this, &TableLoader::finished, &loop, &QEventLoop::quit)};
+        QElapsedTimer waited;
+        waited.start();
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, &loop, [&] {
+            if (waiting && !waiting(waited.elapsed())) {
+                cancel();
+                loop.quit();
+            }
+        });
+        tick.start(100);
+        loop.exec();
+        for (const QMetaObject::Connection &c : links)
+            disconnect(c);
     }
+    if (m_hasFields)
+        return true;
+    if (m_failed)
+        throw m_failure;
+    return false;
 }
 
 void TableLoader::cancel()
 {
-    if (m_job)
+    if (m_job) {
+        std::lock_guard<std::mutex> hold(m_job->lock);
         m_job->cancelled = true;
-    join();
+        m_job->owner = nullptr;
+        if (m_job->mysql)
+            mariadb_cancel(m_job->mysql); // shuts the socket: a blocked read returns
+    }
+    letGo();
+    ++m_generation; // whatever is still queued is dropped
+}
+
+// The worker ends on its own from here and is joined later.
+void TableLoader::letGo()
+{
+    if (m_job) {
+        std::lock_guard<std::mutex> hold(m_job->lock);
+        m_job->owner = nullptr;
+    }
+    if (m_worker.joinable()) {
+        Reaper &r = reaper();
+        std::lock_guard<std::mutex> hold(r.lock);
+        r.workers.emplace_back(std::move(m_worker), m_job);
+    }
     m_job.reset();
-    ++m_generation; // chunks still queued are dropped
     m_loading = false;
 }
 
-void TableLoader::join()
+void TableLoader::reapFinishedWorkers(bool all)
 {
-    if (m_worker.joinable())
-        m_worker.join();
-}
-
-void TableLoader::run(const std::shared_ptr<Job> &job, TableLoader *loader)
-{
-    mysql_thread_init();
-    Connection connection;
-    MYSQL_RES *res = nullptr;
-    try {
-        res = startQuery(connection, job->params, job->sql);
-        job->fields.set_value(fieldInfos(res));
-    } catch (...) {
-        job->fields.set_exception(std::current_exception());
-        connection.close();
-        mysql_thread_end();
-        return;
-    }
-    const quint64 generation = job->generation;
-    const auto post = [&](std::shared_ptr<RowStore> chunk) {
-        QMetaObject::invokeMethod(loader, [loader, generation, chunk] { loader->deliver(generation, chunk); },
-                                  Qt::QueuedConnection);
-    };
-    RowStore chunk(int(mysql_num_fields(res)));
-    qint64 limit = FirstChunkRows;
-    QElapsedTimer held;
-    held.start();
-    while (!job->cancelled) {
-        const MYSQL_ROW row = mysql_fetch_row(res);
-        if (!row)
-            break;
-        chunk.append(row, mysql_fetch_lengths(res));
-        const qint64 n = chunk.rowCount();
-        if (n >= limit || ((n & 63) == 0 && held.elapsed() >= MaxHoldMs)) {
-            post(std::make_shared<RowStore>(chunk.handOver()));
-            limit = MaxChunkRows;
-            held.restart();
+    Reaper &r = reaper();
+    std::vector<std::thread> ended;
+    {
+        std::lock_guard<std::mutex> hold(r.lock);
+        for (auto it = r.workers.begin(); it != r.workers.end();) {
+            if (all || static_cast<Job *>(it->second.get())->done) {
+                ended.push_back(std::move(it->first));
+                it = r.workers.erase(it);
+            } else {
+                ++it;
+            }
         }
     }
+    for (std::thread &t : ended)
+        t.join();
+}
+
+qint64 TableLoader::rowsRead() const
+{
+    return m_job ? m_job->rowsRead.load() : m_target.rowCount();
+}
+
+void TableLoader::setMemoryAvailableForTesting(qint64 bytes)
+{
+    memoryForTesting = bytes;
+}
+
+qint64 TableLoader::memoryAvailable()
+{
+    if (memoryForTesting >= 0)
+        return memoryForTesting;
+    qint64 free = -1;
+    QFile info(QStringLiteral("/proc/meminfo"));
+    if (info.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : info.readAll().split('\n')) {
+            if (line.startsWith("MemAvailable:"))
+                free = line.mid(13).trimmed().split(' ').value(0).toLongLong() * 1024;
+        }
+    }
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        QFile statm(QStringLiteral("/proc/self/statm"));
+        qint64 used = 0;
+        if (statm.open(QIODevice::ReadOnly))
+            used = statm.readAll().split(' ').value(0).toLongLong() * sysconf(_SC_PAGESIZE);
+        const qint64 left = qMax<qint64>(0, qint64(limit.rlim_cur) - used);
+        free = free < 0 ? left : qMin(free, left);
+    }
+    return free;
+}
+
+void TableLoader::run(const std::shared_ptr<Job> &job)
+{
+    mysql_thread_init();
+    bool started = false;
+    {
+        Connection connection;
+        try {
+            connection.open(job->params);
+            {
+                std::lock_guard<std::mutex> hold(job->lock);
+                job->mysql = connection.handle();
+                job->threadId = mysql_thread_id(connection.handle());
+            }
+            if (!job->cancelled) {
+                started = true;
+                readRows(*job, connection);
+            }
+        } catch (const Failure &f) {
+            job->postFailure(f);
+        } catch (const std::bad_alloc &) {
+            job->postFailure(Failure(QStringLiteral("Out of memory before the first row was read."), 2008));
+        }
+        std::unique_lock<std::mutex> hold(job->lock);
+        job->mysql = nullptr;
+        hold.unlock();
+        connection.close();
+    }
+    if (job->cancelled && started)
+        killQuery(job->params, job->threadId);
+    job->done = true;
+    mysql_thread_end();
+}
+
+// Runs the statement and hands over its fields, its rows in chunks and its
+// end. Throws Failure when the statement is refused.
+void TableLoader::readRows(Job &job, Connection &connection)
+{
+    if (!job.table.isEmpty())
+        job.expectedRows = checkSize(connection, job.table);
     MYSQL *m = connection.handle();
+    if (mysql_real_query(m, job.sql.constData(), job.sql.size()) != 0)
+        connection.fail();
+    MYSQL_RES *res = mysql_use_result(m);
+    if (!res) {
+        if (mysql_errno(m))
+            connection.fail();
+        throw Failure(QStringLiteral("The statement returned no rows: %1").arg(QString::fromUtf8(job.sql)));
+    }
+    const quint64 generation = job.generation;
+    std::vector<FieldInfo> fields = fieldInfos(res);
+    job.post([generation, fields](TableLoader *o) { o->takeFields(generation, fields); });
     std::optional<Failure> failure;
-    if (job->cancelled)
+    readUntilEnd(job, res, failure);
+    if (job.cancelled || failure)
         mariadb_cancel(m); // so freeing the result does not read the rest
     else if (mysql_errno(m))
         failure.emplace(QString::fromUtf8(mysql_error(m)), long(mysql_errno(m)));
     mysql_free_result(res);
-    connection.close();
-    if (!job->cancelled) {
+    if (!job.cancelled)
+        job.post([generation, failure](TableLoader *o) { o->finish(generation, failure ? &*failure : nullptr); });
+}
+
+void TableLoader::readUntilEnd(Job &job, MYSQL_RES *res, std::optional<Failure> &failure)
+{
+    const quint64 generation = job.generation;
+    qint64 handedOver = 0;
+    const auto post = [&](RowStore &chunk) {
+        auto made = std::make_shared<RowStore>(chunk.handOver());
+        handedOver += made->rowCount();
+        job.post([generation, made](TableLoader *o) { o->deliver(generation, made); });
+    };
+    RowStore chunk(int(mysql_num_fields(res)));
+    try {
+        qint64 limit = FirstChunkRows;
+        QElapsedTimer held;
+        held.start();
+        while (!job.cancelled) {
+            const MYSQL_ROW row = mysql_fetch_row(res);
+            if (!row)
+                break;
+            chunk.append(row, mysql_fetch_lengths(res));
+            const qint64 n = chunk.rowCount();
+            if ((n & 63) == 0)
+                job.rowsRead.store(handedOver + n, std::memory_order_relaxed);
+            if (n >= limit || ((n & 63) == 0 && held.elapsed() >= MaxHoldMs)) {
+                post(chunk);
+                limit = MaxChunkRows;
+                held.restart();
+            }
+        }
         if (chunk.rowCount())
-            post(std::make_shared<RowStore>(chunk.handOver()));
-        QMetaObject::invokeMethod(
-            loader, [loader, generation, failure] { loader->finish(generation, failure ? &*failure : nullptr); },
-            Qt::QueuedConnection);
+            post(chunk);
+    } catch (const std::bad_alloc &) {
+        chunk = RowStore(); // frees the room the message and hand-over need
+        const QString of = job.expectedRows > 0 ? QStringLiteral(" of about %1").arg(job.expectedRows) : QString();
+        failure.emplace(QStringLiteral("Out of memory: %1%2 rows were read.").arg(handedOver).arg(of), 2008);
     }
-    mysql_thread_end();
+    job.rowsRead = handedOver;
+}
+
+void TableLoader::takeFields(quint64 generation, const std::vector<FieldInfo> &fields)
+{
+    if (generation != m_generation)
+        return;
+    m_fields = fields;
+    m_hasFields = true;
+    m_target = RowStore(int(fields.size()));
+    emit fieldsReady();
 }
 
 void TableLoader::deliver(quint64 generation, const std::shared_ptr<RowStore> &chunk)
@@ -146,7 +381,15 @@ void TableLoader::deliver(quint64 generation, const std::shared_ptr<RowStore> &c
         return;
     const qint64 first = m_target.rowCount();
     emit rowsAboutToBeAppended(first, first + chunk->rowCount() - 1);
-    m_target.take(std::move(*chunk));
+    try {
+        m_target.take(std::move(*chunk));
+    } catch (const std::bad_alloc &) {
+        emit rowsAppended();
+        const qint64 read = m_target.rowCount();
+        cancel();
+        fail(Failure(QStringLiteral("Out of memory: %1 rows were read.").arg(read), 2008));
+        return;
+    }
     emit rowsAppended();
 }
 
@@ -154,11 +397,16 @@ void TableLoader::finish(quint64 generation, const Failure *failure)
 {
     if (generation != m_generation)
         return;
-    join();
-    m_job.reset();
-    m_loading = false;
-    m_failed = failure != nullptr;
+    letGo();
     if (failure)
-        m_failure = *failure;
-    emit finished(!m_failed);
+        fail(*failure);
+    else
+        emit finished(true);
+}
+
+void TableLoader::fail(const Failure &failure)
+{
+    m_failed = true;
+    m_failure = failure;
+    emit finished(false);
 }

@@ -6,18 +6,29 @@
 
 #include <QObject>
 
-#include <atomic>
+struct st_mysql_res;
+typedef struct st_mysql_res MYSQL_RES;
+
+#include <functional>
+#include <optional>
 #include <memory>
 #include <thread>
 
 // Reads the rows of one query in a worker thread, on a connection of its own
 // (mysql_use_result, so the server streams and the client never holds the
 // whole result twice), and appends them to a RowStore in the owner's thread.
-// Chunks are handed over by queued call; each carries the generation of the
-// load it belongs to, so a chunk posted before a cancel is dropped.
+// The field list, chunks of rows and the end are handed over by queued call;
+// each carries the generation of the load it belongs to, so whatever an old
+// load posted before a cancel or a new start is dropped.
+//
+// The owner's thread never waits on the server: start() returns at once,
+// cancel() ends the statement by shutting the worker's socket and leaves the
+// worker to finish on its own (it is joined later, see reapFinishedWorkers).
+// The worker's connection has no read timeout, so a query may take as long
+// as the user is willing to wait.
 //
 // Thread: the loader and the target store belong to the thread that created
-// the loader. The destructor cancels and waits for the worker.
+// the loader.
 class TableLoader : public QObject
 {
     Q_OBJECT
@@ -26,26 +37,47 @@ public:
     explicit TableLoader(RowStore &target, QObject *parent = nullptr);
     ~TableLoader() override;
 
-    // Opens a connection with `params` and runs `sql` on it. Returns the
-    // result's fields once the server has accepted the statement; the rows
-    // then arrive while the event loop runs. Throws Failure when the
-    // connection or the statement fails. Cancels a load still running.
-    std::vector<FieldInfo> start(const ConnectParams &params, const QByteArray &sql);
+    // Opens a connection with `params` and runs `sql` on it, in the worker;
+    // returns at once. With `table` (a name in the connection's database),
+    // the server's size estimate is first compared with the memory free, and
+    // a table that clearly does not fit fails before any row is read. Cancels
+    // a load still running. The target is emptied when the fields arrive.
+    void start(const ConnectParams &params, const QByteArray &sql, const QString &table = QString());
 
-    // Stops reading and waits for the worker; rows that arrived stay.
+    // Runs the event loop until the fields are known. `waiting` is called
+    // every 100 ms with the time waited so far and returns false to cancel.
+    // Returns false when cancelled; throws Failure when the statement failed.
+    bool waitForFields(const std::function<bool(qint64 ms)> &waiting = {});
+
+    // Stops reading and returns at once; rows that arrived stay.
     // finished() is not emitted for a cancelled load.
     void cancel();
 
     bool isLoading() const { return m_loading; }
+    bool hasFields() const { return m_hasFields; }
+    const std::vector<FieldInfo> &fields() const { return m_fields; }
     // Whether the last load ended in a failure, and which one.
     bool hasFailed() const { return m_failed; }
     const Failure &failure() const { return m_failure; }
+    // Rows the worker has read so far, delivered or not.
+    qint64 rowsRead() const;
 
     // Rows a chunk gathers before the first hand-over: about a screen, so the
     // first rows show at once.
     static constexpr qint64 FirstChunkRows = 200;
 
+    // Bytes of memory a load may still use: MemAvailable, lowered to what the
+    // address-space limit leaves. Tests may pretend (a negative value: real).
+    static qint64 memoryAvailable();
+    static void setMemoryAvailableForTesting(qint64 bytes);
+
+    // Joins the workers of cancelled loads that have ended; with `all`, waits
+    // for the rest too (at exit: each was told to stop).
+    static void reapFinishedWorkers(bool all = false);
+
 signals:
+    // The fields are known (fields()); rows follow.
+    void fieldsReady();
     // Around each append to the target; rows [first, last] are new.
     void rowsAboutToBeAppended(qint64 first, qint64 last);
     void rowsAppended();
@@ -54,16 +86,22 @@ signals:
 
 private:
     struct Job;
-    static void run(const std::shared_ptr<Job> &job, TableLoader *loader);
+    static void run(const std::shared_ptr<Job> &job);
+    static void readRows(Job &job, Connection &connection);
+    static void readUntilEnd(Job &job, MYSQL_RES *res, std::optional<Failure> &failure);
+    void takeFields(quint64 generation, const std::vector<FieldInfo> &fields);
     void deliver(quint64 generation, const std::shared_ptr<RowStore> &chunk);
     void finish(quint64 generation, const Failure *failure);
-    void join();
+    void fail(const Failure &failure);
+    void letGo();
 
     RowStore &m_target;
     std::shared_ptr<Job> m_job;
     std::thread m_worker;
     quint64 m_generation = 0;
     bool m_loading = false;
+    bool m_hasFields = false;
+    std::vector<FieldInfo> m_fields;
     bool m_failed = false;
     Failure m_failure{QString()};
 };

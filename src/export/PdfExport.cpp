@@ -3,6 +3,7 @@
 #include "export/DataGrid1.h"
 #include "export/GetSetPrinter.h"
 #include "export/Printers.h"
+#include "export/PrintableGrid.h"
 #include "export/RemoveFile.h"
 #include "export/Wordpad1.h"
 #include "frame/Desktop.h"
@@ -13,7 +14,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QEventLoop>
 #include <QProcess>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstdlib>
@@ -76,7 +79,11 @@ void ExportPdf(GridSource &grid, Printers &printers, Desktop &desktop, QWidget *
             file = folder + QStringLiteral("/tmp.txt");
         }))
         return;
-    trap.step(102, [&] { SaveDataGridToFile(grid, file, desktop, parent); });
+    trap.step(102, [&] {
+        // Each cell stays in its cell of the printed table.
+        PrintableGrid printable(grid);
+        SaveDataGridToFile(printable, file, desktop, parent);
+    });
     if (trap.test(104, [&] { return !QFileInfo::exists(file); })) {
         QDir(folder).removeRecursively();
         return;
@@ -126,10 +133,28 @@ void runPrintProgram(const QString &program, const QStringList &arguments, int t
     QProcess process;
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());
+    // The window keeps painting and answering while the program prints.
+    QEventLoop loop;
+    bool startFailed = false;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            startFailed = true;
+            loop.quit();
+        }
+    });
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
     process.start(program, arguments);
-    if (!process.waitForStarted())
+    if (!startFailed && process.state() != QProcess::NotRunning) {
+        timeout.start(timeoutMs);
+        // Input waits: a second export must not start in the middle of this one.
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    if (startFailed)
         throw Failure(process.errorString());
-    if (!process.waitForFinished(timeoutMs)) {
+    if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished();
         throw Failure(QStringLiteral("The print program did not finish within %1 minutes").arg(timeoutMs / 60000));

@@ -6,6 +6,7 @@ target_sources(corvane PRIVATE
   export/LinkRule.h export/LinkRule.cpp
   export/ProgressDialog.h export/ProgressDialog.cpp
   export/DataGrid1.h export/DataGrid1.cpp
+  export/PrintableGrid.h export/PrintableGrid.cpp
   export/Spreadsheet.h
   export/XlsxNumber.h export/XlsxNumber.cpp
   export/XlsxWorkbook.h export/XlsxWorkbook.cpp

@@ -8,6 +8,7 @@
 #include "frame/Trap.h"
 #include "pages/Form1.h"
 #include "pages/Form3.h"
+#include "pages/OpenProgress.h"
 #include "pages/TableList.h"
 #include "pages/Wizard.h"
 #include "schema/SchemaStatements.h"
@@ -20,6 +21,7 @@
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -89,6 +91,9 @@ void Form2::PushButton2_Click()
 
 void Form2::PushButton3_Click()
 {
+    // A press while the list fills or a table opens is not a second request.
+    if (m_opening || isFillingTableList(List1))
+        return;
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_PushButton3_Click));
     auto connection = std::make_unique<Connection>(); // 100
     auto rows = std::make_unique<RowSet>();           // 102
@@ -96,19 +101,35 @@ void Form2::PushButton3_Click()
         trap.step(132, [&] { m_wizard.desktop().message(this, Main::appTitle(), QStringLiteral("Please select a table")); });
         return;
     }
+    const QScopedValueRollback<bool> opening(m_opening, true);
     trap.step(106, [&] { m_pointer->setState(PagePointer::State::Busy); });
     trap.step(108, [&] { connection->setCursorLocation(3); });
     trap.step(110, [&] { connection->open(m_wizard.connectionString()); });
     trap.step(112, [&] { m_wizard.CurrentTable = List1->selectedItems().constFirst()->text(); });
     Form3 *editor = m_wizard.form3();
+    // The rows are read below; the editor's first showing reads none of its own.
+    editor->setBindFollows(true);
     trap.step(114, [&] { editor->show(); });
     trap.step(116, [&] { editor->Label2->setText(QStringLiteral(" Now Editing: ") + m_wizard.CurrentTable); });
     trap.step(118, [&] { editor->unbindGrid(); });
     trap.step(120, [&] { connection->setCursorLocation(3); });
+    // Leaving the editor while the server is slow to start gives up the wait.
+    OpenProgress progress(editor, m_wizard.CurrentTable, [editor] { return editor->isVisible(); });
     trap.step(122, [&] {
         // The first screen shows at once; the rest streams in behind it.
-        rows->openInBackground(ColumnListingQuery(m_wizard.CurrentTable), *connection);
+        rows->openInBackground(ColumnListingQuery(m_wizard.CurrentTable), *connection, progress.waiting(),
+                               m_wizard.CurrentTable);
     });
+    editor->setBindFollows(false);
+    if (progress.wasCancelled()) {
+        // Back to the picker, as it was before "Next >".
+        if (editor->isVisible()) {
+            show();
+            editor->hide();
+        }
+        m_pointer->setState(PagePointer::State::Default);
+        return;
+    }
     // A table that did not open leaves the grid unbound; its failure was reported.
     trap.step(124, [&] {
         if (rows->state() != 0)
@@ -121,6 +142,8 @@ void Form2::PushButton3_Click()
 
 void Form2::PushButton4_Click()
 {
+    if (m_opening || isFillingTableList(List1))
+        return;
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_PushButton4_Click));
     trap.step(100, [&] { openNewTableDialog(); });
     auto connection = std::make_unique<Connection>(); // 102 (and the row set, 104)

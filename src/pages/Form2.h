@@ -36,4 +36,5 @@ protected:
 private:
     Wizard &m_wizard;
     PagePointer *m_pointer;
+    bool m_opening = false; // "Next >" is waiting for a table
 };

@@ -9,6 +9,7 @@
 #include "pages/Form2.h"
 #include "pages/GridModel.h"
 #include "pages/SecurityBadge.h"
+#include "pages/OpenProgress.h"
 #include "pages/Wizard.h"
 #include "schema/SchemaStatements.h"
 
@@ -141,11 +142,14 @@ void Form3::Form_Load()
 void Form3::LoadDataGrid()
 {
     unbindGrid();
+    if (m_bindFollows)
+        return;
     m_connection->setCursorLocation(3);
     m_rows = std::make_unique<RowSet>();
     // Rows stream in behind the first screen; a later bind stops the read.
-    m_rows->openInBackground(ColumnListingQuery(m_wizard.CurrentTable),
-                             *m_connection);
+    OpenProgress progress(this, m_wizard.CurrentTable, [this] { return isVisible(); });
+    m_rows->openInBackground(ColumnListingQuery(m_wizard.CurrentTable), *m_connection, progress.waiting(),
+                             m_wizard.CurrentTable);
     m_model->setRowSet(m_rows.get(), m_connection.get());
 }
 

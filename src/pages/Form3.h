@@ -56,6 +56,9 @@ public:
     // opened in the background keep arriving after the bind.
     void bindGrid(std::unique_ptr<Connection> connection, std::unique_ptr<RowSet> rows);
     void unbindGrid();
+    // Set while the picker opens a table for the grid: the first showing
+    // then reads no rows of its own, so the table is not read twice.
+    void setBindFollows(bool follows) { m_bindFollows = follows; }
     GridModel *model() const { return m_model; }
 
     // Writes the edits held in the grid's current row. When that fails the
@@ -99,6 +102,7 @@ private:
     PagePointer *m_pointer;
     GridModel *m_model;
     bool m_loaded = false;
+    bool m_bindFollows = false;
     // The editor's own connection and rows, opened by the load.
     std::unique_ptr<Connection> m_connection;
     std::unique_ptr<RowSet> m_rows;

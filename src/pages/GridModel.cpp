@@ -16,81 +16,9 @@
 
 namespace {
 
-// Whether no byte has its high bit set, eight at a time. Without an early
-// exit: nearly every cell is ASCII, and the rest are checked again anyway.
-bool isAscii(std::string_view s)
-{
-    const char *p = s.data();
-    size_t n = s.size();
-    uint64_t bits = 0;
-    for (; n >= 8; p += 8, n -= 8) {
-        uint64_t word;
-        std::memcpy(&word, p, 8);
-        bits |= word;
-    }
-    if (n >= 4) {
-        uint32_t word;
-        std::memcpy(&word, p, 4);
-        bits |= word;
-        p += 4;
-        n -= 4;
-    }
-    for (; n > 0; ++p, --n)
-        bits |= uint8_t(*p);
-    return !(bits & 0x8080808080808080u);
-}
-
-bool isValidUtf8(std::string_view s)
-{
-    if (isAscii(s))
-        return true;
-    const auto *p = reinterpret_cast<const unsigned char *>(s.data());
-    const auto *end = p + s.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        int n = 0;
-        unsigned min = 0;
-        if ((c & 0xe0) == 0xc0) { n = 1; min = 0x80; }
-        else if ((c & 0xf0) == 0xe0) { n = 2; min = 0x800; }
-        else if ((c & 0xf8) == 0xf0) { n = 3; min = 0x10000; }
-        else return false;
-        if (end - p <= n)
-            return false;
-        unsigned cp = c & (0x3f >> n);
-        for (int i = 1; i <= n; ++i) {
-            if ((p[i] & 0xc0) != 0x80)
-                return false;
-            cp = (cp << 6) | (p[i] & 0x3f);
-        }
-        if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
-            return false;
-        p += n + 1;
-    }
-    return true;
-}
-
 QByteArray bytesOf(std::string_view text)
 {
     return QByteArray(text.data(), qsizetype(text.size()));
-}
-
-// The text a cell shows and exports: its bytes, or hex when they are not
-// UTF-8 (binary data). The store's own bytes are not copied; text unpacked
-// into the cell is, and it is plain ASCII.
-QByteArray displayBytes(const RowStore::Cell &c)
-{
-    if (c.isNull())
-        return {};
-    const std::string_view text = c.text();
-    if (c.isCopy())
-        return bytesOf(text);
-    if (isValidUtf8(text))
-        return QByteArray::fromRawData(text.data(), qsizetype(text.size()));
-    return "0x" + bytesOf(text).toHex().toUpper();
 }
 
 RowStore::Cell cellOf(const CellValue &v)
@@ -138,6 +66,7 @@ void GridModel::setRowSet(RowSet *rows, Connection *connection)
     m_connectionLost = false;
     m_unconfirmed.clear();
     m_notice.clear();
+    m_display.clear();
     m_editable = rows && connection && rows->fieldCount() > 0 && !rows->field(0).orgTable.isEmpty();
     connectLoader();
     endResetModel();
@@ -210,9 +139,9 @@ QVariant GridModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
     case Qt::EditRole: {
         const RowStore::Cell c = cellAt(index.row(), index.column());
-        if (c.isNull())
-            return QString();
-        const QByteArray bytes = displayBytes(c);
+        if (role == Qt::DisplayRole)
+            return m_display.shown(c); // a huge cell is cut; the editor gets it whole
+        const QByteArray bytes = m_display.bytes(c);
         return QString::fromUtf8(bytes.constData(), bytes.size());
     }
     case NullRole:
@@ -258,7 +187,7 @@ Qt::ItemFlags GridModel::flags(const QModelIndex &index) const
         return f;
     // Binary bytes shown as hex are never typed over.
     const RowStore::Cell c = cellAt(index.row(), index.column());
-    if (c.isNull() || isValidUtf8(c.text()))
+    if (m_display.isText(c))
         f |= Qt::ItemIsEditable;
     return f;
 }
@@ -450,7 +379,7 @@ qint64 GridModel::rowCount() const
 
 QByteArray GridModel::cellText(qint64 row, int column) const
 {
-    return displayBytes(m_rows->rows().cell(row, column));
+    return m_display.bytes(m_rows->rows().cell(row, column));
 }
 
 bool GridModel::isNull(qint64 row, int column) const
@@ -467,10 +396,10 @@ void GridModel::rowText(qint64 row, std::vector<CellText> &cells) const
         CellText &cell = cells[c];
         cell.isNull = stored.isNull();
         cell.numeric = stored.isNumeric();
-        if (stored.isNull() || isValidUtf8(stored.text())) {
+        if (m_display.isText(stored)) {
             cell.text = QByteArrayView(stored.text().data(), qsizetype(stored.text().size()));
         } else {
-            cell.made = displayBytes(stored);
+            cell.made = m_display.bytes(stored);
             cell.text = cell.made;
         }
     }

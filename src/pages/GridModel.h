@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/RowWriter.h"
+#include "pages/CellDisplay.h"
 #include "export/GridSource.h"
 
 #include <QAbstractTableModel>
@@ -120,5 +121,6 @@ private:
     std::set<int> m_unconfirmed;
     QString m_notice;
     QList<QMetaObject::Connection> m_loaderLinks;
+    CellDisplay m_display;
     mutable std::vector<RowStore::Cell> m_rowCells; // rowText()'s, kept between rows
 };

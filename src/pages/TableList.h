@@ -11,3 +11,7 @@ class Trap;
 // reported once and leaves the list empty; a failure while reading stops
 // the fill after its report.
 void FillTableList(Trap &trap, Connection &connection, QListWidget *list, Desktop &desktop);
+
+// Whether FillTableList is filling `list` now (it lets window events run
+// between entries). A second fill of the same list meanwhile does nothing.
+bool isFillingTableList(const QListWidget *list);

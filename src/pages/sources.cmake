@@ -10,6 +10,8 @@ target_sources(corvane PRIVATE
   pages/Form3Pdf.cpp
   pages/TableList.h pages/TableList.cpp
   pages/GridModel.h pages/GridModel.cpp
+  pages/CellDisplay.h pages/CellDisplay.cpp
+  pages/OpenProgress.h pages/OpenProgress.cpp
   pages/GridView.h pages/GridView.cpp
   pages/GridDelegate.h pages/GridDelegate.cpp
 )

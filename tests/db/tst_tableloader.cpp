@@ -34,12 +34,11 @@ private slots:
         RowSet rows;
         rows.openInBackground(QStringLiteral("SELECT * FROM t ORDER BY id"), *c);
         QCOMPARE(rows.fieldCount(), 2);
-        QCOMPARE(rows.recordCount(), 0); // nothing before the event loop runs
         QSignalSpy appended(rows.loader(), &TableLoader::rowsAppended);
         QSignalSpy finished(rows.loader(), &TableLoader::finished);
         QVERIFY(finished.wait(20000));
         QCOMPARE(finished.first().first().toBool(), true);
-        QVERIFY(appended.count() > 1);
+        QVERIFY(appended.count() >= 1); // the first may come while the fields are awaited
         QCOMPARE(rows.recordCount(), 50000);
         QVERIFY(!rows.isLoading());
         QCOMPARE(rows.rows().cell(49999, 1).text(), std::string_view("row 50000"));

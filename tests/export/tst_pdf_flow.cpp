@@ -2,6 +2,8 @@
 // and a stand-in print program (a shell script that records what it got).
 #include "FakePrinters.h"
 #include "StringGrid.h"
+#include "export/DataGrid1.h"
+#include "export/TextTable.h"
 #include "export/GetSetPrinter.h"
 #include "export/PdfExport.h"
 #include "export/Wordpad1.h"
@@ -137,6 +139,27 @@ private slots:
         const QStringList args = readAll(record("args")).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(args.mid(2), extra);
         QCOMPARE(QFileInfo(args.value(1)).fileName(), QStringLiteral("tmp.txt"));
+    }
+
+    // A TAB or line break inside a cell would start a new column or line of
+    // the printed table; in the print file it is a space. The TXT export
+    // keeps the bytes.
+    void cellsWithTabsAndLineBreaksStayInTheirCells()
+    {
+        m_grid.captions = {QStringLiteral("id"), QStringLiteral("note\tx"), QStringLiteral("after")};
+        m_grid.rows = {{QStringLiteral("1"), QStringLiteral("two\r\nlines\tand tab\n"), QStringLiteral("end1")},
+                       {QStringLiteral("2"), QStringLiteral("plain"), QStringLiteral("end2")}};
+        ExportPdf(m_grid, m_printers, m_desktop, nullptr);
+        QCOMPARE(m_desktop.texts(), QStringList());
+        const TextTable printed = TextTable::parse(TextTable::decode(readAll(record("printed.txt")).toUtf8()));
+        QCOMPARE(printed.header, QStringList({"id", "note x", "after"}));
+        QCOMPARE(printed.rows.size(), qsizetype(2));
+        QCOMPARE(printed.rows[0], QStringList({"1", "two  lines and tab ", "end1"}));
+        QCOMPARE(printed.rows[1], QStringList({"2", "plain", "end2"}));
+
+        const QString txt = m_temp->filePath(QStringLiteral("out.txt"));
+        QVERIFY(SaveDataGridToFile(m_grid, txt, m_desktop, nullptr, {}));
+        QVERIFY(readAll(txt).contains(QStringLiteral("1\ttwo\r\nlines\tand tab\n\tend1\t\r\n")));
     }
 
     void missingPdfPrinterPrintsNothingAndSaysNothing_data()

@@ -1,12 +1,17 @@
 // The print program: reading the text export back, laying it out, and the
 // corvane-print executable writing PDF pages that pdftotext reads back.
+#include "StringGrid.h"
+#include "export/DataGrid1.h"
+#include "export/PrintableGrid.h"
 #include "export/TablePrinter.h"
+#include "support/FakeDesktop.h"
 #include "export/TextTable.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QPrinter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -227,6 +232,31 @@ private slots:
         QVERIFY2(out.contains(QRegularExpression(QStringLiteral("(^|\\n)Title:\\s+") + QRegularExpression::escape(title)
                                                  + QStringLiteral("\n"))),
                  qPrintable(out));
+    }
+
+    // Cells holding TAB and line breaks, written for the print program as
+    // the PDF export writes them: each cell's text stays in its column.
+    void cellsWithTabsAndLineBreaksPrintInTheirColumns()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QSKIP("pdftotext (poppler-utils) is not installed");
+        StringGrid grid;
+        grid.captions = {QStringLiteral("id"), QStringLiteral("note"), QStringLiteral("after")};
+        grid.rows = {{QStringLiteral("1"), QStringLiteral("alpha\tbeta\r\ngamma"), QStringLiteral("end1")},
+                     {QStringLiteral("2"), QStringLiteral("delta\nepsilon"), QStringLiteral("end2")}};
+        QTemporaryDir dir;
+        const QString txt = dir.filePath(QStringLiteral("tmp.txt"));
+        const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
+        FakeDesktop desktop;
+        PrintableGrid printable(grid);
+        QVERIFY(SaveDataGridToFile(printable, txt, desktop, nullptr, {}));
+        const Run run = runPrint({QStringLiteral("/p"), txt}, pdf);
+        QCOMPARE(run.code, 0);
+        const QString text = pdfText(pdf);
+        for (const char *line : {"1\\s+alpha beta\\s+gamma\\s+end1", "2\\s+delta epsilon\\s+end2"})
+            QVERIFY2(text.contains(QRegularExpression(QStringLiteral("(^|\\n)\\s*") + QLatin1String(line))),
+                     qPrintable(text));
+        QVERIFY(!text.contains(QRegularExpression(QStringLiteral("(^|\\n)\\s*(beta|gamma|epsilon)"))));
     }
 
     void programFailsWithAMessage_data()

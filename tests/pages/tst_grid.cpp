@@ -65,7 +65,8 @@ class TestGrid : public QObject
     }
 
     QStringList server(const QString &sql) { return TestDb::rows(Db, sql); }
-    QString cell(int row, int column) { return model()->index(row, column).data().toString(); }
+    // The cell's whole text (what is painted may be cut).
+    QString cell(int row, int column) { return model()->index(row, column).data(Qt::EditRole).toString(); }
 
     // Types `text` into a cell through the grid, as a user would.
     void type(int row, int column, const QString &text)

@@ -1,0 +1,142 @@
+// How long the window stands still while the editor waits: the picker's
+// fill, a table whose first row is slow to come, and cancelling a load.
+//
+// usage: corvane-wait-bench HOST PORT USER PASSWORD DATABASE MODE [TABLE]
+//   picker        sign-in to a filled picker: picker_ms, tables
+//   slow TABLE    "Next >" on a slow table, "< Back" after 1 s:
+//                 slow_start_stall_ms, back_ms
+//   cancel TABLE  "Next >", then the load stopped once 100,000 rows are in:
+//                 cancel_ms, rows_at_cancel
+// prints key=value lines.
+#include "db/RowSet.h"
+#include "frame/Desktop.h"
+#include "pages/Form1.h"
+#include "pages/Form2.h"
+#include "pages/Form3.h"
+#include "pages/GridModel.h"
+#include "pages/Wizard.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+class SilentDesktop : public Desktop
+{
+public:
+    Answer message(QWidget *, const QString &caption, const QString &text, Icon, Buttons, Answer defaultButton) override
+    {
+        std::fprintf(stderr, "message: %s: %s\n", qPrintable(caption), qPrintable(text));
+        return defaultButton;
+    }
+    QString saveFileName(QWidget *, const QString &, const QString &) override { return {}; }
+    void processEvents() override { QCoreApplication::processEvents(); }
+};
+
+double ms(const QElapsedTimer &t)
+{
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+// A timer asking every 5 ms; the longest gap between its turns.
+struct Heartbeat
+{
+    QTimer timer;
+    QElapsedTimer since;
+    qint64 longest = 0;
+    Heartbeat()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] { longest = qMax(longest, since.restart()); });
+        since.start();
+        timer.start(5);
+    }
+};
+
+void runFor(int milliseconds)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < milliseconds)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 7) {
+        std::fprintf(stderr, "usage: corvane-wait-bench HOST PORT USER PASSWORD DATABASE MODE [TABLE]\n");
+        return 2;
+    }
+    SilentDesktop desktop;
+    Services services;
+    services.desktop = &desktop;
+    Wizard wizard(services);
+    Form1 *signIn = wizard.form1();
+    signIn->Text1->setText(args[1]);
+    signIn->Text5->setText(args[2]);
+    signIn->Text2->setText(args[3]);
+    signIn->Text3->setText(args[4]);
+    signIn->Text4->setText(args[5]);
+    const QString mode = args[6];
+    Form2 *picker = wizard.form2();
+
+    if (mode == QLatin1String("picker")) {
+        QElapsedTimer clock;
+        clock.start();
+        signIn->PushButton3_Click();
+        std::printf("picker_ms=%.1f\ntables=%d\n", ms(clock), picker->List1->count());
+        wizard.endProgram();
+        return picker->List1->count() > 0 ? 0 : 1;
+    }
+    if (args.size() < 8)
+        return 2;
+    picker->List1->clear();
+    picker->List1->addItem(args[7]);
+    picker->List1->setCurrentRow(0);
+    Form3 *editor = wizard.form3();
+
+    if (mode == QLatin1String("slow")) {
+        Heartbeat beat;
+        double backMs = -1;
+        QTimer::singleShot(1000, editor, [&] {
+            QElapsedTimer back;
+            back.start();
+            editor->PushButton1->click();
+            backMs = ms(back);
+        });
+        picker->PushButton3_Click();
+        runFor(1500); // the press, had the fields come at once
+        std::printf("slow_start_stall_ms=%lld\nback_ms=%.1f\npicker_shown=%d\n", beat.longest, backMs,
+                    int(picker->isVisible()));
+        wizard.endProgram();
+        return 0;
+    }
+    if (mode == QLatin1String("cancel")) {
+        picker->PushButton3_Click();
+        GridModel *model = editor->model();
+        if (!model->rowSet())
+            return 1;
+        while (model->rowCount(QModelIndex()) < 100000 && model->isLoading())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        const qint64 rows = model->rowCount(QModelIndex());
+        QElapsedTimer clock;
+        clock.start();
+        model->rowSet()->stopLoading();
+        QCoreApplication::processEvents(); // the window is free again
+        std::printf("cancel_ms=%.2f\nrows_at_cancel=%lld\n", ms(clock), rows);
+        wizard.endProgram();
+        return 0;
+    }
+    return 2;
+}

@@ -1,0 +1,238 @@
+#include "db/Connection.h"
+#include "db/RowSet.h"
+#include "db/RowStore.h"
+#include "frame/Main.h"
+#include "pages/Form1.h"
+#include "pages/Form2.h"
+#include "pages/Form3.h"
+#include "pages/GridModel.h"
+#include "pages/Wizard.h"
+#include "support/FakeDesktop.h"
+#include "support/TestDb.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSet>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+const QString Db = QStringLiteral("tst_gridscale");
+constexpr int SlowMs = 5000;
+
+} // namespace
+
+// The pages with what is large or slow: a cell of many megabytes, a table
+// whose rows are slow to come, a list fill with buttons pressed during it.
+class TestGridScale : public QObject
+{
+    Q_OBJECT
+
+    FakeDesktop m_desktop;
+    std::unique_ptr<Wizard> m_wizard;
+
+    Form2 *picker() { return m_wizard->form2(); }
+    Form3 *editor() { return m_wizard->form3(); }
+    GridModel *model() { return m_wizard->form3()->model(); }
+
+    void signIn()
+    {
+        Services services;
+        services.desktop = &m_desktop;
+        m_wizard = std::make_unique<Wizard>(services);
+        Form1 *f1 = m_wizard->form1();
+        const ConnectionFields fields = TestDb::fields(Db);
+        f1->Text1->setText(fields.server);
+        f1->Text2->setText(fields.user);
+        f1->Text3->setText(fields.password);
+        f1->Text4->setText(fields.database);
+        f1->Text5->setText(fields.port);
+    }
+
+    void pick(const QString &table)
+    {
+        picker()->List1->clear();
+        picker()->List1->addItem(table);
+        picker()->List1->setCurrentRow(0);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!TestDb::available())
+            QSKIP("no test server");
+        TestDb::create(Db);
+        // Room for a row of a 17 MB cell both ways.
+        TestDb::admin()->exec("SET GLOBAL max_allowed_packet = 67108864");
+        TestDb::run(Db, {"CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(20))",
+                         "INSERT INTO t SELECT seq, CONCAT('v', seq) FROM seq_1_to_1000",
+                         QStringLiteral("CREATE VIEW slow AS SELECT id, v FROM t WHERE id <= 3 AND SLEEP(IF(id = 1, %1, 0)) = 0")
+                             .arg(SlowMs / 1000)});
+    }
+
+    void cleanup()
+    {
+        m_wizard.reset();
+        m_desktop.clear();
+    }
+
+    void cellOfSeventeenMegabytesShowsEditsAndSavesExactly()
+    {
+        // 1,800,000 times ten bytes, two of them one character.
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE big (id INT PRIMARY KEY, note LONGTEXT)",
+                         "INSERT INTO big VALUES (1, REPEAT('abcdefgh\u00e9', 1800000)), (2, 'small')"});
+        signIn();
+        pick(QStringLiteral("big"));
+        picker()->PushButton3_Click();
+        QVERIFY(model()->waitUntilLoaded({}));
+        const QModelIndex at = model()->index(0, 1);
+        const QString shown = at.data(Qt::DisplayRole).toString();
+        QVERIFY(shown.size() <= 4001);
+        QVERIFY(shown.endsWith(QChar(0x2026)));
+        QVERIFY(shown.startsWith(QStringLiteral("abcdefgh\u00e9abc")));
+        QVERIFY(model()->flags(at) & Qt::ItemIsEditable);
+        editor()->DataGrid1->viewport()->repaint(); // paints the cut text
+        const QString full = at.data(Qt::EditRole).toString();
+        QCOMPARE(full.size(), qsizetype(9 * 1800000));
+
+        const QString changed = full + QStringLiteral("\u00e9nd");
+        QVERIFY(model()->setData(at, changed));
+        QCOMPARE(model()->commitRow(), GridModel::Outcome::Done);
+        const QByteArray md5 = QCryptographicHash::hash(changed.toUtf8(), QCryptographicHash::Md5).toHex();
+        QCOMPARE(TestDb::scalar(Db, "SELECT MD5(note) FROM big WHERE id = 1"), QString::fromLatin1(md5));
+        QCOMPARE(model()->index(0, 1).data(Qt::EditRole).toString(), changed);
+        QCOMPARE(model()->index(1, 1).data(Qt::DisplayRole).toString(), QStringLiteral("small"));
+    }
+
+    // Memory running out during the load: the user is told how far it
+    // came, the rows read stay, and an edit held in them is written.
+    void outOfMemoryDuringTheLoadIsToldAndEditsSurvive()
+    {
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE many_rows (id INT PRIMARY KEY, v VARCHAR(60))",
+                         "INSERT INTO many_rows SELECT seq, CONCAT('value ', seq, ' ', MD5(seq)) FROM seq_1_to_300000",
+                         "ANALYZE TABLE many_rows"});
+        signIn();
+        pick(QStringLiteral("many_rows"));
+        RowStore::setAllocationLimitForTesting(3 << 20);
+        picker()->PushButton3_Click();
+        QVERIFY(model()->rowSet());
+        QVERIFY(model()->setData(model()->index(0, 1), QStringLiteral("kept")));
+        QTRY_VERIFY_WITH_TIMEOUT(!model()->isLoading(), 20000);
+        RowStore::setAllocationLimitForTesting(-1);
+        QCOMPARE(m_desktop.boxes.size(), qsizetype(1));
+        const QString told = m_desktop.texts().constFirst();
+        const qint64 read = model()->rowSet()->recordCount();
+        QVERIFY(read > 0 && read < 300000);
+        QVERIFY2(told.contains(QStringLiteral("Out of memory: %1 of about ").arg(read)), qPrintable(told));
+        QVERIFY(editor()->isVisible());
+        QVERIFY(model()->hasHeldRow());
+        QCOMPARE(model()->commitRow(), GridModel::Outcome::Done);
+        QCOMPARE(TestDb::scalar(Db, "SELECT v FROM many_rows WHERE id = 1"), QStringLiteral("kept"));
+    }
+
+    // "< Back" while the picker waits for a slow table returns at once and
+    // gives the wait up; the picker is usable again.
+    void backDuringASlowOpenReturnsAtOnce()
+    {
+        signIn();
+        pick(QStringLiteral("slow"));
+        int beats = 0;
+        QTimer heartbeat;
+        connect(&heartbeat, &QTimer::timeout, [&] { ++beats; });
+        heartbeat.start(5);
+        QTimer::singleShot(800, editor()->PushButton1, &QPushButton::click);
+        QElapsedTimer clock;
+        clock.start();
+        picker()->PushButton3_Click();
+        QTest::qWait(1000); // the press, had the table come at once
+        QVERIFY2(clock.elapsed() < SlowMs, "the window waited for the server");
+        QVERIFY(beats > 0);
+        QVERIFY(picker()->isVisible());
+        QVERIFY(!editor()->isVisible());
+        QCOMPARE(m_desktop.texts(), QStringList());
+        // Another table opens at once after.
+        pick(QStringLiteral("t"));
+        picker()->PushButton3_Click();
+        QVERIFY(model()->waitUntilLoaded({}));
+        QCOMPARE(model()->rowSet()->recordCount(), qint64(1000));
+        QVERIFY2(clock.elapsed() < SlowMs, "opening the next table waited for the slow one");
+    }
+
+    // A slow start shows a dialog whose Cancel gives the table up.
+    void cancelOfTheWaitDialogGivesTheTableUp()
+    {
+        signIn();
+        pick(QStringLiteral("slow"));
+        bool sawDialog = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                auto *d = qobject_cast<QProgressDialog *>(w);
+                if (d && d->objectName() == QStringLiteral("OpenProgress") && d->isVisible()) {
+                    sawDialog = true;
+                    d->cancel();
+                }
+            }
+        });
+        poll.start(50);
+        QElapsedTimer clock;
+        clock.start();
+        picker()->PushButton3_Click();
+        poll.stop();
+        QVERIFY2(clock.elapsed() < SlowMs, "the wait was not given up");
+        QVERIFY(sawDialog);
+        QVERIFY(picker()->isVisible());
+        QVERIFY(!editor()->isVisible());
+        QCOMPARE(m_desktop.texts(), QStringList());
+    }
+
+    void badTableNameIsReportedAtItsLine()
+    {
+        signIn();
+        pick(QStringLiteral("no such"));
+        picker()->PushButton3_Click();
+        QCOMPARE(m_desktop.boxes.size(), qsizetype(1));
+        QVERIFY2(m_desktop.texts().constFirst().contains(QStringLiteral("at line 122")), qPrintable(m_desktop.texts().join('\n')));
+    }
+
+    // Buttons pressed while the list fills (it lets events run after each
+    // table) neither open a table nor start a second fill.
+    void pressesDuringTheListFillAreIgnored()
+    {
+        QStringList create;
+        for (int i = 1; i <= 40; ++i)
+            create << QStringLiteral("CREATE OR REPLACE TABLE l%1 (id INT)").arg(i);
+        TestDb::run(Db, create);
+        const int tables = TestDb::scalar(Db, "SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE()").toInt();
+        signIn();
+        int presses = 0;
+        QTimer presser;
+        connect(&presser, &QTimer::timeout, [&] {
+            ++presses;
+            picker()->PushButton3->click();
+            picker()->PushButton4->click();
+        });
+        presser.start(0);
+        m_wizard->form1()->PushButton3_Click();
+        presser.stop();
+        QVERIFY(presses > 0);
+        QCOMPARE(m_desktop.texts(), QStringList());
+        QCOMPARE(picker()->List1->count(), tables);
+        QSet<QString> names;
+        for (int i = 0; i < picker()->List1->count(); ++i)
+            names << picker()->List1->item(i)->text();
+        QCOMPARE(names.size(), tables);
+        QVERIFY(!editor()->isVisible());
+    }
+};
+
+QTEST_MAIN(TestGridScale)
+#include "tst_gridscale.moc"
