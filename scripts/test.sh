@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds with AddressSanitizer and
+# Installs what is missing, runs each fuzz target for 20 seconds
+# (CORVANE_FUZZ_SECONDS; 0 skips them), builds with AddressSanitizer and
 # UndefinedBehaviorSanitizer, and runs the whole test suite (ctest starts and
-# stops its own MariaDB server), then runs each fuzz target for 20 seconds
-# (CORVANE_FUZZ_SECONDS; 0 skips them).
+# stops its own MariaDB server). ctest runs last, so its summary closes the
+# output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 build=${CORVANE_TEST_BUILD:-build-asan}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON >/dev/null
-cmake --build "$build"
-(cd "$build" && ctest --output-on-failure --timeout 600 "$@")
 seconds=${CORVANE_FUZZ_SECONDS:-20}
 if [ "$seconds" -gt 0 ]; then
   bash scripts/fuzz.sh --seconds "$seconds"
 fi
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON >/dev/null
+cmake --build "$build"
+cd "$build"
+ctest --output-on-failure --timeout 600 "$@"
