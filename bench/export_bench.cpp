@@ -12,7 +12,7 @@
 #include "export/Spreadsheet.h"
 #include "export/XlsxWorkbook.h"
 #include "frame/Desktop.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "pages/GridModel.h"
 
 #include <QCoreApplication>

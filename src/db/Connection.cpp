@@ -2,7 +2,7 @@
 
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <mysql.h>
 #include <mutex>
@@ -174,7 +174,7 @@ void Connection::fail() const
 
 void Connection::failNotOpen() const
 {
-    throw Failure(QStringLiteral("Operation is not allowed when the object is closed."), 3704);
+    Failure::throwNotOpen();
 }
 
 std::unique_ptr<RowSet> Connection::execute(const QString &sql)

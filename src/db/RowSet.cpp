@@ -2,9 +2,21 @@
 
 #include "db/Connection.h"
 #include "db/TableLoader.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <mysql.h>
+
+bool FieldInfo::isNumeric() const
+{
+    switch (type) {
+    case MYSQL_TYPE_TINY: case MYSQL_TYPE_SHORT: case MYSQL_TYPE_LONG: case MYSQL_TYPE_INT24:
+    case MYSQL_TYPE_LONGLONG: case MYSQL_TYPE_FLOAT: case MYSQL_TYPE_DOUBLE:
+    case MYSQL_TYPE_DECIMAL: case MYSQL_TYPE_NEWDECIMAL:
+        return true;
+    default:
+        return false;
+    }
+}
 
 bool FieldInfo::isFloating() const
 {
@@ -115,7 +127,7 @@ void RowSet::adopt(std::vector<FieldInfo> fields, RowStore rows)
 void RowSet::requery()
 {
     if (!m_open || !m_connection)
-        throw Failure(QStringLiteral("Operation is not allowed when the object is closed."), 3704);
+        Failure::throwNotOpen();
     Connection &c = *m_connection;
     const QString source = m_source;
     if (m_background)
@@ -143,7 +155,7 @@ void RowSet::moveNext()
 QVariant RowSet::value(int index) const
 {
     if (!m_open)
-        throw Failure(QStringLiteral("Operation is not allowed when the object is closed."), 3704);
+        Failure::throwNotOpen();
     if (eof())
         throw Failure(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted."), 3021);
     if (index < 0 || index >= fieldCount())

@@ -27,6 +27,8 @@ struct FieldInfo
 
     bool isBinary() const { return charset == 63; }
     bool isFloating() const;
+    // Numbers of every kind (shown right-aligned).
+    bool isNumeric() const;
 };
 
 // The rows of one query, read to the client: field descriptions, a row

@@ -1,7 +1,7 @@
 #include "db/RowWriter.h"
 
 #include "db/Connection.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QThread>
 
@@ -9,11 +9,6 @@
 #include <mysql.h>
 
 namespace {
-
-bool isLostConnection(long number)
-{
-    return number == CR_SERVER_GONE_ERROR || number == CR_SERVER_LOST || number == CR_SERVER_LOST_EXTENDED;
-}
 
 QByteArray bytesOf(const RowStore::Cell &c)
 {
@@ -73,7 +68,7 @@ quint64 RowWriter::send(const QByteArray &sql)
     try {
         return m_connection.exec(sql);
     } catch (const Failure &e) {
-        if (isLostConnection(e.number()))
+        if (e.isConnectionLost())
             throw Lost{};
         throw;
     }
@@ -84,7 +79,7 @@ std::unique_ptr<RowSet> RowWriter::query(const QByteArray &sql)
     try {
         return m_connection.select(sql);
     } catch (const Failure &e) {
-        if (isLostConnection(e.number()))
+        if (e.isConnectionLost())
             throw Lost{};
         throw;
     }

@@ -7,7 +7,7 @@
 #include "export/RemoveFile.h"
 #include "export/Wordpad1.h"
 #include "frame/Desktop.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/Trap.h"

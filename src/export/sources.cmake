@@ -1,4 +1,4 @@
-target_sources(corvane PRIVATE
+target_sources(corvane_export PRIVATE
   export/GridSource.h
   export/GridWalk.h export/GridWalk.cpp
   export/ExportText.h export/ExportText.cpp
@@ -13,4 +13,4 @@ target_sources(corvane PRIVATE
   export/XlsxSpreadsheet.h export/XlsxSpreadsheet.cpp
   export/ExcelExport.h export/ExcelExport.cpp
 )
-include(export/printing.cmake OPTIONAL)
+include(export/printing.cmake)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "frame/Desktop.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QPointer>
 #include <QString>

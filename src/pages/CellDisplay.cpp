@@ -74,7 +74,7 @@ bool CellDisplay::isValidUtf8(std::string_view s)
 
 bool CellDisplay::isText(const RowStore::Cell &cell) const
 {
-    if (cell.isNull() || cell.isCopy())
+    if (cell.isNull() || cell.isPacked())
         return true; // unpacked text is digits and signs
     const std::string_view text = cell.text();
     if (text.size() < RememberFrom)
@@ -92,7 +92,7 @@ QByteArray CellDisplay::bytes(const RowStore::Cell &cell) const
     if (cell.isNull())
         return {};
     const std::string_view text = cell.text();
-    if (cell.isCopy())
+    if (cell.isPacked())
         return QByteArray(text.data(), qsizetype(text.size()));
     if (isText(cell))
         return QByteArray::fromRawData(text.data(), qsizetype(text.size()));

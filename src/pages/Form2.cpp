@@ -156,7 +156,7 @@ void Form2::PushButton4_Click()
 
 void Form2::openNewTableDialog()
 {
-    const std::unique_ptr<frmNewTable> dialog = frmNewTable::load(m_wizard, this);
+    const std::unique_ptr<frmNewTable> dialog = frmNewTable::load(m_wizard.schemaOpener(), this);
     dialog->exec();
 }
 

@@ -3,16 +3,12 @@
 #include "db/Connection.h"
 #include "db/RowSet.h"
 #include "db/TableLoader.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QEventLoop>
 #include <QPointer>
 #include <QTimer>
 
-#include <cstring>
-
-#include <errmsg.h>
-#include <mysql.h>
 
 namespace {
 
@@ -24,18 +20,6 @@ QByteArray bytesOf(std::string_view text)
 RowStore::Cell cellOf(const CellValue &v)
 {
     return v.isNull ? RowStore::Cell() : RowStore::Cell(std::string_view(v.text.constData(), size_t(v.text.size())));
-}
-
-bool isNumeric(int type)
-{
-    switch (type) {
-    case MYSQL_TYPE_TINY: case MYSQL_TYPE_SHORT: case MYSQL_TYPE_LONG: case MYSQL_TYPE_INT24:
-    case MYSQL_TYPE_LONGLONG: case MYSQL_TYPE_FLOAT: case MYSQL_TYPE_DOUBLE:
-    case MYSQL_TYPE_DECIMAL: case MYSQL_TYPE_NEWDECIMAL:
-        return true;
-    default:
-        return false;
-    }
 }
 
 std::vector<RowStore::Cell> asCells(const RowValues &values)
@@ -152,7 +136,7 @@ QVariant GridModel::data(const QModelIndex &index, int role) const
     case HeldRole:
         return m_held && heldRow() == index.row() && m_held->changes.count(index.column()) > 0;
     case Qt::TextAlignmentRole:
-        if (isNumeric(m_rows->field(index.column()).type))
+        if (m_rows->field(index.column()).isNumeric())
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
         return {};
     default:
@@ -251,7 +235,7 @@ template <class F> auto GridModel::write(F &&f)
                                       "again: the change was saved.");
         return result;
     } catch (const Failure &e) {
-        if (e.number() == CR_SERVER_GONE_ERROR || e.number() == CR_SERVER_LOST || !m_connection->isOpen())
+        if (e.isConnectionLost() || !m_connection->isOpen())
             m_connectionLost = true;
         throw;
     }
@@ -395,7 +379,7 @@ void GridModel::rowText(qint64 row, std::vector<CellText> &cells) const
         const RowStore::Cell &stored = m_rowCells[c];
         CellText &cell = cells[c];
         cell.isNull = stored.isNull();
-        cell.numeric = stored.isNumeric();
+        cell.numeric = stored.isPacked();
         if (m_display.isText(stored)) {
             cell.text = QByteArrayView(stored.text().data(), qsizetype(stored.text().size()));
         } else {

@@ -67,6 +67,11 @@ QString Wizard::connectionString()
     return ConnectionString(connectionFields());
 }
 
+SchemaOpener Wizard::schemaOpener()
+{
+    return {desktop(), connectionString(), CurrentTable};
+}
+
 void Wizard::endProgram()
 {
     if (m_ended)

@@ -1,4 +1,4 @@
-target_sources(corvane PRIVATE
+target_sources(corvane_pages PRIVATE
   pages/Wizard.h pages/Wizard.cpp
   pages/Form1.h pages/Form1.cpp
   pages/ConnectionSecurity.h pages/ConnectionSecurity.cpp

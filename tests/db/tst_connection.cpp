@@ -2,7 +2,7 @@
 #include "db/ConnectionString.h"
 #include "db/MySQL.h"
 #include "db/RowSet.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "support/TestDb.h"
 
 #include <QElapsedTimer>

@@ -6,7 +6,7 @@
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
 #include "export/CupsPrinters.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/Main.h"
 #include "pages/Form3.h"
 #include "pages/Wizard.h"

@@ -1,7 +1,7 @@
 #include "export/DataGrid1.h"
 #include "export/ExportText.h"
 #include "export/ProgressDialog.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/Locations.h"
 #include "support/FakeDesktop.h"
 #include "MemoryGrid.h"

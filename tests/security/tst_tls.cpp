@@ -1,7 +1,7 @@
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/SettingsStore.h"
 #include "pages/ConnectionSecurity.h"
 #include "pages/Form1.h"

@@ -1,7 +1,7 @@
-#include "schema/ColumnNames.h"
+#include "db/ColumnNames.h"
 
 #include "db/Connection.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QScopeGuard>
 
