@@ -46,14 +46,9 @@ public:
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
-    // Kept for the callers that set it; rows are always read to the client.
-    void setCursorLocation(int location) { m_cursorLocation = location; }
-    int cursorLocation() const { return m_cursorLocation; }
-
     void open(const QString &connectionString);
     void open(const ConnectParams &params);
     bool isOpen() const { return m_mysql != nullptr; }
-    int state() const { return isOpen() ? 1 : 0; }
     void close();
 
     // Runs one statement. Returns its rows when it yields any (SHOW, SELECT),
@@ -104,5 +99,4 @@ private:
     bool m_useReturning = true;
     QString m_charsetProblem;
     ConnectParams m_params;
-    int m_cursorLocation = 0;
 };

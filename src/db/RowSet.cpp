@@ -49,7 +49,7 @@ std::vector<FieldInfo> fieldInfos(void *mysqlResult)
 RowSet::RowSet() = default;
 RowSet::~RowSet() = default;
 
-void RowSet::open(const QString &source, Connection &connection, int, int)
+void RowSet::open(const QString &source, Connection &connection)
 {
     close();
     m_background = false;

@@ -15,14 +15,6 @@ QByteArray bytesOf(const RowStore::Cell &c)
     return QByteArray(c.text().data(), qsizetype(c.text().size()));
 }
 
-RowValues rowValues(const RowSet &rows, qint64 row)
-{
-    RowValues out;
-    for (const RowStore::Cell &c : rows.rows().row(row))
-        out.push_back(c.isNull() ? CellValue::null() : CellValue::of(bytesOf(c)));
-    return out;
-}
-
 RowValues applied(RowValues row, const CellChanges &changes)
 {
     for (const auto &[column, value] : changes)
@@ -136,7 +128,7 @@ std::optional<RowValues> RowWriter::readRow(const std::vector<Condition> &condit
     const std::unique_ptr<RowSet> rows = query(selectRowStatement(m_table, m_fields, conditions, quoter()));
     if (rows->recordCount() == 0 || rows->fieldCount() != int(m_fields.size()))
         return std::nullopt;
-    return rowValues(*rows, 0);
+    return storedValues(rows->rows(), 0);
 }
 
 // The read after a write that was done: its failure must not make the write
@@ -370,7 +362,7 @@ WriteResult RowWriter::insert(const CellChanges &values)
         if (m_connection.canReturnInserted()) {
             const std::unique_ptr<RowSet> rows = query(sql + " RETURNING *");
             if (rows->recordCount() == 1 && rows->fieldCount() == int(m_fields.size()))
-                returned = rowValues(*rows, 0);
+                returned = storedValues(rows->rows(), 0);
         } else {
             send(sql);
         }

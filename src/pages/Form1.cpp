@@ -253,7 +253,6 @@ void Form1::PushButton3_Click()
     if (trap.test(104, [&] { return !CanConnect(m_wizard.connectionString()); }))
         return;
     trap.step(106, [&] { m_pointer->setState(PagePointer::State::Busy); });
-    trap.step(108, [&] { connection->setCursorLocation(3); });
     trap.step(110, [&] { connection->open(m_wizard.connectionString()); });
     // The first reference to the picker creates and loads it.
     Form2 *picker = m_wizard.form2();

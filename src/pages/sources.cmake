@@ -10,6 +10,9 @@ target_sources(corvane_pages PRIVATE
   pages/Form3Pdf.cpp
   pages/TableList.h pages/TableList.cpp
   pages/GridModel.h pages/GridModel.cpp
+  pages/GridExportSource.h pages/GridExportSource.cpp
+  pages/GridWrites.h pages/GridWrites.cpp
+  pages/LoadWaiter.h pages/LoadWaiter.cpp
   pages/CellDisplay.h pages/CellDisplay.cpp
   pages/OpenProgress.h pages/OpenProgress.cpp
   pages/GridView.h pages/GridView.cpp

@@ -60,7 +60,7 @@ class TestGrid : public QObject
         f2->List1->addItem(table);
         f2->List1->setCurrentRow(0);
         f2->PushButton3_Click();
-        QVERIFY(model()->waitUntilLoaded({}));
+        QVERIFY(model()->exportSource().waitUntilLoaded({}));
         m_desktop.clear();
     }
 
@@ -133,7 +133,7 @@ private slots:
         GridModel grid;
         QAbstractItemModelTester tester(&grid, QAbstractItemModelTester::FailureReportingMode::QtTest);
         grid.setRowSet(&rows, connection.get());
-        QVERIFY(grid.waitUntilLoaded({}));
+        QVERIFY(grid.exportSource().waitUntilLoaded({}));
         QCOMPARE(grid.rowCount(QModelIndex()), 20001); // and the new-row line
         QVERIFY(grid.setData(grid.index(3, 1), QStringLiteral("changed")));
         QCOMPARE(grid.commitRow(), GridModel::Outcome::Done);
@@ -307,14 +307,14 @@ private slots:
         QCOMPARE(TestDb::scalar(Db, "SELECT HEX(b) FROM a WHERE id = 1"), QStringLiteral("00FF0027"));
         QCOMPARE(cell(0, 2), QStringLiteral("0x00FF0027"));
         QVERIFY(!(model()->flags(model()->index(0, 2)) & Qt::ItemIsEditable));
-        QCOMPARE(model()->cellText(0, 2), QByteArray("0x00FF0027"));
+        QCOMPARE(model()->exportSource().cellText(0, 2), QByteArray("0x00FF0027"));
         // Whole rows, as the exports read them, give the same cells.
         std::vector<GridSource::CellText> cells;
         for (int r = 0; r < 2; ++r) {
-            model()->rowText(r, cells);
+            model()->exportSource().rowText(r, cells);
             QCOMPARE(cells.size(), size_t(3));
             for (int c = 0; c < 3; ++c) {
-                QCOMPARE(cells[size_t(c)].text.toByteArray(), model()->cellText(r, c));
+                QCOMPARE(cells[size_t(c)].text.toByteArray(), model()->exportSource().cellText(r, c));
                 QCOMPARE(cells[size_t(c)].isNull, model()->isNull(r, c));
             }
         }
@@ -416,7 +416,7 @@ private slots:
             QCOMPARE(m_desktop.boxes.size(), 1);
             QVERIFY(m_desktop.boxes.first().text.contains(QStringLiteral("read again")));
             QTRY_COMPARE(cell(0, 1), value == QLatin1String("first") ? QStringLiteral("1") : QStringLiteral("2"));
-            QVERIFY(model()->waitUntilLoaded({}));
+            QVERIFY(model()->exportSource().waitUntilLoaded({}));
         }
         QCOMPARE(server("SELECT * FROM tr"), QStringList{"second|2"});
     }

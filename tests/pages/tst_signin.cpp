@@ -268,7 +268,7 @@ private slots:
         // The name is quoted with its back quote doubled: the table opens.
         QVERIFY2(desktop.boxes.isEmpty(), qPrintable(desktop.texts().join("\n")));
         QVERIFY(w.form3()->isVisible());
-        QVERIFY(w.form3()->model()->waitUntilLoaded({}));
+        QVERIFY(w.form3()->model()->exportSource().waitUntilLoaded({}));
         QCOMPARE(w.form3()->model()->columnCount(QModelIndex()), 1);
         QCOMPARE(w.form3()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("x"));
         QCOMPARE(picker->pointer().state(), PagePointer::State::Default);
