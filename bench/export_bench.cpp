@@ -7,7 +7,7 @@
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
-#include "export/DataGrid1.h"
+#include "export/TextExports.h"
 #include "export/ExcelExport.h"
 #include "export/Spreadsheet.h"
 #include "export/XlsxWorkbook.h"

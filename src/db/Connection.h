@@ -9,6 +9,8 @@
 
 struct st_mysql;
 typedef struct st_mysql MYSQL;
+struct st_mysql_res;
+typedef struct st_mysql_res MYSQL_RES;
 class RowSet;
 
 // Where and as whom a connection signs in, read from the connection text.
@@ -82,6 +84,13 @@ public:
     // Throws Failure with charsetProblem() when there is one.
     void requireKnownCharset() const;
     MYSQL *handle() const { return m_mysql; }
+
+    // Sends one statement. Throws Failure when not open or refused.
+    void query(const QByteArray &sql);
+    // Starts reading the result of the statement just sent, row by row
+    // (mysql_use_result; the caller frees it). Throws Failure when the server
+    // failed, or, naming `source`, when the statement has no result set.
+    MYSQL_RES *useResult(const QString &source);
 
     // Throws the connection's current error.
     [[noreturn]] void fail() const;

@@ -53,23 +53,14 @@ void RowSet::open(const QString &source, Connection &connection)
 {
     close();
     m_background = false;
-    if (!connection.isOpen())
-        connection.failNotOpen();
-    const QByteArray text = source.toUtf8();
-    if (mysql_real_query(connection.handle(), text.constData(), text.size()) != 0)
-        connection.fail();
+    connection.query(source.toUtf8());
     readResult(connection, source);
 }
 
 void RowSet::readResult(Connection &connection, const QString &source)
 {
     MYSQL *m = connection.handle();
-    MYSQL_RES *res = mysql_use_result(m);
-    if (!res) {
-        if (mysql_errno(m))
-            connection.fail();
-        throw Failure(QStringLiteral("The statement returned no rows: %1").arg(source));
-    }
+    MYSQL_RES *res = connection.useResult(source);
     std::vector<FieldInfo> fields = fieldInfos(res);
     RowStore rows(int(fields.size()));
     while (MYSQL_ROW row = mysql_fetch_row(res))

@@ -1,6 +1,6 @@
 #include "export/PdfExport.h"
 
-#include "export/DataGrid1.h"
+#include "export/TextExports.h"
 #include "export/GetSetPrinter.h"
 #include "export/Printers.h"
 #include "export/PrintableGrid.h"

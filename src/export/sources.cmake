@@ -5,7 +5,7 @@ target_sources(corvane_export PRIVATE
   export/CsvField.h
   export/LinkRule.h export/LinkRule.cpp
   export/ProgressDialog.h export/ProgressDialog.cpp
-  export/DataGrid1.h export/DataGrid1.cpp
+  export/TextExports.h export/TextExports.cpp
   export/PrintableGrid.h export/PrintableGrid.cpp
   export/Spreadsheet.h
   export/XlsxNumber.h export/XlsxNumber.cpp

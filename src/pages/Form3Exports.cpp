@@ -1,6 +1,6 @@
 #include "pages/Form3.h"
 
-#include "export/DataGrid1.h"
+#include "export/TextExports.h"
 #include "export/ExcelExport.h"
 #include "export/GridSource.h"
 #include "export/ProgressDialog.h"

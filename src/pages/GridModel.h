@@ -73,7 +73,6 @@ public:
     // server refuses or the write was found not done after a lost
     // connection; the edits stay held then and on RowChanged.
     Outcome commitRow();
-    // Drops the held edits.
     void revertRow();
     // What the last commitRow() or deleteRow() has to tell beyond its
     // outcome (a lost connection checked, a row not confirmed); empty if none.

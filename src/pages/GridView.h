@@ -28,14 +28,13 @@ public:
     // Writes the held row; returns false (after telling the user) when it
     // could not, and the row stays held.
     void setCommitHandler(std::function<bool()> handler) { m_commit = std::move(handler); }
-    // Asks and deletes the given row.
+    // Asks the user, then deletes the row.
     void setDeleteHandler(std::function<void(int row)> handler) { m_delete = std::move(handler); }
 
     // Hands the text of an open cell editor to the model, as leaving the
     // cell would.
     void commitEditor();
-    // The cell editor open now, if any.
-    QWidget *cellEditor() const;
+    QWidget *cellEditor() const; // null when no cell is being edited
 
     void setCurrentToNull();
     void dropRowEdits();

@@ -1,7 +1,7 @@
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
-#include "export/DataGrid1.h"
+#include "export/TextExports.h"
 #include "export/ProgressDialog.h"
 #include "frame/PagePointer.h"
 #include "pages/Form3.h"

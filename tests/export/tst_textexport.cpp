@@ -1,4 +1,4 @@
-#include "export/DataGrid1.h"
+#include "export/TextExports.h"
 #include "export/ExportText.h"
 #include "export/ProgressDialog.h"
 #include "db/Failure.h"

@@ -1,4 +1,4 @@
-#include "export/DataGrid1.h"
+#include "export/TextExports.h"
 
 #include "export/CsvField.h"
 #include "export/ExportText.h"
