@@ -69,7 +69,7 @@ QString Wizard::connectionString()
 
 SchemaOpener Wizard::schemaOpener()
 {
-    return {desktop(), connectionString(), CurrentTable};
+    return {desktop(), [this] { return connectionString(); }, [this] { return CurrentTable; }};
 }
 
 void Wizard::endProgram()

@@ -144,7 +144,7 @@ void frmNewColumn::Form_Load()
     });
     trap.step(112, [&] { m_pointer->setState(PagePointer::State::Busy); });
     trap.step(114, [&] { m_connection = std::make_unique<Connection>(); });
-    trap.step(116, [&] { openConnection().open(m_opener.connectionString); });
+    trap.step(116, [&] { openConnection().open(m_opener.connectionString()); });
     trap.step(118, [&] { m_pointer->setState(PagePointer::State::Default); });
 }
 
@@ -168,7 +168,7 @@ void frmNewColumn::cboPosition_Click()
     Trap trap(m_opener.desktop, this, QLatin1String(Location::frmNewColumn_cboPosition_Click));
     QStringList names;
     BusyPointer busy(*m_pointer);
-    if (!trap.step(104, [&] { names = ColumnNames(openConnection(), ColumnListingQuery(m_opener.currentTable)); }))
+    if (!trap.step(104, [&] { names = ColumnNames(openConnection(), ColumnListingQuery(m_opener.currentTable())); }))
         return;
     trap.step(106, [&] {
         cboColumnName->clear();
@@ -244,7 +244,7 @@ void frmNewColumn::addToOpenTable(Trap &trap)
     // Steps 104 to 132 build the statement: the column clause and the position.
     trap.step(104, [&] {
         column = definition();
-        sql = AddColumnStatement(m_opener.currentTable, column, position(), cboColumnName->currentText());
+        sql = AddColumnStatement(m_opener.currentTable(), column, position(), cboColumnName->currentText());
     });
     // From here on a failure shows the statement being sent and ends the
     // handler; the dialog keeps what the user typed.
@@ -252,7 +252,7 @@ void frmNewColumn::addToOpenTable(Trap &trap)
         m_pointer->setState(PagePointer::State::Busy);                 // 134
         openConnection().exec(sql.toUtf8());                            // 136
         if (isFilled(column.defaultValue)) {                            // 138
-            sql = SetDefaultStatement(m_opener.currentTable, column.name, column.defaultValue); // 140
+            sql = SetDefaultStatement(m_opener.currentTable(), column.name, column.defaultValue); // 140
             openConnection().exec(sql.toUtf8());                        // 142
         }
         m_pointer->setState(PagePointer::State::Default);              // 144

@@ -211,7 +211,7 @@ void frmNewTable::PushButton2_Click()
     trap.step(106, [&] { sql = CreateTableStatement(txtName->text(), fieldRows()); });
     {
         BusyPointer busy(*m_pointer);
-        trap.step(120, [&] { connection->open(m_opener.connectionString); });
+        trap.step(120, [&] { connection->open(m_opener.connectionString()); });
         trap.step(122, [&] { connection->exec(sql.toUtf8()); });
         trap.step(124, [&] { connection->close(); });
         trap.step(126, [&] { connection.reset(); });
