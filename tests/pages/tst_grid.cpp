@@ -264,6 +264,32 @@ private slots:
         }
     }
 
+    // Ctrl+0 holds NULL for the current cell and Escape drops it again; keys
+    // typed into an open cell editor stay the editor's, so Delete there never
+    // asks to delete the row.
+    void keysReachTheGridOrTheCellEditor()
+    {
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE k (id INT PRIMARY KEY, v VARCHAR(10))",
+                         "INSERT INTO k VALUES (1, 'abc')"});
+        open(QStringLiteral("k"));
+        const QModelIndex v = model()->index(0, 1);
+        view()->setCurrentIndex(v);
+        QTest::keyClick(view(), Qt::Key_0, Qt::ControlModifier);
+        QVERIFY(v.data(GridModel::NullRole).toBool());
+        QTest::keyClick(view(), Qt::Key_Escape);
+        QVERIFY(!model()->hasHeldRow());
+        QCOMPARE(cell(0, 1), QStringLiteral("abc"));
+        view()->edit(v);
+        QWidget *cellEditor = view()->cellEditor();
+        QVERIFY(cellEditor);
+        QTest::keyClick(cellEditor, Qt::Key_Home);
+        QTest::keyClick(cellEditor, Qt::Key_Delete);
+        view()->commitEditor();
+        QCOMPARE(m_desktop.boxes.size(), qsizetype(0));
+        QCOMPARE(cell(0, 1), QStringLiteral("bc"));
+        QCOMPARE(model()->rowCount(QModelIndex()), 2); // the row and the new-row line
+    }
+
     void awkwardValuesRoundTrip_data()
     {
         QTest::addColumn<QString>("type");
