@@ -7,12 +7,12 @@
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
-#include "export/DataGrid1.h"
+#include "export/TextExports.h"
 #include "export/ExcelExport.h"
 #include "export/Spreadsheet.h"
 #include "export/XlsxWorkbook.h"
 #include "frame/Desktop.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "pages/GridModel.h"
 
 #include <QCoreApplication>
@@ -134,15 +134,14 @@ int main(int argc, char *argv[])
     const int runs = args.size() > 8 ? args[8].toInt() : 3;
     try {
         Connection connection;
-        connection.setCursorLocation(3);
         connection.open(ConnectionString({args[1], args[3], args[4], args[5], args[2]}));
         QElapsedTimer load;
         load.start();
         RowSet rows;
-        rows.open(QStringLiteral("SELECT * FROM `") + table + QStringLiteral("`;"), connection, 2, 3);
+        rows.open(QStringLiteral("SELECT * FROM `") + table + QStringLiteral("`;"), connection);
         GridModel model;
         model.setRowSet(&rows, &connection);
-        GridSource &grid = model;
+        GridSource &grid = model.exportSource();
         grid.waitUntilLoaded([](qint64) { return true; });
         print("rows", double(grid.rowCount()));
         print("load_ms", double(load.nsecsElapsed()) / 1e6);

@@ -118,12 +118,12 @@ int main(int argc, char *argv[])
     maxStall = 0; // from here on the window is up: stalls during the load count
     sinceBeat.restart();
 
-    if (!model->waitUntilLoaded({}))
+    if (!model->exportSource().waitUntilLoaded({}))
         std::fprintf(stderr, "the load did not finish\n");
     const double load = ms(clock);
     heartbeat.stop();
     const long rss = peakRssKb();
-    const qint64 rows = static_cast<GridSource *>(model)->rowCount();
+    const qint64 rows = model->exportSource().rowCount();
 
     // Every cell of 50 rows near the end, as the grid reads them to paint.
     QElapsedTimer tail;

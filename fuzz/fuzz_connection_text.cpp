@@ -3,7 +3,7 @@
 // either works or throws Failure.
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <cstdint>
 #include <cstdlib>

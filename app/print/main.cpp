@@ -5,7 +5,7 @@
 // CORVANE_PRINT_TO_PDF=PATH writes the pages to that PDF file instead (for
 // tests and benchmarks).
 #include "export/PrintTextFile.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/Version.h"
 
 #include <QCommandLineParser>

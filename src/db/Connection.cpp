@@ -2,7 +2,7 @@
 
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <mysql.h>
 #include <mutex>
@@ -174,16 +174,31 @@ void Connection::fail() const
 
 void Connection::failNotOpen() const
 {
-    throw Failure(QStringLiteral("Operation is not allowed when the object is closed."), 3704);
+    Failure::throwNotOpen();
+}
+
+void Connection::query(const QByteArray &sql)
+{
+    if (!m_mysql)
+        failNotOpen();
+    if (mysql_real_query(m_mysql, sql.constData(), sql.size()) != 0)
+        fail();
+}
+
+MYSQL_RES *Connection::useResult(const QString &source)
+{
+    MYSQL_RES *res = mysql_use_result(m_mysql);
+    if (!res) {
+        if (mysql_errno(m_mysql))
+            fail();
+        throw Failure(QStringLiteral("The statement returned no rows: %1").arg(source));
+    }
+    return res;
 }
 
 std::unique_ptr<RowSet> Connection::execute(const QString &sql)
 {
-    if (!m_mysql)
-        failNotOpen();
-    const QByteArray text = sql.toUtf8();
-    if (mysql_real_query(m_mysql, text.constData(), text.size()) != 0)
-        fail();
+    query(sql.toUtf8());
     if (mysql_field_count(m_mysql) == 0)
         return nullptr;
     auto rows = std::make_unique<RowSet>();
@@ -193,10 +208,7 @@ std::unique_ptr<RowSet> Connection::execute(const QString &sql)
 
 quint64 Connection::exec(const QByteArray &sql)
 {
-    if (!m_mysql)
-        failNotOpen();
-    if (mysql_real_query(m_mysql, sql.constData(), sql.size()) != 0)
-        fail();
+    query(sql);
     if (mysql_field_count(m_mysql) != 0) {
         // A statement that unexpectedly yields rows: drain them.
         if (MYSQL_RES *res = mysql_store_result(m_mysql))
@@ -209,10 +221,7 @@ quint64 Connection::exec(const QByteArray &sql)
 
 std::unique_ptr<RowSet> Connection::select(const QByteArray &sql)
 {
-    if (!m_mysql)
-        failNotOpen();
-    if (mysql_real_query(m_mysql, sql.constData(), sql.size()) != 0)
-        fail();
+    query(sql);
     auto rows = std::make_unique<RowSet>();
     if (mysql_field_count(m_mysql) != 0)
         rows->readResult(*this, QString());

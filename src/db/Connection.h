@@ -9,6 +9,8 @@
 
 struct st_mysql;
 typedef struct st_mysql MYSQL;
+struct st_mysql_res;
+typedef struct st_mysql_res MYSQL_RES;
 class RowSet;
 
 // Where and as whom a connection signs in, read from the connection text.
@@ -46,14 +48,9 @@ public:
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
 
-    // Kept for the callers that set it; rows are always read to the client.
-    void setCursorLocation(int location) { m_cursorLocation = location; }
-    int cursorLocation() const { return m_cursorLocation; }
-
     void open(const QString &connectionString);
     void open(const ConnectParams &params);
     bool isOpen() const { return m_mysql != nullptr; }
-    int state() const { return isOpen() ? 1 : 0; }
     void close();
 
     // Runs one statement. Returns its rows when it yields any (SHOW, SELECT),
@@ -88,6 +85,13 @@ public:
     void requireKnownCharset() const;
     MYSQL *handle() const { return m_mysql; }
 
+    // Sends one statement. Throws Failure when not open or refused.
+    void query(const QByteArray &sql);
+    // Starts reading the result of the statement just sent, row by row
+    // (mysql_use_result; the caller frees it). Throws Failure when the server
+    // failed, or, naming `source`, when the statement has no result set.
+    MYSQL_RES *useResult(const QString &source);
+
     // Throws the connection's current error.
     [[noreturn]] void fail() const;
     [[noreturn]] void failNotOpen() const;
@@ -104,5 +108,4 @@ private:
     bool m_useReturning = true;
     QString m_charsetProblem;
     ConnectParams m_params;
-    int m_cursorLocation = 0;
 };

@@ -1,7 +1,7 @@
 #include "db/ConnectionString.h"
 
 #include "db/TlsOptions.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 QString odbcValue(const QString &value)
 {

@@ -1,7 +1,7 @@
 #include "db/MySQL.h"
 
 #include "db/Connection.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 bool CanConnect(const QString &connectionString)
 {

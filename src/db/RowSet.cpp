@@ -2,9 +2,21 @@
 
 #include "db/Connection.h"
 #include "db/TableLoader.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <mysql.h>
+
+bool FieldInfo::isNumeric() const
+{
+    switch (type) {
+    case MYSQL_TYPE_TINY: case MYSQL_TYPE_SHORT: case MYSQL_TYPE_LONG: case MYSQL_TYPE_INT24:
+    case MYSQL_TYPE_LONGLONG: case MYSQL_TYPE_FLOAT: case MYSQL_TYPE_DOUBLE:
+    case MYSQL_TYPE_DECIMAL: case MYSQL_TYPE_NEWDECIMAL:
+        return true;
+    default:
+        return false;
+    }
+}
 
 bool FieldInfo::isFloating() const
 {
@@ -37,27 +49,18 @@ std::vector<FieldInfo> fieldInfos(void *mysqlResult)
 RowSet::RowSet() = default;
 RowSet::~RowSet() = default;
 
-void RowSet::open(const QString &source, Connection &connection, int, int)
+void RowSet::open(const QString &source, Connection &connection)
 {
     close();
     m_background = false;
-    if (!connection.isOpen())
-        connection.failNotOpen();
-    const QByteArray text = source.toUtf8();
-    if (mysql_real_query(connection.handle(), text.constData(), text.size()) != 0)
-        connection.fail();
+    connection.query(source.toUtf8());
     readResult(connection, source);
 }
 
 void RowSet::readResult(Connection &connection, const QString &source)
 {
     MYSQL *m = connection.handle();
-    MYSQL_RES *res = mysql_use_result(m);
-    if (!res) {
-        if (mysql_errno(m))
-            connection.fail();
-        throw Failure(QStringLiteral("The statement returned no rows: %1").arg(source));
-    }
+    MYSQL_RES *res = connection.useResult(source);
     std::vector<FieldInfo> fields = fieldInfos(res);
     RowStore rows(int(fields.size()));
     while (MYSQL_ROW row = mysql_fetch_row(res))
@@ -115,7 +118,7 @@ void RowSet::adopt(std::vector<FieldInfo> fields, RowStore rows)
 void RowSet::requery()
 {
     if (!m_open || !m_connection)
-        throw Failure(QStringLiteral("Operation is not allowed when the object is closed."), 3704);
+        Failure::throwNotOpen();
     Connection &c = *m_connection;
     const QString source = m_source;
     if (m_background)
@@ -143,7 +146,7 @@ void RowSet::moveNext()
 QVariant RowSet::value(int index) const
 {
     if (!m_open)
-        throw Failure(QStringLiteral("Operation is not allowed when the object is closed."), 3704);
+        Failure::throwNotOpen();
     if (eof())
         throw Failure(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted."), 3021);
     if (index < 0 || index >= fieldCount())

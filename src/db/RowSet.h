@@ -27,6 +27,8 @@ struct FieldInfo
 
     bool isBinary() const { return charset == 63; }
     bool isFloating() const;
+    // Numbers of every kind (shown right-aligned).
+    bool isNumeric() const;
 };
 
 // The rows of one query, read to the client: field descriptions, a row
@@ -40,10 +42,8 @@ public:
     RowSet(const RowSet &) = delete;
     RowSet &operator=(const RowSet &) = delete;
 
-    // Runs `source` on `connection` and reads all its rows. Cursor and lock
-    // types are kept for the callers that pass them; rows are always held on
-    // the client and written back row by row.
-    void open(const QString &source, Connection &connection, int cursorType = 2, int lockType = 3);
+    // Runs `source` on `connection` and reads all its rows to the client.
+    void open(const QString &source, Connection &connection);
     // Like open(), but the rows are read in the background on a connection
     // of their own, opened with `connection`'s sign-in values. Runs the event
     // loop until the statement has been accepted (fields() known); the rows

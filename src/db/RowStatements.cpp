@@ -170,3 +170,28 @@ QByteArray countStatement(const QByteArray &table, const std::vector<FieldInfo> 
 {
     return "SELECT COUNT(*) FROM " + quoteIdentifier(table) + " WHERE " + whereClause(fields, conditions, quote);
 }
+
+RowValues storedValues(const RowStore &store, qint64 row)
+{
+    RowValues out;
+    for (const RowStore::Cell &c : store.row(row)) {
+        const std::string_view text = c.text();
+        out.push_back(c.isNull() ? CellValue::null() : CellValue::of(QByteArray(text.data(), qsizetype(text.size()))));
+    }
+    return out;
+}
+
+RowStore::Cell storeCell(const CellValue &value)
+{
+    return value.isNull ? RowStore::Cell()
+                        : RowStore::Cell(std::string_view(value.text.constData(), size_t(value.text.size())));
+}
+
+std::vector<RowStore::Cell> storeCells(const RowValues &values)
+{
+    std::vector<RowStore::Cell> out;
+    out.reserve(values.size());
+    for (const CellValue &v : values)
+        out.push_back(storeCell(v));
+    return out;
+}

@@ -26,6 +26,12 @@ using RowValues = std::vector<CellValue>;
 // New values by column index.
 using CellChanges = std::map<int, CellValue>;
 
+// A stored row as values, and values as cells of a row store (the cells
+// point into the values' bytes: keep them alive until the store copies them).
+RowValues storedValues(const RowStore &store, qint64 row);
+std::vector<RowStore::Cell> storeCells(const RowValues &values);
+RowStore::Cell storeCell(const CellValue &value);
+
 // One column of an index, as SHOW KEYS lists it.
 struct KeyPart
 {

@@ -35,11 +35,10 @@ public:
         bool isNull() const { return m_null; }
         // The text as the server sent it; empty for NULL.
         std::string_view text() const { return {m_unpacked ? m_buffer : m_data, m_size}; }
-        // True when text() is held in the cell, not in the store.
-        bool isCopy() const { return m_unpacked; }
-        // True when the text is known to hold only the characters of numbers,
-        // dates and times (digits and "-.: e+"): such text is what is packed.
-        bool isNumeric() const { return m_unpacked; }
+        // True when the store held the text packed (only the characters of
+        // numbers, dates and times: digits and "-.: e+"), so text() is a copy
+        // held in the cell, not in the store.
+        bool isPacked() const { return m_unpacked; }
 
     private:
         friend class RowStore;

@@ -1,7 +1,7 @@
 #include "db/RowWriter.h"
 
 #include "db/Connection.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QThread>
 
@@ -10,22 +10,9 @@
 
 namespace {
 
-bool isLostConnection(long number)
-{
-    return number == CR_SERVER_GONE_ERROR || number == CR_SERVER_LOST || number == CR_SERVER_LOST_EXTENDED;
-}
-
 QByteArray bytesOf(const RowStore::Cell &c)
 {
     return QByteArray(c.text().data(), qsizetype(c.text().size()));
-}
-
-RowValues rowValues(const RowSet &rows, qint64 row)
-{
-    RowValues out;
-    for (const RowStore::Cell &c : rows.rows().row(row))
-        out.push_back(c.isNull() ? CellValue::null() : CellValue::of(bytesOf(c)));
-    return out;
 }
 
 RowValues applied(RowValues row, const CellChanges &changes)
@@ -73,7 +60,7 @@ quint64 RowWriter::send(const QByteArray &sql)
     try {
         return m_connection.exec(sql);
     } catch (const Failure &e) {
-        if (isLostConnection(e.number()))
+        if (e.isConnectionLost())
             throw Lost{};
         throw;
     }
@@ -84,7 +71,7 @@ std::unique_ptr<RowSet> RowWriter::query(const QByteArray &sql)
     try {
         return m_connection.select(sql);
     } catch (const Failure &e) {
-        if (isLostConnection(e.number()))
+        if (e.isConnectionLost())
             throw Lost{};
         throw;
     }
@@ -141,7 +128,7 @@ std::optional<RowValues> RowWriter::readRow(const std::vector<Condition> &condit
     const std::unique_ptr<RowSet> rows = query(selectRowStatement(m_table, m_fields, conditions, quoter()));
     if (rows->recordCount() == 0 || rows->fieldCount() != int(m_fields.size()))
         return std::nullopt;
-    return rowValues(*rows, 0);
+    return storedValues(rows->rows(), 0);
 }
 
 // The read after a write that was done: its failure must not make the write
@@ -375,7 +362,7 @@ WriteResult RowWriter::insert(const CellChanges &values)
         if (m_connection.canReturnInserted()) {
             const std::unique_ptr<RowSet> rows = query(sql + " RETURNING *");
             if (rows->recordCount() == 1 && rows->fieldCount() == int(m_fields.size()))
-                returned = rowValues(*rows, 0);
+                returned = storedValues(rows->rows(), 0);
         } else {
             send(sql);
         }

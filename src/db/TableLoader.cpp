@@ -305,14 +305,8 @@ void TableLoader::readRows(Job &job, Connection &connection)
     if (!job.table.isEmpty())
         job.expectedRows = checkSize(connection, job.table);
     MYSQL *m = connection.handle();
-    if (mysql_real_query(m, job.sql.constData(), job.sql.size()) != 0)
-        connection.fail();
-    MYSQL_RES *res = mysql_use_result(m);
-    if (!res) {
-        if (mysql_errno(m))
-            connection.fail();
-        throw Failure(QStringLiteral("The statement returned no rows: %1").arg(QString::fromUtf8(job.sql)));
-    }
+    connection.query(job.sql);
+    MYSQL_RES *res = connection.useResult(QString::fromUtf8(job.sql));
     const quint64 generation = job.generation;
     std::vector<FieldInfo> fields = fieldInfos(res);
     job.post([generation, fields](TableLoader *o) { o->takeFields(generation, fields); });

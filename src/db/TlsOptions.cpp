@@ -1,7 +1,7 @@
 #include "db/TlsOptions.h"
 
 #include "db/Connection.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <mysql.h>
 #include <errmsg.h>

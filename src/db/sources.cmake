@@ -1,4 +1,4 @@
-target_sources(corvane PRIVATE
+target_sources(corvane_db PRIVATE
   db/ConnectionString.h db/ConnectionString.cpp
   db/Connection.h db/Connection.cpp
   db/TlsOptions.h db/TlsOptions.cpp
@@ -10,4 +10,6 @@ target_sources(corvane PRIVATE
   db/RowWriter.h db/RowWriter.cpp
   db/MySQL.h db/MySQL.cpp
   db/Identifier.h db/Identifier.cpp
+  db/Failure.h db/Failure.cpp
+  db/ColumnNames.h db/ColumnNames.cpp
 )

@@ -1,6 +1,6 @@
 #include "export/CupsPrinters.h"
 
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <cups/cups.h>
 

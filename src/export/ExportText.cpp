@@ -1,7 +1,7 @@
 #include "export/ExportText.h"
 
 #include "export/LinkRule.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 
 #include "export/Printers.h"
 #include "frame/Desktop.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/Main.h"
 
 QString defaultPrinterErrorText(long number, const QString &description)

@@ -1,6 +1,6 @@
 #include "export/GridWalk.h"
 
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 GridWalk::GridWalk(GridSource &grid, ExportProgress progress) : m_grid(grid), m_progress(std::move(progress)) {}
 

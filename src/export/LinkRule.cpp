@@ -1,6 +1,6 @@
 #include "export/LinkRule.h"
 
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,13 +1,14 @@
 #include "export/PdfExport.h"
 
-#include "export/DataGrid1.h"
+#include "export/TextExports.h"
 #include "export/GetSetPrinter.h"
 #include "export/Printers.h"
 #include "export/PrintableGrid.h"
+#include "export/ProgressDialog.h"
 #include "export/RemoveFile.h"
 #include "export/Wordpad1.h"
 #include "frame/Desktop.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/Trap.h"
@@ -82,7 +83,8 @@ void ExportPdf(GridSource &grid, Printers &printers, Desktop &desktop, QWidget *
     trap.step(102, [&] {
         // Each cell stays in its cell of the printed table.
         PrintableGrid printable(grid);
-        SaveDataGridToFile(printable, file, desktop, parent);
+        ProgressDialog progress(parent);
+        SaveDataGridToFile(printable, file, desktop, parent, progress.function());
     });
     if (trap.test(104, [&] { return !QFileInfo::exists(file); })) {
         QDir(folder).removeRecursively();

@@ -3,7 +3,7 @@
 #include "export/CupsPrinters.h"
 #include "export/TablePrinter.h"
 #include "export/TextTable.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/Main.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "export/RemoveFile.h"
 
 #include "frame/Desktop.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QFile>
 

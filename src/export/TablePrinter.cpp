@@ -1,6 +1,6 @@
 #include "export/TablePrinter.h"
 
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

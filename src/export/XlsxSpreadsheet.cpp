@@ -1,6 +1,6 @@
 #include "export/XlsxSpreadsheet.h"
 
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QDateTime>
 #include <QDir>

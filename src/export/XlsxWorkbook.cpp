@@ -1,7 +1,7 @@
 #include "export/XlsxWorkbook.h"
 
 #include "export/XlsxNumber.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 # PDF export through the PDF printer, the CUPS printers, and the layout of
 # the print program (app/print).
-target_sources(corvane PRIVATE
+target_sources(corvane_export PRIVATE
   export/Printers.h
   export/CupsPrinters.h export/CupsPrinters.cpp
   export/GetSetPrinter.h export/GetSetPrinter.cpp

@@ -1,11 +1,11 @@
-target_sources(corvane PRIVATE
+target_sources(corvane_export PRIVATE
   export/GridSource.h
   export/GridWalk.h export/GridWalk.cpp
   export/ExportText.h export/ExportText.cpp
   export/CsvField.h
   export/LinkRule.h export/LinkRule.cpp
   export/ProgressDialog.h export/ProgressDialog.cpp
-  export/DataGrid1.h export/DataGrid1.cpp
+  export/TextExports.h export/TextExports.cpp
   export/PrintableGrid.h export/PrintableGrid.cpp
   export/Spreadsheet.h
   export/XlsxNumber.h export/XlsxNumber.cpp
@@ -13,4 +13,4 @@ target_sources(corvane PRIVATE
   export/XlsxSpreadsheet.h export/XlsxSpreadsheet.cpp
   export/ExcelExport.h export/ExcelExport.cpp
 )
-include(export/printing.cmake OPTIONAL)
+include(export/printing.cmake)

@@ -1,6 +1,6 @@
 #include "frame/Main.h"
 
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/Version.h"
 
 #include <QApplication>

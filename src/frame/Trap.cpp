@@ -20,6 +20,11 @@ void ReportApplicationError(Desktop &desktop, QWidget *parent, const QString &de
 
 void Trap::report(int line, const QString &description)
 {
-    ++m_failures;
     ReportApplicationError(m_desktop, m_parent, description, m_location, line);
+}
+
+void Trap::report(int line, const std::exception &e)
+{
+    const auto *failure = dynamic_cast<const Failure *>(&e);
+    report(line, failure ? failure->description() : QString::fromLocal8Bit(e.what()));
 }

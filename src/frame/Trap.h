@@ -1,7 +1,7 @@
 #pragma once
 
 #include "frame/Desktop.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QPointer>
 #include <QString>
@@ -40,10 +40,8 @@ public:
         try {
             f();
             return true;
-        } catch (const Failure &e) {
-            report(line, e.description());
         } catch (const std::exception &e) {
-            report(line, QString::fromLocal8Bit(e.what()));
+            report(line, e);
         }
         return false;
     }
@@ -55,17 +53,16 @@ public:
     {
         try {
             return f();
-        } catch (const Failure &e) {
-            report(line, e.description());
         } catch (const std::exception &e) {
-            report(line, QString::fromLocal8Bit(e.what()));
+            report(line, e);
         }
         return true;
     }
 
     void report(int line, const QString &description);
+    // A Failure's description, or the text of any other exception.
+    void report(int line, const std::exception &e);
 
-    int failures() const { return m_failures; }
     const QString &location() const { return m_location; }
     Desktop &desktop() const { return m_desktop; }
 
@@ -73,5 +70,4 @@ private:
     Desktop &m_desktop;
     QPointer<QWidget> m_parent;
     QString m_location;
-    int m_failures = 0;
 };

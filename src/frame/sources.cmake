@@ -1,6 +1,6 @@
-target_sources(corvane PRIVATE
+target_sources(corvane_frame PRIVATE
   frame/Desktop.h frame/QtDesktop.h frame/QtDesktop.cpp
-  frame/Failure.h frame/Locations.h
+  frame/Locations.h
   frame/Trap.h frame/Trap.cpp
   frame/Main.h frame/Main.cpp
   frame/PagePointer.h frame/PagePointer.cpp

@@ -1,26 +1,10 @@
 #include "pages/CellDisplay.h"
 
+#include <QByteArrayView>
+
 #include <cstdint>
-#include <cstring>
 
 namespace {
-
-// Whether no byte has its high bit set, eight at a time. Without an early
-// exit: nearly every cell is ASCII, and the rest are checked again anyway.
-bool isAscii(std::string_view s)
-{
-    const char *p = s.data();
-    size_t n = s.size();
-    uint64_t bits = 0;
-    for (; n >= 8; p += 8, n -= 8) {
-        uint64_t word;
-        std::memcpy(&word, p, 8);
-        bits |= word;
-    }
-    for (; n > 0; ++p, --n)
-        bits |= uint8_t(*p);
-    return !(bits & 0x8080808080808080u);
-}
 
 QByteArray hexOf(std::string_view text)
 {
@@ -41,40 +25,14 @@ size_t cutAtCharacter(std::string_view text, size_t max)
 
 bool CellDisplay::isValidUtf8(std::string_view s)
 {
-    if (isAscii(s))
-        return true;
-    const auto *p = reinterpret_cast<const unsigned char *>(s.data());
-    const auto *end = p + s.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        int n = 0;
-        unsigned min = 0;
-        if ((c & 0xe0) == 0xc0) { n = 1; min = 0x80; }
-        else if ((c & 0xf0) == 0xe0) { n = 2; min = 0x800; }
-        else if ((c & 0xf8) == 0xf0) { n = 3; min = 0x10000; }
-        else return false;
-        if (end - p <= n)
-            return false;
-        unsigned cp = c & (0x3f >> n);
-        for (int i = 1; i <= n; ++i) {
-            if ((p[i] & 0xc0) != 0x80)
-                return false;
-            cp = (cp << 6) | (p[i] & 0x3f);
-        }
-        if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
-            return false;
-        p += n + 1;
-    }
-    return true;
+    // Qt's check refuses overlong forms, surrogates and code points past
+    // U+10FFFF, as the server's utf8mb4 does.
+    return QByteArrayView(s.data(), qsizetype(s.size())).isValidUtf8();
 }
 
 bool CellDisplay::isText(const RowStore::Cell &cell) const
 {
-    if (cell.isNull() || cell.isCopy())
+    if (cell.isNull() || cell.isPacked())
         return true; // unpacked text is digits and signs
     const std::string_view text = cell.text();
     if (text.size() < RememberFrom)
@@ -92,7 +50,7 @@ QByteArray CellDisplay::bytes(const RowStore::Cell &cell) const
     if (cell.isNull())
         return {};
     const std::string_view text = cell.text();
-    if (cell.isCopy())
+    if (cell.isPacked())
         return QByteArray(text.data(), qsizetype(text.size()));
     if (isText(cell))
         return QByteArray::fromRawData(text.data(), qsizetype(text.size()));

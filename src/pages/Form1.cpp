@@ -4,7 +4,7 @@
 #include "db/MySQL.h"
 #include "export/PdfExport.h"
 #include "export/Printers.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"
@@ -216,7 +216,7 @@ void Form1::PushButton5_Click()
         m_pointer->setState(PagePointer::State::Default);                    // 110
     } catch (const Failure &f) {
         failed = true;
-        if (SecurityBadge::isTlsFailure(f.number()))
+        if (f.isTlsFailure())
             secureReason = QStringLiteral("\r\r") + f.description();
     } catch (const std::exception &) {
         failed = true;
@@ -253,7 +253,6 @@ void Form1::PushButton3_Click()
     if (trap.test(104, [&] { return !CanConnect(m_wizard.connectionString()); }))
         return;
     trap.step(106, [&] { m_pointer->setState(PagePointer::State::Busy); });
-    trap.step(108, [&] { connection->setCursorLocation(3); });
     trap.step(110, [&] { connection->open(m_wizard.connectionString()); });
     // The first reference to the picker creates and loads it.
     Form2 *picker = m_wizard.form2();

@@ -103,7 +103,6 @@ void Form2::PushButton3_Click()
     }
     const QScopedValueRollback<bool> opening(m_opening, true);
     trap.step(106, [&] { m_pointer->setState(PagePointer::State::Busy); });
-    trap.step(108, [&] { connection->setCursorLocation(3); });
     trap.step(110, [&] { connection->open(m_wizard.connectionString()); });
     trap.step(112, [&] { m_wizard.CurrentTable = List1->selectedItems().constFirst()->text(); });
     Form3 *editor = m_wizard.form3();
@@ -112,7 +111,6 @@ void Form2::PushButton3_Click()
     trap.step(114, [&] { editor->show(); });
     trap.step(116, [&] { editor->Label2->setText(QStringLiteral(" Now Editing: ") + m_wizard.CurrentTable); });
     trap.step(118, [&] { editor->unbindGrid(); });
-    trap.step(120, [&] { connection->setCursorLocation(3); });
     // Leaving the editor while the server is slow to start gives up the wait.
     OpenProgress progress(editor, m_wizard.CurrentTable, [editor] { return editor->isVisible(); });
     trap.step(122, [&] {
@@ -147,7 +145,6 @@ void Form2::PushButton4_Click()
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_PushButton4_Click));
     trap.step(100, [&] { openNewTableDialog(); });
     auto connection = std::make_unique<Connection>(); // 102 (and the row set, 104)
-    trap.step(106, [&] { connection->setCursorLocation(3); });
     trap.step(108, [&] { connection->open(m_wizard.connectionString()); });
     trap.step(110, [&] { m_pointer->setState(PagePointer::State::Busy); });
     FillTableList(trap, *connection, List1, m_wizard.desktop());
@@ -156,7 +153,7 @@ void Form2::PushButton4_Click()
 
 void Form2::openNewTableDialog()
 {
-    const std::unique_ptr<frmNewTable> dialog = frmNewTable::load(m_wizard, this);
+    const std::unique_ptr<frmNewTable> dialog = frmNewTable::load(m_wizard.schemaOpener(), this);
     dialog->exec();
 }
 

@@ -128,7 +128,6 @@ void Form3::Form_Load()
     trap.step(100, [&] { Main::SetStandardColours(this); });
     trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
     trap.step(104, [&] { m_connection = std::make_unique<Connection>(); });
-    trap.step(106, [&] { m_connection->setCursorLocation(3); });
     trap.step(108, [&] {
         m_connection->open(m_wizard.connectionString());
         SecurityBadge::show(lblSecurity, *m_connection);
@@ -144,7 +143,6 @@ void Form3::LoadDataGrid()
     unbindGrid();
     if (m_bindFollows)
         return;
-    m_connection->setCursorLocation(3);
     m_rows = std::make_unique<RowSet>();
     // Rows stream in behind the first screen; a later bind stops the read.
     OpenProgress progress(this, m_wizard.CurrentTable, [this] { return isVisible(); });

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "pages/GridModel.h"
 #include "pages/GridView.h"
 

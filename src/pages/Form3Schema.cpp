@@ -1,6 +1,6 @@
 #include "pages/Form3.h"
 
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/Locations.h"
 #include "frame/Trap.h"
 #include "pages/Wizard.h"
@@ -21,7 +21,7 @@ void Form3::chkNewColumn_Click()
     };
     // Touching the dialog creates it and runs its load.
     trap.step(100, [&] {
-        dialog = frmNewColumn::load(m_wizard, this);
+        dialog = frmNewColumn::load(m_wizard.schemaOpener(), this);
         dialog->cboPosition->setVisible(true);
     });
     trap.step(102, [&] { need().cboColumnName->setVisible(true); });

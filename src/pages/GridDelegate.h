@@ -17,8 +17,7 @@ public:
     void setEditorData(QWidget *editor, const QModelIndex &index) const override;
     void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override;
 
-    // The editor open now, if any.
-    QWidget *openEditor() const { return m_editor; }
+    QWidget *openEditor() const { return m_editor; } // null when none is open
 
 private:
     mutable QPointer<QWidget> m_editor;

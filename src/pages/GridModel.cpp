@@ -3,51 +3,9 @@
 #include "db/Connection.h"
 #include "db/RowSet.h"
 #include "db/TableLoader.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
-#include <QEventLoop>
-#include <QPointer>
-#include <QTimer>
 
-#include <cstring>
-
-#include <errmsg.h>
-#include <mysql.h>
-
-namespace {
-
-QByteArray bytesOf(std::string_view text)
-{
-    return QByteArray(text.data(), qsizetype(text.size()));
-}
-
-RowStore::Cell cellOf(const CellValue &v)
-{
-    return v.isNull ? RowStore::Cell() : RowStore::Cell(std::string_view(v.text.constData(), size_t(v.text.size())));
-}
-
-bool isNumeric(int type)
-{
-    switch (type) {
-    case MYSQL_TYPE_TINY: case MYSQL_TYPE_SHORT: case MYSQL_TYPE_LONG: case MYSQL_TYPE_INT24:
-    case MYSQL_TYPE_LONGLONG: case MYSQL_TYPE_FLOAT: case MYSQL_TYPE_DOUBLE:
-    case MYSQL_TYPE_DECIMAL: case MYSQL_TYPE_NEWDECIMAL:
-        return true;
-    default:
-        return false;
-    }
-}
-
-std::vector<RowStore::Cell> asCells(const RowValues &values)
-{
-    std::vector<RowStore::Cell> out;
-    out.reserve(values.size());
-    for (const CellValue &v : values)
-        out.push_back(cellOf(v));
-    return out;
-}
-
-} // namespace
 
 GridModel::GridModel(QObject *parent) : QAbstractTableModel(parent) {}
 
@@ -62,11 +20,10 @@ void GridModel::setRowSet(RowSet *rows, Connection *connection)
     m_rows = rows;
     m_connection = connection;
     m_held.reset();
-    m_writer.reset();
-    m_connectionLost = false;
+    m_writes.reset(rows, connection);
     m_unconfirmed.clear();
-    m_notice.clear();
     m_display.clear();
+    m_exportSource.setRowSet(rows);
     m_editable = rows && connection && rows->fieldCount() > 0 && !rows->field(0).orgTable.isEmpty();
     connectLoader();
     endResetModel();
@@ -124,7 +81,7 @@ RowStore::Cell GridModel::cellAt(int row, int column) const
     if (m_held && heldRow() == row) {
         const auto it = m_held->changes.find(column);
         if (it != m_held->changes.end())
-            return cellOf(it->second);
+            return storeCell(it->second);
     }
     if (row >= m_rows->recordCount())
         return {}; // the new-row line
@@ -152,7 +109,7 @@ QVariant GridModel::data(const QModelIndex &index, int role) const
     case HeldRole:
         return m_held && heldRow() == index.row() && m_held->changes.count(index.column()) > 0;
     case Qt::TextAlignmentRole:
-        if (isNumeric(m_rows->field(index.column()).type))
+        if (m_rows->field(index.column()).isNumeric())
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
         return {};
     default:
@@ -204,7 +161,7 @@ bool GridModel::setData(const QModelIndex &index, const QVariant &value, int rol
     if (!m_held)
         m_held = Held{isNew, isNew ? -1 : row, {}};
     const RowStore::Cell was = isNew ? RowStore::Cell() : m_rows->rows().cell(row, index.column());
-    const bool same = !isNew && v.isNull == was.isNull() && (v.isNull || cellOf(v).text() == was.text());
+    const bool same = !isNew && v.isNull == was.isNull() && (v.isNull || storeCell(v).text() == was.text());
     if (same)
         m_held->changes.erase(index.column());
     else
@@ -216,61 +173,11 @@ bool GridModel::setData(const QModelIndex &index, const QVariant &value, int rol
     return true;
 }
 
-RowValues GridModel::storedRow(int row) const
-{
-    RowValues out;
-    for (const RowStore::Cell &c : m_rows->rows().row(row))
-        out.push_back(c.isNull() ? CellValue::null() : CellValue::of(bytesOf(c.text())));
-    return out;
-}
-
-RowWriter &GridModel::writer()
-{
-    if (!m_writer) {
-        std::vector<FieldInfo> fields = m_rows->fields();
-        m_writer = std::make_unique<RowWriter>(*m_connection, fields.front().orgTable, std::move(fields));
-    }
-    return *m_writer;
-}
-
-// Runs one write. A connection that was lost on an earlier try is opened
-// again first, so the user can retry once the server is back.
-template <class F> auto GridModel::write(F &&f)
-{
-    m_notice.clear();
-    if (m_connectionLost) {
-        const ConnectParams params = m_connection->params();
-        m_connection->open(params);
-        m_connectionLost = false;
-    }
-    try {
-        auto result = f();
-        m_connectionLost = !m_connection->isOpen();
-        if (result.checkedAfterLoss && result.status == WriteResult::Status::Done)
-            m_notice = QStringLiteral("The connection to the server was lost during the write. The server was asked "
-                                      "again: the change was saved.");
-        return result;
-    } catch (const Failure &e) {
-        if (e.number() == CR_SERVER_GONE_ERROR || e.number() == CR_SERVER_LOST || !m_connection->isOpen())
-            m_connectionLost = true;
-        throw;
-    }
-}
-
 void GridModel::showRow(int row)
 {
     emit dataChanged(index(row, 0), index(row, columnCount(QModelIndex()) - 1));
     emit headerDataChanged(Qt::Vertical, row, row);
 }
-
-namespace {
-
-void addNotice(QString &notice, const QString &text)
-{
-    notice += (notice.isEmpty() ? QString() : QStringLiteral("\n\n")) + text;
-}
-
-} // namespace
 
 GridModel::Outcome GridModel::commitRow()
 {
@@ -279,8 +186,8 @@ GridModel::Outcome GridModel::commitRow()
     const Held held = *m_held;
     if (held.isNew)
         return commitNewRow(held);
-    const RowValues original = storedRow(held.row);
-    const WriteResult result = write([&] { return writer().update(original, held.changes); });
+    const RowValues original = storedValues(m_rows->rows(), held.row);
+    const WriteResult result = m_writes.update(original, held.changes);
     if (result.status == WriteResult::Status::RowChanged)
         return Outcome::RowChanged;
     m_held.reset();
@@ -290,7 +197,7 @@ GridModel::Outcome GridModel::commitRow()
         showRow(held.row);
         return result.status == WriteResult::Status::Unknown ? Outcome::Unknown : Outcome::Reread;
     }
-    m_rows->rows().replace(held.row, asCells(*result.stored));
+    m_rows->rows().replace(held.row, storeCells(*result.stored));
     showRow(held.row);
     return Outcome::Done;
 }
@@ -303,7 +210,7 @@ GridModel::Outcome GridModel::commitNewRow(const Held &held)
         showRow(at);
         return Outcome::Done;
     }
-    const WriteResult result = write([&] { return writer().insert(held.changes); });
+    const WriteResult result = m_writes.insert(held.changes);
     m_held.reset();
     if (result.status == WriteResult::Status::Unknown) {
         showRow(at);
@@ -317,12 +224,12 @@ GridModel::Outcome GridModel::commitNewRow(const Held &held)
         for (const auto &[column, value] : held.changes)
             (*stored)[size_t(column)] = value;
         m_unconfirmed.insert(at);
-        addNotice(m_notice, QStringLiteral("The row was added, but the server's copy of it could not be identified "
+        m_writes.addNotice(QStringLiteral("The row was added, but the server's copy of it could not be identified "
                                            "for certain. It shows what was typed and cannot be changed or deleted "
                                            "until the table is read again."));
     }
     beginInsertRows({}, at, at);
-    m_rows->rows().insert(m_rows->recordCount(), asCells(*stored));
+    m_rows->rows().insert(m_rows->recordCount(), storeCells(*stored));
     endInsertRows();
     showRow(at + 1);
     return Outcome::Done;
@@ -350,8 +257,8 @@ GridModel::Outcome GridModel::deleteRow(int row)
     if (isUnconfirmed(row))
         throw Failure(QStringLiteral("This added row could not be identified for certain on the server. Read the "
                                      "table again before deleting it."));
-    const RowValues original = storedRow(row);
-    const WriteResult result = write([&] { return writer().remove(original); });
+    const RowValues original = storedValues(m_rows->rows(), row);
+    const WriteResult result = m_writes.remove(original);
     if (result.status == WriteResult::Status::RowChanged)
         return Outcome::RowChanged;
     m_held.reset();
@@ -365,67 +272,4 @@ GridModel::Outcome GridModel::deleteRow(int row)
     m_unconfirmed = std::move(shifted);
     endRemoveRows();
     return Outcome::Done;
-}
-
-QString GridModel::caption(int column) const
-{
-    return m_rows ? m_rows->field(column).name : QString();
-}
-
-qint64 GridModel::rowCount() const
-{
-    return m_rows ? m_rows->recordCount() : 0;
-}
-
-QByteArray GridModel::cellText(qint64 row, int column) const
-{
-    return m_display.bytes(m_rows->rows().cell(row, column));
-}
-
-bool GridModel::isNull(qint64 row, int column) const
-{
-    return m_rows->rows().cell(row, column).isNull();
-}
-
-void GridModel::rowText(qint64 row, std::vector<CellText> &cells) const
-{
-    m_rows->rows().row(row, m_rowCells);
-    cells.resize(m_rowCells.size());
-    for (size_t c = 0; c < cells.size(); ++c) {
-        const RowStore::Cell &stored = m_rowCells[c];
-        CellText &cell = cells[c];
-        cell.isNull = stored.isNull();
-        cell.numeric = stored.isNumeric();
-        if (m_display.isText(stored)) {
-            cell.text = QByteArrayView(stored.text().data(), qsizetype(stored.text().size()));
-        } else {
-            cell.made = m_display.bytes(stored);
-            cell.text = cell.made;
-        }
-    }
-}
-
-bool GridModel::waitUntilLoaded(const std::function<bool(qint64 rows)> &progress)
-{
-    QPointer<TableLoader> loader = m_rows ? m_rows->loader() : nullptr;
-    if (!loader)
-        return true;
-    bool cancelled = false;
-    if (loader->isLoading()) {
-        QEventLoop loop;
-        connect(loader, &TableLoader::finished, &loop, &QEventLoop::quit);
-        connect(loader, &QObject::destroyed, &loop, &QEventLoop::quit);
-        QTimer tick;
-        connect(&tick, &QTimer::timeout, &loop, [&] {
-            if (!loader || !loader->isLoading())
-                loop.quit();
-            else if (progress && !progress(m_rows ? m_rows->recordCount() : 0)) {
-                cancelled = true;
-                loop.quit();
-            }
-        });
-        tick.start(100);
-        loop.exec();
-    }
-    return !cancelled && loader && !loader->isLoading() && !loader->hasFailed();
 }

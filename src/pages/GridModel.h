@@ -2,7 +2,8 @@
 
 #include "db/RowWriter.h"
 #include "pages/CellDisplay.h"
-#include "export/GridSource.h"
+#include "pages/GridExportSource.h"
+#include "pages/GridWrites.h"
 
 #include <QAbstractTableModel>
 
@@ -22,8 +23,10 @@ class RowSet;
 // commitRow(); the rows shown are then replaced by what the server stored.
 // Cells show the server's text form untouched; NULL shows as empty text
 // (NullRole tells it apart from an empty string), and a cell whose bytes are
-// not UTF-8 shows as hex and cannot be edited.
-class GridModel : public QAbstractTableModel, public GridSource
+// not UTF-8 shows as hex and cannot be edited. Writing (and reconnecting
+// after a lost connection) is GridWrites' job; the exports read the rows
+// through exportSource().
+class GridModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
@@ -70,11 +73,10 @@ public:
     // server refuses or the write was found not done after a lost
     // connection; the edits stay held then and on RowChanged.
     Outcome commitRow();
-    // Drops the held edits.
     void revertRow();
     // What the last commitRow() or deleteRow() has to tell beyond its
     // outcome (a lost connection checked, a row not confirmed); empty if none.
-    const QString &notice() const { return m_notice; }
+    const QString &notice() const { return m_writes.notice(); }
     // A row added whose stored form could not be identified for certain: it
     // shows what was typed and cannot be edited or deleted until read again.
     bool isUnconfirmed(int row) const { return m_unconfirmed.count(row) > 0; }
@@ -82,14 +84,8 @@ public:
     // it only drops the held edits. Throws Failure when refused.
     Outcome deleteRow(int row);
 
-    // GridSource: the rows of the table, without the new-row line.
-    int columnCount() const override { return columnCount(QModelIndex()); }
-    QString caption(int column) const override;
-    qint64 rowCount() const override;
-    QByteArray cellText(qint64 row, int column) const override;
-    bool isNull(qint64 row, int column) const override;
-    void rowText(qint64 row, std::vector<CellText> &cells) const override;
-    bool waitUntilLoaded(const std::function<bool(qint64 rows)> &progress) override;
+    // What the exports read: the rows of the table, without the new-row line.
+    GridSource &exportSource() { return m_exportSource; }
 
 signals:
     void loadFinished();
@@ -105,10 +101,7 @@ private:
     };
 
     RowStore::Cell cellAt(int row, int column) const;
-    RowValues storedRow(int row) const;
     void connectLoader();
-    RowWriter &writer();
-    template <class F> auto write(F &&f);
     void showRow(int row);
     Outcome commitNewRow(const Held &held);
 
@@ -116,11 +109,9 @@ private:
     Connection *m_connection = nullptr;
     bool m_editable = false;
     std::optional<Held> m_held;
-    std::unique_ptr<RowWriter> m_writer;
-    bool m_connectionLost = false;
+    GridWrites m_writes;
     std::set<int> m_unconfirmed;
-    QString m_notice;
     QList<QMetaObject::Connection> m_loaderLinks;
     CellDisplay m_display;
-    mutable std::vector<RowStore::Cell> m_rowCells; // rowText()'s, kept between rows
+    GridExportSource m_exportSource{m_display};
 };

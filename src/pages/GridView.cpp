@@ -3,6 +3,7 @@
 #include "pages/GridDelegate.h"
 #include "pages/GridModel.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -18,6 +19,37 @@ GridView::GridView(QWidget *parent) : QTableView(parent), m_delegate(new GridDel
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setDefaultSectionSize(120);
+    createActions();
+}
+
+void GridView::createActions()
+{
+    const auto make = [this](const QString &text, const QKeySequence &key, void (GridView::*slot)()) {
+        auto *action = new QAction(text, this);
+        action->setShortcut(key);
+        // Not while a cell editor has focus: there Delete and Escape are the editor's.
+        action->setShortcutContext(Qt::WidgetShortcut);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+        return action;
+    };
+    m_actions.setNull = make(tr("Set to NULL"), QKeySequence(Qt::CTRL | Qt::Key_0), &GridView::setCurrentToNull);
+    m_actions.dropRowEdits = make(tr("Drop Changes to Row"), QKeySequence(Qt::Key_Escape), &GridView::dropRowEdits);
+    m_actions.deleteRow = make(tr("Delete Row"), QKeySequence(Qt::Key_Delete), &GridView::deleteCurrentRow);
+}
+
+void GridView::updateActions()
+{
+    // Escape with nothing held is left to the view and its window.
+    m_actions.dropRowEdits->setEnabled(m_model && m_model->hasHeldRow());
+}
+
+bool GridView::event(QEvent *event)
+{
+    // Sent before a key is matched against the shortcuts.
+    if (event->type() == QEvent::ShortcutOverride)
+        updateActions();
+    return QTableView::event(event);
 }
 
 void GridView::setGridModel(GridModel *model)
@@ -114,19 +146,6 @@ void GridView::deleteCurrentRow()
 void GridView::keyPressEvent(QKeyEvent *event)
 {
     if (state() != QAbstractItemView::EditingState) {
-        const bool plain = event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
-        if (event->key() == Qt::Key_Escape && m_model && m_model->hasHeldRow()) {
-            dropRowEdits();
-            return;
-        }
-        if (event->key() == Qt::Key_Delete && plain) {
-            deleteCurrentRow();
-            return;
-        }
-        if (event->key() == Qt::Key_0 && event->modifiers() == Qt::ControlModifier) {
-            setCurrentToNull();
-            return;
-        }
         if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && isLastCellOfHeldRow(currentIndex())) {
             commitHeldRow();
             return;
@@ -142,15 +161,15 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
         setCurrentIndex(at);
     if (!m_model || !m_model->isEditable() || !currentIndex().isValid())
         return;
+    updateActions();
     QMenu menu(this);
-    QAction *setNull = menu.addAction(tr("Set to NULL"), this, &GridView::setCurrentToNull);
-    setNull->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
-    setNull->setEnabled(m_model->flags(currentIndex()) & Qt::ItemIsEditable);
-    QAction *drop = menu.addAction(tr("Drop Changes to Row"), this, &GridView::dropRowEdits);
-    drop->setShortcut(QKeySequence(Qt::Key_Escape));
-    drop->setEnabled(m_model->hasHeldRow());
+    menu.addAction(m_actions.setNull);
+    menu.addAction(m_actions.dropRowEdits);
     menu.addSeparator();
-    QAction *del = menu.addAction(tr("Delete Row"), this, &GridView::deleteCurrentRow);
-    del->setShortcut(QKeySequence(Qt::Key_Delete));
+    menu.addAction(m_actions.deleteRow);
+    // Shown greyed in the menu only: Ctrl+0 on a cell that cannot take NULL
+    // still does nothing rather than reach the view.
+    m_actions.setNull->setEnabled(m_model->flags(currentIndex()) & Qt::ItemIsEditable);
     menu.exec(event->globalPos());
+    m_actions.setNull->setEnabled(true);
 }

@@ -7,7 +7,6 @@
 #include <QPainterPath>
 #include <QPixmap>
 
-#include <errmsg.h>
 
 namespace SecurityBadge {
 
@@ -45,11 +44,6 @@ void show(QLabel *label, const Connection &connection)
         : QStringLiteral("Connection not encrypted");
     label->setToolTip(text);
     label->setAccessibleName(text);
-}
-
-bool isTlsFailure(long number)
-{
-    return number == CR_SSL_CONNECTION_ERROR;
 }
 
 } // namespace SecurityBadge

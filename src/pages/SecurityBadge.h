@@ -12,7 +12,5 @@ namespace SecurityBadge {
 QIcon lockIcon(bool closed);
 // Shows `connection`'s state on `label` (picture, tooltip, accessible name).
 void show(QLabel *label, const Connection &connection);
-// True for the client's error number of a failed TLS set-up or certificate check.
-bool isTlsFailure(long number);
 
 } // namespace SecurityBadge

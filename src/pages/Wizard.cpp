@@ -67,6 +67,11 @@ QString Wizard::connectionString()
     return ConnectionString(connectionFields());
 }
 
+SchemaOpener Wizard::schemaOpener()
+{
+    return {desktop(), [this] { return connectionString(); }, [this] { return CurrentTable; }};
+}
+
 void Wizard::endProgram()
 {
     if (m_ended)

@@ -2,6 +2,7 @@
 
 #include "db/ConnectionString.h"
 #include "frame/Services.h"
+#include "schema/SchemaOpener.h"
 
 #include <QObject>
 #include <QPointer>
@@ -39,6 +40,8 @@ public:
     QString connectionString();
 
     QString CurrentTable;
+    // What a schema dialog opened now takes from the pages.
+    SchemaOpener schemaOpener();
 
     // Ends the program at once: every page is hidden and ended() is emitted
     // (the application quits on it).

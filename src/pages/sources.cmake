@@ -1,4 +1,4 @@
-target_sources(corvane PRIVATE
+target_sources(corvane_pages PRIVATE
   pages/Wizard.h pages/Wizard.cpp
   pages/Form1.h pages/Form1.cpp
   pages/ConnectionSecurity.h pages/ConnectionSecurity.cpp
@@ -10,6 +10,9 @@ target_sources(corvane PRIVATE
   pages/Form3Pdf.cpp
   pages/TableList.h pages/TableList.cpp
   pages/GridModel.h pages/GridModel.cpp
+  pages/GridExportSource.h pages/GridExportSource.cpp
+  pages/GridWrites.h pages/GridWrites.cpp
+  pages/LoadWaiter.h pages/LoadWaiter.cpp
   pages/CellDisplay.h pages/CellDisplay.cpp
   pages/OpenProgress.h pages/OpenProgress.cpp
   pages/GridView.h pages/GridView.cpp

@@ -10,7 +10,6 @@
 // indexes in the Add Column dialog's position list.
 enum class ColumnPosition { Last = 0, First = 1, After = 2 };
 
-// The position list's entries, by index.
 inline constexpr std::array<const char *, 3> PositionKeywords = {"LAST", "FIRST", "AFTER"};
 
 // "ALTER TABLE `table` ADD " + ColumnClause, then nothing for LAST (the

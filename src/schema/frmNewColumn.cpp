@@ -1,13 +1,12 @@
 #include "schema/frmNewColumn.h"
 
 #include "db/Connection.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"
 #include "frame/Trap.h"
-#include "pages/Wizard.h"
-#include "schema/ColumnNames.h"
+#include "db/ColumnNames.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -25,8 +24,8 @@ const QString NewTableCaller = QStringLiteral("frmNewTable");
 
 } // namespace
 
-frmNewColumn::frmNewColumn(Wizard &wizard, QWidget *parent)
-    : QDialog(parent), m_wizard(wizard), m_pointer(new PagePointer(this))
+frmNewColumn::frmNewColumn(SchemaOpener opener, QWidget *parent)
+    : QDialog(parent), m_opener(std::move(opener)), m_pointer(new PagePointer(this))
 {
     setObjectName(QStringLiteral("frmNewColumn"));
     setWindowTitle(QStringLiteral("Add a New Column"));
@@ -39,9 +38,9 @@ frmNewColumn::frmNewColumn(Wizard &wizard, QWidget *parent)
 
 frmNewColumn::~frmNewColumn() = default;
 
-std::unique_ptr<frmNewColumn> frmNewColumn::load(Wizard &wizard, QWidget *parent)
+std::unique_ptr<frmNewColumn> frmNewColumn::load(SchemaOpener opener, QWidget *parent)
 {
-    auto dialog = std::make_unique<frmNewColumn>(wizard, parent);
+    auto dialog = std::make_unique<frmNewColumn>(std::move(opener), parent);
     dialog->Form_Load();
     return dialog;
 }
@@ -134,7 +133,7 @@ void frmNewColumn::layoutControls()
 
 void frmNewColumn::Form_Load()
 {
-    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::frmNewColumn_Form_Load));
+    Trap trap(m_opener.desktop, this, QLatin1String(Location::frmNewColumn_Form_Load));
     trap.step(100, [&] { Main::SetStandardColours(this); });
     trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
     m_pointer->loadHandCursor(trap, 104);
@@ -144,11 +143,8 @@ void frmNewColumn::Form_Load()
         cboPosition_Click();
     });
     trap.step(112, [&] { m_pointer->setState(PagePointer::State::Busy); });
-    trap.step(114, [&] {
-        m_connection = std::make_unique<Connection>();
-        m_connection->setCursorLocation(3);
-    });
-    trap.step(116, [&] { openConnection().open(m_wizard.connectionString()); });
+    trap.step(114, [&] { m_connection = std::make_unique<Connection>(); });
+    trap.step(116, [&] { openConnection().open(m_opener.connectionString()); });
     trap.step(118, [&] { m_pointer->setState(PagePointer::State::Default); });
 }
 
@@ -169,10 +165,10 @@ void frmNewColumn::cboPosition_Click()
     cboColumnName->setEnabled(true);
     if (callingform != Form3Caller)
         return;
-    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::frmNewColumn_cboPosition_Click));
+    Trap trap(m_opener.desktop, this, QLatin1String(Location::frmNewColumn_cboPosition_Click));
     QStringList names;
     BusyPointer busy(*m_pointer);
-    if (!trap.step(104, [&] { names = ColumnNames(openConnection(), ColumnListingQuery(m_wizard.CurrentTable)); }))
+    if (!trap.step(104, [&] { names = ColumnNames(openConnection(), ColumnListingQuery(m_opener.currentTable())); }))
         return;
     trap.step(106, [&] {
         cboColumnName->clear();
@@ -229,7 +225,7 @@ void frmNewColumn::PushButton1_Click()
 
 void frmNewColumn::addColumn()
 {
-    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::frmNewColumn_cmdAdd_Click));
+    Trap trap(m_opener.desktop, this, QLatin1String(Location::frmNewColumn_cmdAdd_Click));
     if (trap.test(100, [&] { return !isFilled(txtName->text()); }))
         return;
     if (trap.test(102, [&] { return callingform == Form3Caller; })) {
@@ -248,7 +244,7 @@ void frmNewColumn::addToOpenTable(Trap &trap)
     // Steps 104 to 132 build the statement: the column clause and the position.
     trap.step(104, [&] {
         column = definition();
-        sql = AddColumnStatement(m_wizard.CurrentTable, column, position(), cboColumnName->currentText());
+        sql = AddColumnStatement(m_opener.currentTable(), column, position(), cboColumnName->currentText());
     });
     // From here on a failure shows the statement being sent and ends the
     // handler; the dialog keeps what the user typed.
@@ -256,17 +252,17 @@ void frmNewColumn::addToOpenTable(Trap &trap)
         m_pointer->setState(PagePointer::State::Busy);                 // 134
         openConnection().exec(sql.toUtf8());                            // 136
         if (isFilled(column.defaultValue)) {                            // 138
-            sql = SetDefaultStatement(m_wizard.CurrentTable, column.name, column.defaultValue); // 140
+            sql = SetDefaultStatement(m_opener.currentTable(), column.name, column.defaultValue); // 140
             openConnection().exec(sql.toUtf8());                        // 142
         }
         m_pointer->setState(PagePointer::State::Default);              // 144
-        m_wizard.desktop().message(this, Main::appTitle(), QStringLiteral("Column added.")); // 146
+        m_opener.desktop.message(this, Main::appTitle(), QStringLiteral("Column added.")); // 146
         closeDialog();                                                  // 174
     } catch (const std::exception &e) {
         const auto *failure = dynamic_cast<const Failure *>(&e);
         const QString description = failure ? failure->description() : QString::fromLocal8Bit(e.what());
         m_pointer->setState(PagePointer::State::Default);
-        m_wizard.desktop().message(this, Main::appTitle(), sqlReportText(description, sql));
+        m_opener.desktop.message(this, Main::appTitle(), sqlReportText(description, sql));
     }
 }
 

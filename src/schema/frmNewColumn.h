@@ -1,5 +1,7 @@
 #pragma once
 
+#include "schema/SchemaOpener.h"
+
 #include "schema/ColumnDefinition.h"
 #include "schema/SchemaStatements.h"
 
@@ -17,7 +19,6 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class Trap;
-class Wizard;
 
 // The Add Column dialog. Its opener sets `callingform` before showing it:
 // "Form3" adds the column to the open table (CurrentTable) over the dialog's
@@ -27,11 +28,11 @@ class frmNewColumn : public QDialog
 {
     Q_OBJECT
 public:
-    frmNewColumn(Wizard &wizard, QWidget *parent);
+    frmNewColumn(SchemaOpener opener, QWidget *parent);
     ~frmNewColumn() override;
 
     // Creates the dialog and runs its load, as the openers do.
-    static std::unique_ptr<frmNewColumn> load(Wizard &wizard, QWidget *parent);
+    static std::unique_ptr<frmNewColumn> load(SchemaOpener opener, QWidget *parent);
 
     // Load: colours, icon, cursor, first entries, then opens the connection.
     void Form_Load();
@@ -71,7 +72,7 @@ private:
     void closeDialog();
     Connection &openConnection() const;
 
-    Wizard &m_wizard;
+    SchemaOpener m_opener;
     PagePointer *m_pointer;
     std::unique_ptr<Connection> m_connection;
     QPointer<QTreeWidget> m_fieldList;

@@ -1,12 +1,11 @@
 #include "schema/frmNewTable.h"
 
 #include "db/Connection.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"
 #include "frame/Trap.h"
-#include "pages/Wizard.h"
 #include "schema/SchemaStatements.h"
 #include "schema/frmNewColumn.h"
 
@@ -41,8 +40,8 @@ constexpr ListColumn ListColumns[] = {
 
 } // namespace
 
-frmNewTable::frmNewTable(Wizard &wizard, QWidget *parent)
-    : QDialog(parent), m_wizard(wizard), m_pointer(new PagePointer(this))
+frmNewTable::frmNewTable(SchemaOpener opener, QWidget *parent)
+    : QDialog(parent), m_opener(std::move(opener)), m_pointer(new PagePointer(this))
 {
     setObjectName(QStringLiteral("frmNewTable"));
     setWindowTitle(QStringLiteral("Add New Table"));
@@ -60,9 +59,9 @@ frmNewTable::frmNewTable(Wizard &wizard, QWidget *parent)
 
 frmNewTable::~frmNewTable() = default;
 
-std::unique_ptr<frmNewTable> frmNewTable::load(Wizard &wizard, QWidget *parent)
+std::unique_ptr<frmNewTable> frmNewTable::load(SchemaOpener opener, QWidget *parent)
 {
-    auto dialog = std::make_unique<frmNewTable>(wizard, parent);
+    auto dialog = std::make_unique<frmNewTable>(std::move(opener), parent);
     dialog->Form_Load();
     return dialog;
 }
@@ -127,7 +126,7 @@ int frmNewTable::twipsToPixels(int twips, int dpi)
 
 void frmNewTable::Form_Load()
 {
-    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::frmNewTable_Form_Load));
+    Trap trap(m_opener.desktop, this, QLatin1String(Location::frmNewTable_Form_Load));
     trap.step(100, [&] { Main::SetStandardColours(this); });
     trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
     m_pointer->loadHandCursor(trap, 104);
@@ -149,7 +148,7 @@ void frmNewTable::Form_Load()
 
 void frmNewTable::cmdAdd_Click()
 {
-    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::frmNewTable_cmdAdd_Click));
+    Trap trap(m_opener.desktop, this, QLatin1String(Location::frmNewTable_cmdAdd_Click));
     std::unique_ptr<frmNewColumn> dialog;
     const auto need = [&]() -> frmNewColumn & {
         if (!dialog)
@@ -157,7 +156,7 @@ void frmNewTable::cmdAdd_Click()
         return *dialog;
     };
     trap.step(100, [&] {
-        dialog = frmNewColumn::load(m_wizard, this);
+        dialog = frmNewColumn::load(m_opener, this);
         dialog->callingform = QStringLiteral("frmNewTable");
         dialog->setFieldList(ListView1);
     });
@@ -168,7 +167,7 @@ void frmNewTable::cmdAdd_Click()
 
 void frmNewTable::PushButton1_Click()
 {
-    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::frmNewTable_PushButton1_Click));
+    Trap trap(m_opener.desktop, this, QLatin1String(Location::frmNewTable_PushButton1_Click));
     if (trap.test(100, [&] { return m_pointer->isBusy(); }))
         return;
     if (trap.test(102, [&] { return ListView1->topLevelItemCount() > 0; })) {
@@ -201,7 +200,7 @@ void frmNewTable::PushButton2_Click()
         return;
     m_saving = true;
     const auto done = qScopeGuard([&] { m_saving = false; });
-    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::frmNewTable_PushButton2_Click));
+    Trap trap(m_opener.desktop, this, QLatin1String(Location::frmNewTable_PushButton2_Click));
     auto connection = std::make_unique<Connection>(); // 100
     if (trap.test(102, [&] { return txtName->text().isEmpty(); }))
         return;
@@ -212,8 +211,7 @@ void frmNewTable::PushButton2_Click()
     trap.step(106, [&] { sql = CreateTableStatement(txtName->text(), fieldRows()); });
     {
         BusyPointer busy(*m_pointer);
-        trap.step(118, [&] { connection->setCursorLocation(3); });
-        trap.step(120, [&] { connection->open(m_wizard.connectionString()); });
+        trap.step(120, [&] { connection->open(m_opener.connectionString()); });
         trap.step(122, [&] { connection->exec(sql.toUtf8()); });
         trap.step(124, [&] { connection->close(); });
         trap.step(126, [&] { connection.reset(); });
@@ -225,6 +223,6 @@ void frmNewTable::PushButton2_Click()
 
 void frmNewTable::PushButton3_Click()
 {
-    Trap trap(m_wizard.desktop(), this, QLatin1String(Location::frmNewTable_PushButton3_Click));
+    Trap trap(m_opener.desktop, this, QLatin1String(Location::frmNewTable_PushButton3_Click));
     trap.step(100, [&] { reject(); });
 }

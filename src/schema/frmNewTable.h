@@ -1,5 +1,7 @@
 #pragma once
 
+#include "schema/SchemaOpener.h"
+
 #include "schema/ColumnDefinition.h"
 
 #include <QDialog>
@@ -12,7 +14,6 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
-class Wizard;
 
 // The New Table dialog: a table name and a list of field rows collected
 // through the Add Column dialog; "Save" sends one CREATE TABLE over a
@@ -21,11 +22,11 @@ class frmNewTable : public QDialog
 {
     Q_OBJECT
 public:
-    frmNewTable(Wizard &wizard, QWidget *parent);
+    frmNewTable(SchemaOpener opener, QWidget *parent);
     ~frmNewTable() override;
 
     // Creates the dialog and runs its load, as the picker does.
-    static std::unique_ptr<frmNewTable> load(Wizard &wizard, QWidget *parent);
+    static std::unique_ptr<frmNewTable> load(SchemaOpener opener, QWidget *parent);
 
     // Load: colours, icon, cursor, the list's eight columns and their widths.
     void Form_Load();
@@ -50,7 +51,7 @@ public:
 private:
     void buildControls();
 
-    Wizard &m_wizard;
+    SchemaOpener m_opener;
     PagePointer *m_pointer;
     bool m_saving = false;
     bool m_saved = false;

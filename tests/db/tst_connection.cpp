@@ -2,7 +2,7 @@
 #include "db/ConnectionString.h"
 #include "db/MySQL.h"
 #include "db/RowSet.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "support/TestDb.h"
 
 #include <QElapsedTimer>
@@ -119,7 +119,6 @@ private slots:
     {
         TestDb::create("tst_connection_empty");
         Connection c;
-        c.setCursorLocation(3);
         c.open(ConnectionString(TestDb::fields("tst_connection_empty")));
         auto rows = c.execute("SHOW TABLES;");
         QVERIFY(rows);
@@ -150,7 +149,7 @@ private slots:
         c.exec("CREATE TABLE vals (d DECIMAL(10,2), t DATETIME, s VARCHAR(20), n INT, b BLOB)");
         c.exec("INSERT INTO vals VALUES (10472.90, '2020-01-01 02:11:47', '', NULL, x'00ff00')");
         RowSet rs;
-        rs.open("SELECT * FROM `vals`;", c, 2, 3);
+        rs.open("SELECT * FROM `vals`;", c);
         QCOMPARE(rs.recordCount(), 1);
         QCOMPARE(rs.fieldCount(), 5);
         QCOMPARE(rs.field(0).name, QStringLiteral("d"));
@@ -174,7 +173,7 @@ private slots:
         c.open(ConnectionString(TestDb::fields("tst_connection")));
         RowSet rs;
         try {
-            rs.open("SELECT * FROM `we`ird`;", c, 2, 3);
+            rs.open("SELECT * FROM `we`ird`;", c);
             QFAIL("opened");
         } catch (const Failure &f) {
             QCOMPARE(f.number(), 1064L);

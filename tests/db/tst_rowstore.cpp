@@ -139,8 +139,8 @@ private slots:
         QCOMPARE(kept[0].text(), std::string_view("2020-01-01 02:11:47"));
         QCOMPARE(kept[1].text(), std::string_view("plain"));
         QCOMPARE(kept[2].text(), std::string_view("2020-01-01 02:11:47"));
-        QVERIFY(kept[0].isCopy());
-        QVERIFY(!kept[1].isCopy());
+        QVERIFY(kept[0].isPacked());
+        QVERIFY(!kept[1].isPacked());
     }
 
     // 90,000 datetimes fit one 1 MiB block only two characters to a byte.

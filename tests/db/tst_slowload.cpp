@@ -1,7 +1,7 @@
 #include "db/Connection.h"
 #include "db/RowSet.h"
 #include "db/TableLoader.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "support/TestDb.h"
 
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 #include "db/RowSet.h"
 #include "db/RowWriter.h"
 #include "db/TableLoader.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "support/TestDb.h"
 
 #include <QSignalSpy>

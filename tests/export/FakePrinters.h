@@ -1,7 +1,7 @@
 #pragma once
 
 #include "export/Printers.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "export/Spreadsheet.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QByteArray>
 #include <QList>

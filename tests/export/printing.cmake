@@ -2,7 +2,7 @@
 # cupsd that its fixture starts (skipped when CUPS or cups-pdf is missing).
 corvane_test(tst_pdf_flow export/tst_pdf_flow.cpp export/FakePrinters.h export/StringGrid.h)
 
-corvane_test(tst_print export/tst_print.cpp export/StringGrid.h)
+corvane_test(tst_print export/tst_print.cpp export/StringGrid.h LINK corvane_export)
 add_dependencies(tst_print corvane-print)
 
 set(CORVANE_CUPS_ENV ${CMAKE_BINARY_DIR}/test-cups.env)

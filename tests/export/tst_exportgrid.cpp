@@ -1,7 +1,8 @@
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
-#include "export/DataGrid1.h"
+#include "export/TextExports.h"
+#include "export/ProgressDialog.h"
 #include "frame/PagePointer.h"
 #include "pages/Form3.h"
 #include "pages/GridModel.h"
@@ -53,10 +54,9 @@ class TestExportGrid : public QObject
     std::pair<std::unique_ptr<Connection>, std::unique_ptr<RowSet>> openTable()
     {
         auto connection = std::make_unique<Connection>();
-        connection->setCursorLocation(3);
         connection->open(ConnectionString(TestDb::fields(Db)));
         auto rows = std::make_unique<RowSet>();
-        rows->open(QStringLiteral("SELECT * FROM `t`;"), *connection, 2, 3);
+        rows->open(QStringLiteral("SELECT * FROM `t`;"), *connection);
         return {std::move(connection), std::move(rows)};
     }
 
@@ -107,7 +107,7 @@ private slots:
 
         FakeDesktop desktop;
         const QString file = m_dir.filePath("scrolled.txt");
-        QVERIFY(SaveDataGridToFile(model, file, desktop, &view));
+        QVERIFY(SaveDataGridToFile(model.exportSource(), file, desktop, &view, ProgressDialog(&view).function()));
         QCOMPARE(desktop.texts(), QStringList());
         QVERIFY(readAll(file) == expectedText());
         QCOMPARE(view.verticalScrollBar()->value(), scrolled);

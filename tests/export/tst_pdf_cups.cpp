@@ -6,7 +6,7 @@
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
 #include "export/CupsPrinters.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/Main.h"
 #include "pages/Form3.h"
 #include "pages/Wizard.h"
@@ -170,10 +170,9 @@ private slots:
         Wizard wizard(services);
         wizard.CurrentTable = QStringLiteral("staff");
         auto connection = std::make_unique<Connection>();
-        connection->setCursorLocation(3);
         connection->open(ConnectionString(fields));
         auto rows = std::make_unique<RowSet>();
-        rows->open(QStringLiteral("SELECT * FROM `staff`;"), *connection, 2, 3);
+        rows->open(QStringLiteral("SELECT * FROM `staff`;"), *connection);
         wizard.form3()->bindGrid(std::move(connection), std::move(rows));
         wizard.form3()->mnuPDF_Click();
 

@@ -2,7 +2,7 @@
 // and a stand-in print program (a shell script that records what it got).
 #include "FakePrinters.h"
 #include "StringGrid.h"
-#include "export/DataGrid1.h"
+#include "export/TextExports.h"
 #include "export/TextTable.h"
 #include "export/GetSetPrinter.h"
 #include "export/PdfExport.h"

@@ -1,7 +1,7 @@
 // The print program: reading the text export back, laying it out, and the
 // corvane-print executable writing PDF pages that pdftotext reads back.
 #include "StringGrid.h"
-#include "export/DataGrid1.h"
+#include "export/TextExports.h"
 #include "export/PrintableGrid.h"
 #include "export/TablePrinter.h"
 #include "support/FakeDesktop.h"

@@ -1,7 +1,7 @@
-#include "export/DataGrid1.h"
+#include "export/TextExports.h"
 #include "export/ExportText.h"
 #include "export/ProgressDialog.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/Locations.h"
 #include "support/FakeDesktop.h"
 #include "MemoryGrid.h"
@@ -172,7 +172,7 @@ private slots:
         FakeDesktop desktop;
         QDir(path("plain")).mkpath(".");
         const QString file = path(QStringLiteral("plain/table"));
-        QVERIFY(SaveDataGridToFile(grid, file, desktop, nullptr));
+        QVERIFY(SaveDataGridToFile(grid, file, desktop, nullptr, ProgressDialog(nullptr).function()));
         QCOMPARE(QDir(path("plain")).entryList(QDir::Files | QDir::Hidden), QStringList{"table"});
     }
 
@@ -220,7 +220,7 @@ private slots:
     {
         MemoryGrid grid({"A"}, {row({"x"})});
         FakeDesktop desktop;
-        QVERIFY(!SaveDataGridToFile(grid, path("no/such/folder/t.txt"), desktop, nullptr));
+        QVERIFY(!SaveDataGridToFile(grid, path("no/such/folder/t.txt"), desktop, nullptr, ProgressDialog(nullptr).function()));
         QCOMPARE(desktop.boxes.size(), 1);
         QVERIFY(desktop.boxes[0].text.contains("SaveDataGridToFile at line 134"));
         QVERIFY(!QDir(path("no")).exists());

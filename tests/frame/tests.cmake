@@ -1,1 +1,1 @@
-corvane_test(tst_frame frame/tst_frame.cpp)
+corvane_test(tst_frame frame/tst_frame.cpp LINK corvane_frame)

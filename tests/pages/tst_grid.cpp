@@ -60,7 +60,7 @@ class TestGrid : public QObject
         f2->List1->addItem(table);
         f2->List1->setCurrentRow(0);
         f2->PushButton3_Click();
-        QVERIFY(model()->waitUntilLoaded({}));
+        QVERIFY(model()->exportSource().waitUntilLoaded({}));
         m_desktop.clear();
     }
 
@@ -133,7 +133,7 @@ private slots:
         GridModel grid;
         QAbstractItemModelTester tester(&grid, QAbstractItemModelTester::FailureReportingMode::QtTest);
         grid.setRowSet(&rows, connection.get());
-        QVERIFY(grid.waitUntilLoaded({}));
+        QVERIFY(grid.exportSource().waitUntilLoaded({}));
         QCOMPARE(grid.rowCount(QModelIndex()), 20001); // and the new-row line
         QVERIFY(grid.setData(grid.index(3, 1), QStringLiteral("changed")));
         QCOMPARE(grid.commitRow(), GridModel::Outcome::Done);
@@ -264,6 +264,32 @@ private slots:
         }
     }
 
+    // Ctrl+0 holds NULL for the current cell and Escape drops it again; keys
+    // typed into an open cell editor stay the editor's, so Delete there never
+    // asks to delete the row.
+    void keysReachTheGridOrTheCellEditor()
+    {
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE k (id INT PRIMARY KEY, v VARCHAR(10))",
+                         "INSERT INTO k VALUES (1, 'abc')"});
+        open(QStringLiteral("k"));
+        const QModelIndex v = model()->index(0, 1);
+        view()->setCurrentIndex(v);
+        QTest::keyClick(view(), Qt::Key_0, Qt::ControlModifier);
+        QVERIFY(v.data(GridModel::NullRole).toBool());
+        QTest::keyClick(view(), Qt::Key_Escape);
+        QVERIFY(!model()->hasHeldRow());
+        QCOMPARE(cell(0, 1), QStringLiteral("abc"));
+        view()->edit(v);
+        QWidget *cellEditor = view()->cellEditor();
+        QVERIFY(cellEditor);
+        QTest::keyClick(cellEditor, Qt::Key_Home);
+        QTest::keyClick(cellEditor, Qt::Key_Delete);
+        view()->commitEditor();
+        QCOMPARE(m_desktop.boxes.size(), qsizetype(0));
+        QCOMPARE(cell(0, 1), QStringLiteral("bc"));
+        QCOMPARE(model()->rowCount(QModelIndex()), 2); // the row and the new-row line
+    }
+
     void awkwardValuesRoundTrip_data()
     {
         QTest::addColumn<QString>("type");
@@ -307,15 +333,15 @@ private slots:
         QCOMPARE(TestDb::scalar(Db, "SELECT HEX(b) FROM a WHERE id = 1"), QStringLiteral("00FF0027"));
         QCOMPARE(cell(0, 2), QStringLiteral("0x00FF0027"));
         QVERIFY(!(model()->flags(model()->index(0, 2)) & Qt::ItemIsEditable));
-        QCOMPARE(model()->cellText(0, 2), QByteArray("0x00FF0027"));
+        QCOMPARE(model()->exportSource().cellText(0, 2), QByteArray("0x00FF0027"));
         // Whole rows, as the exports read them, give the same cells.
         std::vector<GridSource::CellText> cells;
         for (int r = 0; r < 2; ++r) {
-            model()->rowText(r, cells);
+            model()->exportSource().rowText(r, cells);
             QCOMPARE(cells.size(), size_t(3));
             for (int c = 0; c < 3; ++c) {
-                QCOMPARE(cells[size_t(c)].text.toByteArray(), model()->cellText(r, c));
-                QCOMPARE(cells[size_t(c)].isNull, model()->isNull(r, c));
+                QCOMPARE(cells[size_t(c)].text.toByteArray(), model()->exportSource().cellText(r, c));
+                QCOMPARE(cells[size_t(c)].isNull, model()->exportSource().isNull(r, c));
             }
         }
         // The edited row is found again by its stored value: a second edit works.
@@ -416,7 +442,7 @@ private slots:
             QCOMPARE(m_desktop.boxes.size(), 1);
             QVERIFY(m_desktop.boxes.first().text.contains(QStringLiteral("read again")));
             QTRY_COMPARE(cell(0, 1), value == QLatin1String("first") ? QStringLiteral("1") : QStringLiteral("2"));
-            QVERIFY(model()->waitUntilLoaded({}));
+            QVERIFY(model()->exportSource().waitUntilLoaded({}));
         }
         QCOMPARE(server("SELECT * FROM tr"), QStringList{"second|2"});
     }

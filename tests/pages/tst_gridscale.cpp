@@ -92,7 +92,7 @@ private slots:
         signIn();
         pick(QStringLiteral("big"));
         picker()->PushButton3_Click();
-        QVERIFY(model()->waitUntilLoaded({}));
+        QVERIFY(model()->exportSource().waitUntilLoaded({}));
         const QModelIndex at = model()->index(0, 1);
         const QString shown = at.data(Qt::DisplayRole).toString();
         QVERIFY(shown.size() <= 4001);
@@ -164,7 +164,7 @@ private slots:
         // Another table opens at once after.
         pick(QStringLiteral("t"));
         picker()->PushButton3_Click();
-        QVERIFY(model()->waitUntilLoaded({}));
+        QVERIFY(model()->exportSource().waitUntilLoaded({}));
         QCOMPARE(model()->rowSet()->recordCount(), qint64(1000));
         QVERIFY2(clock.elapsed() < SlowMs, "opening the next table waited for the slow one");
     }

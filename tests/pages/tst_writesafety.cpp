@@ -1,6 +1,6 @@
 #include "db/Connection.h"
 #include "db/RowSet.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "pages/GridModel.h"
 #include "schema/SchemaStatements.h"
 #include "support/FaultProxy.h"

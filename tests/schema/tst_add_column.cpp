@@ -70,7 +70,7 @@ class TestAddColumn : public QObject
     std::unique_ptr<frmNewColumn> openForEditor(SchemaSession &s, const QString &table = QStringLiteral("orders"))
     {
         s.wizard->CurrentTable = table;
-        auto d = frmNewColumn::load(*s.wizard, nullptr);
+        auto d = frmNewColumn::load(s.wizard->schemaOpener(), nullptr);
         d->cboPosition->setVisible(true);
         d->cboColumnName->setVisible(true);
         d->callingform = QStringLiteral("Form3");
@@ -402,7 +402,7 @@ private slots:
     void newTableUseAppendsFieldRow()
     {
         SchemaSession s(m_fields);
-        auto d = frmNewColumn::load(*s.wizard, nullptr);
+        auto d = frmNewColumn::load(s.wizard->schemaOpener(), nullptr);
         d->callingform = QStringLiteral("frmNewTable");
         QTreeWidget list;
         list.setColumnCount(8);

@@ -42,7 +42,7 @@ void addThrough(frmNewColumn &d, const Field &f)
 // Adds a field row the way the dialog's "Add" does, without the modal show.
 void addRow(Wizard &wizard, frmNewTable &table, const Field &f)
 {
-    auto d = frmNewColumn::load(wizard, &table);
+    auto d = frmNewColumn::load(wizard.schemaOpener(), &table);
     d->callingform = QStringLiteral("frmNewTable");
     d->setFieldList(table.ListView1);
     addThrough(*d, f);
@@ -87,7 +87,7 @@ private slots:
     void loadSetsUpTheList()
     {
         SchemaSession s(m_fields);
-        auto d = frmNewTable::load(*s.wizard, nullptr);
+        auto d = frmNewTable::load(s.wizard->schemaOpener(), nullptr);
         QCOMPARE(d->windowTitle(), QStringLiteral("Add New Table"));
         QCOMPARE(d->Frame2->title(), QStringLiteral("Table Name"));
         QCOMPARE(d->Frame1->title(), QStringLiteral("Field(s)"));
@@ -111,7 +111,7 @@ private slots:
     void addOpensTheColumnDialogForTheList()
     {
         SchemaSession s(m_fields);
-        auto table = frmNewTable::load(*s.wizard, nullptr);
+        auto table = frmNewTable::load(s.wizard->schemaOpener(), nullptr);
         QStringList seen;
         onNextModal([&](QWidget *w) {
             auto *d = qobject_cast<frmNewColumn *>(w);
@@ -139,7 +139,7 @@ private slots:
     void savesRowsInListOrderWithoutDeletedOnes()
     {
         SchemaSession s(m_fields);
-        auto d = frmNewTable::load(*s.wizard, nullptr);
+        auto d = frmNewTable::load(s.wizard->schemaOpener(), nullptr);
         d->txtName->setText(QStringLiteral("made"));
         addRow(*s.wizard, *d, {"id", "INT", "11", "", "", "UA"});
         addRow(*s.wizard, *d, {"name", "VARCHAR", "40", "", "'nobody'", ""});
@@ -173,7 +173,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(bool, withRow);
         SchemaSession s(m_fields);
-        auto d = frmNewTable::load(*s.wizard, nullptr);
+        auto d = frmNewTable::load(s.wizard->schemaOpener(), nullptr);
         d->txtName->setText(name);
         if (withRow)
             addRow(*s.wizard, *d, {"n", "INT", "", "", "", ""});
@@ -188,7 +188,7 @@ private slots:
     void refusedCreateIsReportedAndCloses()
     {
         SchemaSession s(m_fields);
-        auto d = frmNewTable::load(*s.wizard, nullptr);
+        auto d = frmNewTable::load(s.wizard->schemaOpener(), nullptr);
         d->txtName->setText(QStringLiteral("t"));
         addRow(*s.wizard, *d, {"a", "INT", "", "", "", ""});
         addRow(*s.wizard, *d, {"a", "INT", "", "", "", ""});
@@ -206,7 +206,7 @@ private slots:
     void unreachableServerAtSaveReportsEachStepAndCloses()
     {
         SchemaSession s(m_fields);
-        auto d = frmNewTable::load(*s.wizard, nullptr);
+        auto d = frmNewTable::load(s.wizard->schemaOpener(), nullptr);
         d->txtName->setText(QStringLiteral("t"));
         addRow(*s.wizard, *d, {"a", "INT", "", "", "", ""});
         s.wizard->form1()->Text5->setText(QStringLiteral("1")); // nothing listens on port 1
@@ -221,7 +221,7 @@ private slots:
     void deleteSelectedRemovesOnlyTheSelectedRow()
     {
         SchemaSession s(m_fields);
-        auto d = frmNewTable::load(*s.wizard, nullptr);
+        auto d = frmNewTable::load(s.wizard->schemaOpener(), nullptr);
         d->PushButton1_Click(); // empty list
         addRow(*s.wizard, *d, {"a", "INT", "", "", "", ""});
         addRow(*s.wizard, *d, {"b", "INT", "", "", "", ""});
@@ -243,7 +243,7 @@ private slots:
     void cancelSendsNothing()
     {
         SchemaSession s(m_fields);
-        auto d = frmNewTable::load(*s.wizard, nullptr);
+        auto d = frmNewTable::load(s.wizard->schemaOpener(), nullptr);
         d->txtName->setText(QStringLiteral("t"));
         addRow(*s.wizard, *d, {"a", "INT", "", "", "", ""});
         d->PushButton3->click();
@@ -305,11 +305,11 @@ private slots:
         std::unique_ptr<QDialog> d;
         PagePointer *pointer = nullptr;
         if (dialog == "frmNewColumn") {
-            auto c = frmNewColumn::load(*s.wizard, nullptr);
+            auto c = frmNewColumn::load(s.wizard->schemaOpener(), nullptr);
             pointer = &c->pointer();
             d = std::move(c);
         } else {
-            auto t = frmNewTable::load(*s.wizard, nullptr);
+            auto t = frmNewTable::load(s.wizard->schemaOpener(), nullptr);
             pointer = &t->pointer();
             d = std::move(t);
         }

@@ -3,7 +3,7 @@
 #include "export/ExcelExport.h"
 #include "export/ExportText.h"
 #include "export/XlsxSpreadsheet.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/SettingsStore.h"
 #include "support/FakeAuthServer.h"
 #include "support/FakeDesktop.h"

@@ -1,7 +1,7 @@
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 #include "frame/SettingsStore.h"
 #include "pages/ConnectionSecurity.h"
 #include "pages/Form1.h"
@@ -211,7 +211,7 @@ private slots:
         QCOMPARE(editor->Label2->text(), QStringLiteral(" Now Editing: notes"));
         QVERIFY2(editor->lblSecurity->toolTip().startsWith("Encrypted connection (TLS"),
                  qPrintable(editor->lblSecurity->toolTip()));
-        QTRY_COMPARE(static_cast<GridSource *>(editor->model())->rowCount(), qint64(2));
+        QTRY_COMPARE(editor->model()->exportSource().rowCount(), qint64(2));
 
         QVERIFY(editor->model()->setData(editor->model()->index(0, 1), QStringLiteral("edited")));
         QVERIFY(editor->commitHeldRow());

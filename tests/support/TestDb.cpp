@@ -2,7 +2,7 @@
 
 #include "db/Connection.h"
 #include "db/RowSet.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QFile>
 #include <QMap>

@@ -3,6 +3,7 @@
 #include "schema/ColumnDefinition.h"
 #include "schema/frmNewColumn.h"
 #include "schema/frmNewTable.h"
+#include "pages/Wizard.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,7 +16,7 @@ namespace SchemaShots {
 
 std::unique_ptr<frmNewColumn> filledNewColumn(Wizard &wizard)
 {
-    auto d = frmNewColumn::load(wizard, nullptr);
+    auto d = frmNewColumn::load(wizard.schemaOpener(), nullptr);
     d->callingform = QStringLiteral("Form3");
     d->txtName->setText(QStringLiteral("price"));
     d->cboDataType->setCurrentIndex(d->cboDataType->findText(QStringLiteral("DECIMAL")));
@@ -33,7 +34,7 @@ std::unique_ptr<frmNewColumn> filledNewColumn(Wizard &wizard)
 
 std::unique_ptr<frmNewColumn> filledNewColumnForList(Wizard &wizard)
 {
-    auto d = frmNewColumn::load(wizard, nullptr);
+    auto d = frmNewColumn::load(wizard.schemaOpener(), nullptr);
     d->callingform = QStringLiteral("frmNewTable");
     d->cboPosition->setVisible(false);
     d->cboColumnName->setVisible(false);
@@ -45,7 +46,7 @@ std::unique_ptr<frmNewColumn> filledNewColumnForList(Wizard &wizard)
 
 std::unique_ptr<frmNewTable> filledNewTable(Wizard &wizard)
 {
-    auto d = frmNewTable::load(wizard, nullptr);
+    auto d = frmNewTable::load(wizard.schemaOpener(), nullptr);
     d->txtName->setText(QStringLiteral("orders"));
     const auto row = [&](const char *name, const char *type, const char *m, const char *dd, bool isUnsigned,
                          bool autoInc) {

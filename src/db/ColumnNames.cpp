@@ -1,7 +1,7 @@
-#include "schema/ColumnNames.h"
+#include "db/ColumnNames.h"
 
 #include "db/Connection.h"
-#include "frame/Failure.h"
+#include "db/Failure.h"
 
 #include <QScopeGuard>
 
@@ -17,10 +17,8 @@ QStringList ColumnNames(Connection &connection, const QString &query)
         if (connection.isOpen())
             mysql_query(connection.handle(), "SET SESSION sql_select_limit = DEFAULT");
     });
-    const QByteArray text = query.toUtf8();
+    connection.query(query.toUtf8());
     MYSQL *m = connection.handle();
-    if (mysql_real_query(m, text.constData(), static_cast<unsigned long>(text.size())) != 0)
-        connection.fail();
     MYSQL_RES *res = mysql_use_result(m);
     if (!res) {
         if (mysql_errno(m) != 0)

@@ -20,19 +20,16 @@ class QWidget;
 // own location and step number; the writers always return. The result tells
 // whether the file was written.
 //
-// Without `progress`, a dialog with the row count and a Cancel button shows
-// up once the export has taken half a second.
+// `progress` may be empty; a caller with a window hands in a ProgressDialog's.
 
 // Tab-separated: captions, then one line per row, a TAB after every field
 // and CR LF after every line. Nothing is quoted or escaped.
-bool SaveDataGridToFile(GridSource &grid, const QString &path, Desktop &desktop, QWidget *parent);
 bool SaveDataGridToFile(GridSource &grid, const QString &path, Desktop &desktop, QWidget *parent,
                         const ExportProgress &progress);
 
 // "<xml>", then per row "<row>", one "<caption>text</caption>" line per
 // column and "</row>", then "</xml>"; CR LF after every line but the last.
 // Nothing is escaped and captions are used as element names unchanged.
-bool SaveDataGridToXMLFile(GridSource &grid, const QString &path, Desktop &desktop, QWidget *parent);
 bool SaveDataGridToXMLFile(GridSource &grid, const QString &path, Desktop &desktop, QWidget *parent,
                            const ExportProgress &progress);
 
@@ -40,6 +37,5 @@ bool SaveDataGridToXMLFile(GridSource &grid, const QString &path, Desktop &deskt
 // record per row, CR LF after each. A field holding a comma, double quote,
 // CR or LF is quoted, its quotes doubled. NULL is an empty field and an
 // empty text is "", so the two stay apart.
-bool SaveDataGridToCSVFile(GridSource &grid, const QString &path, Desktop &desktop, QWidget *parent);
 bool SaveDataGridToCSVFile(GridSource &grid, const QString &path, Desktop &desktop, QWidget *parent,
                            const ExportProgress &progress);

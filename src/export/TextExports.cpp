@@ -1,4 +1,4 @@
-#include "export/DataGrid1.h"
+#include "export/TextExports.h"
 
 #include "export/CsvField.h"
 #include "export/ExportText.h"
@@ -51,14 +51,6 @@ bool exportRows(Trap &trap, int waitLine, int rowLine, GridWalk &walk, ExportTex
         });
     });
     return built && !walk.cancelled();
-}
-
-// The export's own progress dialog, for callers that hand in none.
-template <class Save>
-bool withProgressDialog(QWidget *parent, Save &&save)
-{
-    ProgressDialog dialog(parent);
-    return save(dialog.function());
 }
 
 } // namespace
@@ -141,19 +133,4 @@ bool SaveDataGridToCSVFile(GridSource &grid, const QString &path, Desktop &deskt
         appendCrLf(text);
     });
     return rows && trap.step(134, [&] { text.commit(); });
-}
-
-bool SaveDataGridToFile(GridSource &grid, const QString &path, Desktop &desktop, QWidget *parent)
-{
-    return withProgressDialog(parent, [&](const ExportProgress &p) { return SaveDataGridToFile(grid, path, desktop, parent, p); });
-}
-
-bool SaveDataGridToXMLFile(GridSource &grid, const QString &path, Desktop &desktop, QWidget *parent)
-{
-    return withProgressDialog(parent, [&](const ExportProgress &p) { return SaveDataGridToXMLFile(grid, path, desktop, parent, p); });
-}
-
-bool SaveDataGridToCSVFile(GridSource &grid, const QString &path, Desktop &desktop, QWidget *parent)
-{
-    return withProgressDialog(parent, [&](const ExportProgress &p) { return SaveDataGridToCSVFile(grid, path, desktop, parent, p); });
 }
