@@ -10,4 +10,5 @@ target_sources(corvane PRIVATE
   db/RowWriter.h db/RowWriter.cpp
   db/MySQL.h db/MySQL.cpp
   db/Identifier.h db/Identifier.cpp
+  db/ColumnKind.h db/ColumnKind.cpp
 )

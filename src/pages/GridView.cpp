@@ -2,6 +2,10 @@
 
 #include "pages/GridDelegate.h"
 #include "pages/GridModel.h"
+#include "pages/GridOrder.h"
+
+#include <QAction>
+#include <QTimer>
 
 #include <QContextMenuEvent>
 #include <QHeaderView>
@@ -18,12 +22,120 @@ GridView::GridView(QWidget *parent) : QTableView(parent), m_delegate(new GridDel
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setDefaultSectionSize(120);
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &GridView::headerClicked);
+    addFindActions();
 }
 
-void GridView::setGridModel(GridModel *model)
+void GridView::setGridModel(GridModel *model, GridOrder *order)
 {
     m_model = model;
-    setModel(model);
+    m_order = order;
+    QAbstractItemModel *shown = order ? static_cast<QAbstractItemModel *>(order) : model;
+    setModel(shown);
+    horizontalHeader()->setSortIndicatorShown(order != nullptr);
+    horizontalHeader()->setSectionsClickable(true);
+    showSortIndicator();
+    if (order)
+        connect(order, &GridOrder::orderChanged, this, &GridView::showSortIndicator);
+    if (!shown)
+        return;
+    // Columns fit what shows first, once, when the first rows arrive.
+    const auto fitOnce = [this, shown] {
+        if (!m_fitted && shown->rowCount() > 0) {
+            m_fitted = true;
+            QTimer::singleShot(0, this, &GridView::fitColumns);
+        }
+    };
+    connect(shown, &QAbstractItemModel::modelReset, this, [this, fitOnce] {
+        m_fitted = false;
+        fitOnce();
+    });
+    connect(shown, &QAbstractItemModel::rowsInserted, this, fitOnce);
+    fitOnce();
+}
+
+QModelIndex GridView::toModel(const QModelIndex &viewIndex) const
+{
+    return m_order && viewIndex.model() == m_order ? m_order->mapToSource(viewIndex) : viewIndex;
+}
+
+QModelIndex GridView::fromModel(const QModelIndex &modelIndex) const
+{
+    return m_order && modelIndex.model() == m_model ? m_order->mapFromSource(modelIndex) : modelIndex;
+}
+
+void GridView::fitColumns()
+{
+    if (!model())
+        return;
+    const int widest = fontMetrics().averageCharWidth() * MaxFitChars + 12;
+    for (int c = 0; c < model()->columnCount(); ++c) {
+        resizeColumnToContents(c);
+        if (columnWidth(c) > widest)
+            setColumnWidth(c, widest);
+    }
+}
+
+bool GridView::orderBy(int column, Qt::SortOrder order)
+{
+    if (!m_order)
+        return false;
+    commitEditor();
+    if (!commitHeldRow()) {
+        showSortIndicator();
+        return false;
+    }
+    m_order->sortBy(column, order);
+    showSortIndicator();
+    return true;
+}
+
+void GridView::headerClicked(int column)
+{
+    if (!m_order)
+        return;
+    // Ascending, descending, then the server's order again.
+    if (m_order->sortColumn() != column)
+        orderBy(column, Qt::AscendingOrder);
+    else if (m_order->sortOrder() == Qt::AscendingOrder)
+        orderBy(column, Qt::DescendingOrder);
+    else
+        orderBy(-1);
+}
+
+void GridView::showSortIndicator()
+{
+    if (m_order)
+        horizontalHeader()->setSortIndicator(m_order->sortColumn(), m_order->sortOrder());
+}
+
+void GridView::addFindActions()
+{
+    const auto action = [this](const QKeySequence &keys, auto slot) {
+        auto *a = new QAction(this);
+        a->setShortcut(keys);
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(a, &QAction::triggered, this, slot);
+        addAction(a);
+    };
+    action(QKeySequence(Qt::CTRL | Qt::Key_F), [this] { emit findRequested(false); });
+    action(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [this] { emit findRequested(true); });
+    action(QKeySequence(Qt::Key_F3), [this] { emit findStepRequested(false); });
+    action(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { emit findStepRequested(true); });
+}
+
+void GridView::addOrderEntries(QMenu &menu)
+{
+    const int column = currentIndex().column();
+    if (m_order && column >= 0) {
+        menu.addAction(tr("Sort Ascending"), this, [this, column] { orderBy(column, Qt::AscendingOrder); });
+        menu.addAction(tr("Sort Descending"), this, [this, column] { orderBy(column, Qt::DescendingOrder); });
+        menu.addAction(tr("Server Order"), this, [this] { orderBy(-1); })->setEnabled(m_order->sortColumn() >= 0);
+        menu.addSeparator();
+    }
+    menu.addAction(tr("Find..."), this, [this] { emit findRequested(false); })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    menu.addAction(tr("Filter..."), this, [this] { emit findRequested(true); })
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
 }
 
 bool GridView::commitHeldRow()
@@ -56,7 +168,7 @@ void GridView::currentChanged(const QModelIndex &current, const QModelIndex &pre
     QTableView::currentChanged(current, previous);
     if (m_committing || !m_model || !previous.isValid() || (current.isValid() && current.row() == previous.row()))
         return;
-    if (!m_model->hasHeldRow() || m_model->heldRow() != previous.row())
+    if (!m_model->hasHeldRow() || m_model->heldRow() != toModel(previous).row())
         return;
     if (!commitHeldRow()) {
         // Back to the row that keeps the user's values.
@@ -71,7 +183,7 @@ void GridView::currentChanged(const QModelIndex &current, const QModelIndex &pre
 bool GridView::isLastCellOfHeldRow(const QModelIndex &index) const
 {
     return m_model && index.isValid() && index.column() == m_model->columnCount(QModelIndex()) - 1 && m_model->hasHeldRow()
-        && m_model->heldRow() == index.row();
+        && m_model->heldRow() == toModel(index).row();
 }
 
 bool GridView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
@@ -96,7 +208,7 @@ void GridView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint h
 void GridView::setCurrentToNull()
 {
     if (m_model && currentIndex().isValid())
-        m_model->setNull(currentIndex());
+        m_model->setNull(toModel(currentIndex()));
 }
 
 void GridView::dropRowEdits()
@@ -108,7 +220,7 @@ void GridView::dropRowEdits()
 void GridView::deleteCurrentRow()
 {
     if (m_delete && currentIndex().isValid())
-        m_delete(currentIndex().row());
+        m_delete(toModel(currentIndex()).row());
 }
 
 void GridView::keyPressEvent(QKeyEvent *event)
@@ -140,12 +252,18 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
     const QModelIndex at = indexAt(viewport()->mapFromGlobal(event->globalPos()));
     if (at.isValid() && at != currentIndex())
         setCurrentIndex(at);
-    if (!m_model || !m_model->isEditable() || !currentIndex().isValid())
+    if (!m_model || !currentIndex().isValid())
         return;
     QMenu menu(this);
+    addOrderEntries(menu);
+    if (!m_model->isEditable()) {
+        menu.exec(event->globalPos());
+        return;
+    }
+    menu.addSeparator();
     QAction *setNull = menu.addAction(tr("Set to NULL"), this, &GridView::setCurrentToNull);
     setNull->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
-    setNull->setEnabled(m_model->flags(currentIndex()) & Qt::ItemIsEditable);
+    setNull->setEnabled(m_model->flags(toModel(currentIndex())) & Qt::ItemIsEditable);
     QAction *drop = menu.addAction(tr("Drop Changes to Row"), this, &GridView::dropRowEdits);
     drop->setShortcut(QKeySequence(Qt::Key_Escape));
     drop->setEnabled(m_model->hasHeldRow());

@@ -6,6 +6,7 @@
 
 class GridDelegate;
 class GridModel;
+class GridOrder;
 
 // The editor's grid: a table view that writes a row when the user leaves it
 // (or presses Enter on its last cell) and keeps the user on a row that could
@@ -13,6 +14,11 @@ class GridModel;
 // current row, Ctrl+0 sets the current cell to NULL; the context menu offers
 // the same. What happens on commit and delete is the page's: it sets the
 // handlers (they must not throw).
+//
+// With a GridOrder between model and view, a header click sorts by the
+// column (ascending, descending, then the server's order again), after the
+// held row is written; the context menu offers the same. Ctrl+F, Ctrl+Shift+F
+// and F3 ask for the find bar, which is the page's.
 class GridView : public QTableView
 {
     Q_OBJECT
@@ -21,8 +27,20 @@ public:
 
     using QTableView::edit;
 
-    void setGridModel(GridModel *model);
+    // `order` (optional) shows the model's rows sorted and filtered.
+    void setGridModel(GridModel *model, GridOrder *order = nullptr);
     GridModel *gridModel() const { return m_model; }
+    GridOrder *gridOrder() const { return m_order; }
+    // The model's index of a cell of this view, and back.
+    QModelIndex toModel(const QModelIndex &viewIndex) const;
+    QModelIndex fromModel(const QModelIndex &modelIndex) const;
+
+    // Sorts by `column` (-1: the server's order) once the held row is
+    // written; returns false when it could not be and nothing moved.
+    bool orderBy(int column, Qt::SortOrder order = Qt::AscendingOrder);
+    // Columns as wide as what the first screen shows, up to MaxFitChars.
+    void fitColumns();
+    static constexpr int MaxFitChars = 40;
 
     // Writes the held row; returns false (after telling the user) when it
     // could not, and the row stays held.
@@ -40,6 +58,12 @@ public:
     void dropRowEdits();
     void deleteCurrentRow();
 
+signals:
+    // Ctrl+F (filter false) and Ctrl+Shift+F (filter true).
+    void findRequested(bool filter);
+    // F3 and Shift+F3.
+    void findStepRequested(bool backwards);
+
 protected:
     void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
     void closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint hint) override;
@@ -50,8 +74,14 @@ protected:
 private:
     bool commitHeldRow();
     bool isLastCellOfHeldRow(const QModelIndex &index) const;
+    void headerClicked(int column);
+    void showSortIndicator();
+    void addFindActions();
+    void addOrderEntries(QMenu &menu);
 
     GridModel *m_model = nullptr;
+    GridOrder *m_order = nullptr;
+    bool m_fitted = false;
     GridDelegate *m_delegate;
     std::function<bool()> m_commit;
     std::function<void(int)> m_delete;
