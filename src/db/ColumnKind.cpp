@@ -38,14 +38,14 @@ ColumnKind columnKind(const FieldInfo &field)
     out.kind = kindOfType(field);
     if (out.kind != ColumnKind::Text)
         return out;
-    // The charset number names the collation. Connector/C knows the older
-    // numbers; a collation it does not know is taken as case-insensitive,
-    // as nearly all the servers' defaults are.
-    if (const MARIADB_CHARSET_INFO *cs = mariadb_get_charset_by_nr(field.charset); cs && cs->name) {
-        out.collation = QByteArray(cs->name);
-        out.binaryCollation = out.collation.endsWith("_bin");
-        out.caseInsensitive = !out.binaryCollation && !out.collation.endsWith("_cs")
-            && !out.collation.contains("_as_cs");
-    }
+    // The table's own collation when the reader asked for it; else the
+    // result's charset number, which names the session's collation. One
+    // not known is taken as case-insensitive, as nearly all defaults are.
+    out.collation = field.collation;
+    if (out.collation.isEmpty())
+        if (const MARIADB_CHARSET_INFO *cs = mariadb_get_charset_by_nr(field.charset); cs && cs->name)
+            out.collation = QByteArray(cs->name);
+    out.binaryCollation = out.collation.endsWith("_bin");
+    out.caseInsensitive = !out.binaryCollation && !out.collation.endsWith("_cs");
     return out;
 }

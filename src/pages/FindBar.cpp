@@ -71,6 +71,8 @@ FindBar::FindBar(QTableView &view, GridOrder &order, QWidget *parent) : QWidget(
     shortcut(QKeySequence(Qt::Key_F3), [this] { step(false); });
     shortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { step(true); });
     shortcut(QKeySequence(Qt::Key_Escape), [this] { close(); });
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_F), [this] { open(false); });
+    shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), [this] { open(true); });
     connect(&m_order, &GridOrder::foundChanged, this, [this] {
         m_position = -1;
         if (m_pendingStep != 0 && !m_order.isFinding()) {

@@ -220,6 +220,7 @@ private slots:
         QCOMPARE(server("SELECT name FROM w WHERE id = 4"), QStringList{"doug"});
         QCOMPARE(shown(1), QStringList({"maria", "doug", "carla", "anna"}));
 
+        m_desktop.answers << Desktop::Answer::Yes;
         editor()->deleteRow(view()->toModel(view()->model()->index(2, 0)).row());
         QCOMPARE(server("SELECT id FROM w ORDER BY id"), QStringList({"1", "2", "4", "5"}));
         QCOMPARE(shown(1), QStringList({"maria", "doug", "anna"}));
@@ -331,7 +332,7 @@ private slots:
         QTRY_COMPARE(order()->found().size(), size_t(1));
         bar()->chkMatchCase->setChecked(false);
         bar()->chkWholeCell->setChecked(true);
-        QTest::keyClick(view(), Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::keyClick(bar()->txtFind, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
         QVERIFY(bar()->cmdFilter->isChecked());
         order()->waitUntilSettled();
         QCOMPARE(shown(0), QStringList({"1", "2", "4"}));
