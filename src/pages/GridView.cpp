@@ -43,7 +43,11 @@ void GridView::setGridModel(GridModel *model, GridOrder *order)
     const auto fitOnce = [this, shown] {
         if (!m_fitted && shown->rowCount() > 0) {
             m_fitted = true;
-            QTimer::singleShot(0, this, &GridView::fitColumns);
+            // What shows first is known once the view has its size.
+            if (isVisible())
+                QTimer::singleShot(0, this, &GridView::fitColumns);
+            else
+                m_fitWhenShown = true;
         }
     };
     connect(shown, &QAbstractItemModel::modelReset, this, [this, fitOnce] {
@@ -52,6 +56,15 @@ void GridView::setGridModel(GridModel *model, GridOrder *order)
     });
     connect(shown, &QAbstractItemModel::rowsInserted, this, fitOnce);
     fitOnce();
+}
+
+void GridView::showEvent(QShowEvent *event)
+{
+    QTableView::showEvent(event);
+    if (m_fitWhenShown) {
+        m_fitWhenShown = false;
+        QTimer::singleShot(0, this, &GridView::fitColumns);
+    }
 }
 
 QModelIndex GridView::toModel(const QModelIndex &viewIndex) const

@@ -70,6 +70,7 @@ protected:
     bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     bool commitHeldRow();
@@ -82,6 +83,7 @@ private:
     GridModel *m_model = nullptr;
     GridOrder *m_order = nullptr;
     bool m_fitted = false;
+    bool m_fitWhenShown = false; // rows came before the first screen
     GridDelegate *m_delegate;
     std::function<bool()> m_commit;
     std::function<void(int)> m_delete;
