@@ -57,7 +57,13 @@ Form3::Form3(Wizard &wizard)
     DataGrid1->setDeleteHandler([this](int row) { deleteRow(row); });
     findBar->setBeforeFilter([this] { return commitHeldRow(); });
     connect(DataGrid1, &GridView::findRequested, findBar, &FindBar::open);
-    connect(DataGrid1, &GridView::findStepRequested, findBar, &FindBar::step);
+    connect(DataGrid1, &GridView::findStepRequested, findBar, [this](bool backwards) {
+        // F3 with the bar closed opens it for the text to find.
+        if (findBar->isVisible())
+            findBar->step(backwards);
+        else
+            findBar->open();
+    });
     connect(m_model, &GridModel::loadFailed, this, &Form3::loadFailed);
 }
 
