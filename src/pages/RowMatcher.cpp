@@ -65,9 +65,11 @@ bool RowMatcher::cellMatches(const RowStore::Cell &cell) const
     if (cell.isNull())
         return false;
     const std::string_view hay = cell.text();
-    // Byte matching is exact when the needle is ASCII and either case
-    // counts or the cell is ASCII too; other text is folded as Unicode.
-    if (m_spec.matchCase || (m_asciiNeedle && (cell.isNumeric() || isAscii(hay))))
+    // An ASCII needle is matched on the bytes, folding only ASCII letters:
+    // no byte of a longer UTF-8 character equals an ASCII one. (That misses
+    // the two characters that fold to ASCII letters, the long s and the
+    // Kelvin sign, and is many times faster.) Other needles fold as Unicode.
+    if (m_spec.matchCase || m_asciiNeedle)
         return m_spec.matchCase && !m_asciiNeedle
             ? (m_spec.wholeCell ? hay == std::string_view(m_needle.constData(), size_t(m_needle.size()))
                                 : hay.find(std::string_view(m_needle.constData(), size_t(m_needle.size())))
