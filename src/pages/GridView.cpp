@@ -5,12 +5,11 @@
 #include "pages/GridOrder.h"
 
 #include <QAction>
-#include <QTimer>
-
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QTimer>
 
 GridView::GridView(QWidget *parent) : QTableView(parent), m_delegate(new GridDelegate(this))
 {
