@@ -1,4 +1,5 @@
 #include "db/RowSet.h"
+#include "frame/Failure.h"
 #include "pages/FindBar.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
@@ -177,6 +178,74 @@ private slots:
         sortBy(-1);
         QCOMPARE(shown(0), server("SELECT id FROM o"));
         QVERIFY(!order()->isOrdered());
+    }
+
+    // Enough rows that two threads sort a half each: the merged order is
+    // still the server's, NULLs and equal values included.
+    void largeSortMatchesTheServer_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("decimal") << "DECIMAL(30,10)"
+                                 << "IF(seq % 11 = 0, NULL, (CAST((seq * 7919) % 20011 AS SIGNED) - 10000) / 7.0)";
+        QTest::newRow("datetime") << "DATETIME(3)"
+                                  << "IF(seq % 13 = 0, NULL, TIMESTAMP('2000-01-01') + INTERVAL (seq * 7907) % 50000 "
+                                     "SECOND + INTERVAL seq % 7 * 100 MICROSECOND)";
+        QTest::newRow("text ci") << "VARCHAR(20) COLLATE utf8mb4_unicode_ci"
+                                 << "IF(seq % 17 = 0, NULL, CONCAT(IF(seq % 2, 'Row ', 'row '), (seq * 31) % 5003))";
+    }
+
+    void largeSortMatchesTheServer()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, value);
+        try {
+            TestDb::run(Db, {"CREATE OR REPLACE TABLE g (id INT PRIMARY KEY, v " + type + ")",
+                             "INSERT INTO g SELECT seq, " + value + " FROM seq_1_to_50000"});
+        } catch (const Failure &e) {
+            QFAIL(qPrintable(e.description()));
+        }
+        open(QStringLiteral("g"));
+        for (const Qt::SortOrder o : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+            sortBy(1, o);
+            const QStringList expected = server(o == Qt::AscendingOrder ? "SELECT id FROM g ORDER BY v, id"
+                                                                        : "SELECT id FROM g ORDER BY v DESC, id");
+            QCOMPARE(shown(0), expected);
+        }
+    }
+
+    // Each keystroke cancels the filter in hand: what shows is the last.
+    void lastFilterWins()
+    {
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE k (id INT PRIMARY KEY, a VARCHAR(20))",
+                         "INSERT INTO k SELECT seq, CONCAT(ELT(seq % 4 + 1, 'red', 'read', 'reed', 'blue'), seq) "
+                         "FROM seq_1_to_60000"});
+        open(QStringLiteral("k"));
+        for (const char *text : {"r", "re", "red", "ree", "reed"})
+            order()->setFilter({QString::fromLatin1(text), false, false, 1});
+        order()->waitUntilSettled();
+        QCOMPARE(order()->shownRowCount(), qint64(15000));
+        QVERIFY(view()->model()->index(0, 1).data().toString().startsWith(QStringLiteral("reed")));
+    }
+
+    // Case folds beyond ASCII; one column only; whole cells.
+    void findMatchesAsTheUserReadsIt()
+    {
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE u (id INT PRIMARY KEY, a VARCHAR(20), b VARCHAR(20))",
+                         "INSERT INTO u VALUES (1, 'ÉTÉ', 'x'), (2, 'café', 'été'), "
+                         "(3, 'ete', NULL), (4, 'x', 'xétéx')"});
+        open(QStringLiteral("u"));
+        const auto rowsFor = [&](const MatchSpec &spec) {
+            order()->setFilter(spec);
+            order()->waitUntilSettled();
+            return shown(0);
+        };
+        QCOMPARE(rowsFor({QStringLiteral("été"), false, false, -1}), QStringList({"1", "2", "4"}));
+        QCOMPARE(rowsFor({QStringLiteral("été"), true, false, -1}), QStringList({"2", "4"}));
+        QCOMPARE(rowsFor({QStringLiteral("été"), false, true, -1}), QStringList({"1", "2"}));
+        QCOMPARE(rowsFor({QStringLiteral("été"), false, false, 2}), QStringList({"2", "4"}));
+        QCOMPARE(rowsFor({QStringLiteral("X"), false, true, 2}), QStringList({"1"}));
+        QCOMPARE(rowsFor({QStringLiteral("NULL"), false, false, -1}), QStringList());
     }
 
     void headerClicksCycle()
