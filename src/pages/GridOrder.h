@@ -38,7 +38,7 @@ public:
     void sortBy(int column, Qt::SortOrder order = Qt::AscendingOrder);
     int sortColumn() const { return m_sortColumn; }
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
-    // An empty spec shows every row.
+    // An empty MatchSpec shows every row.
     void setFilter(const MatchSpec &spec);
     const MatchSpec &filter() const { return m_filter; }
 
@@ -56,7 +56,7 @@ public:
     qint64 extraBytes() const { return qint64(m_rows.capacity() * sizeof(int32_t)); }
 
     // Looks for `spec` in the rows as shown, in a worker; found() tells the
-    // positions (shown rows) once known. An empty spec stops looking.
+    // positions (shown rows) once known. An empty MatchSpec stops looking.
     void find(const MatchSpec &spec);
     const std::vector<int32_t> &found() const { return m_found; }
     bool isFinding() const { return m_finder.joinable(); }

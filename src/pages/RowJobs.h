@@ -18,7 +18,7 @@ struct Cancelled
 };
 
 // The rows of `rows` (source row numbers) whose cells match `spec`, in the
-// same order; all of them when the spec is empty.
+// same order; all of them when the MatchSpec is empty.
 std::vector<int32_t> filter(const RowStore::Snapshot &store, std::vector<int32_t> rows, const MatchSpec &spec,
                             const std::atomic<bool> &cancel);
 
