@@ -11,7 +11,9 @@
 #                        median of the per-pair ratios, shown with its spread,
 #                        so a busy shared machine moves both sides of a pair.
 # Also measures a table with one 16 MB cell and a table of 1,000 columns x
-# 10,000 rows, made here. Took 1.5 minutes plus the build on a busy
+# 10,000 rows, made here, and sorting, filtering and finding in big
+# (corvane-sort-bench; sort_max_stall_ms is the longest window stall during
+# those, max_stall_ms the one during the load). Took 1.5 minutes plus the build on a busy
 # two-core machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,7 +23,7 @@ data=${CORVANE_BENCH_DATA:-$root/../shared/bench/big-table.sql}
 PATH=$PATH:/usr/sbin
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF >/dev/null
-cmake --build "$build" -j2 --target corvane-bench corvane-wait-bench store-walk >/dev/null
+cmake --build "$build" -j2 --target corvane-bench corvane-wait-bench corvane-sort-bench store-walk >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-bench.XXXXXX")
 envfile=$work/db.env
@@ -69,12 +71,13 @@ for i in $(seq 1 "$runs"); do
   cli_ratios+=("$(awk -v a="$(field load_ms <<<"$o")" -v b="$c_ms" 'BEGIN { printf "%.4f", a / b }')")
   rss_ratios+=("$(awk -v a="$(field peak_rss_kb <<<"$o")" -v b="$raw_bytes" 'BEGIN { printf "%.4f", a * 1024 / b }')")
 done
-cell=() wide=() waits=()
+cell=() wide=() waits=() sorts=()
 wait_bench() { XDG_CONFIG_HOME=$work/home QT_QPA_PLATFORM=offscreen "$build/bin/corvane-wait-bench" "$host" "$port" "$user" "$password" "$db" "$@"; }
 for i in $(seq 1 "$runs"); do
   cell+=("$(bench cell16)")
   wide+=("$(bench wide)")
   waits+=("$(wait_bench slow slow; wait_bench cancel big)")
+  sorts+=("$(XDG_CONFIG_HOME=$work/home QT_QPA_PLATFORM=offscreen "$build/bin/corvane-sort-bench" "$host" "$port" "$user" "$password" "$db" big)")
 done
 
 store=$(printf '%s\n' "${store_ms[@]}" | best)
@@ -89,6 +92,10 @@ cell_first=$(pickin first_screen_ms "${cell[@]}") cell_repaint=$(pickin repaint_
 wide_first=$(pickin first_screen_ms "${wide[@]}")
 slow_stall=$(pickin slow_start_stall_ms "${waits[@]}") back=$(pickin back_ms "${waits[@]}")
 cancel=$(pickin cancel_ms "${waits[@]}")
+sort_int=$(pickin sort_int_1m_ms "${sorts[@]}") sort_decimal=$(pickin sort_decimal_1m_ms "${sorts[@]}")
+sort_text=$(pickin sort_text_1m_ms "${sorts[@]}") filter=$(pickin filter_1m_ms "${sorts[@]}")
+find_first=$(pickin find_first_ms "${sorts[@]}") find_next=$(pickin find_next_ms "${sorts[@]}")
+view_bytes=$(pickin view_extra_bytes_per_row "${sorts[@]}") sort_stall=$(pickin sort_max_stall_ms "${sorts[@]}")
 load_ratio=$(printf '%s\n' "${load_ratios[@]}" | median) load_spread=$(printf '%s\n' "${load_ratios[@]}" | spread)
 cli_ratio=$(printf '%s\n' "${cli_ratios[@]}" | median) cli_spread=$(printf '%s\n' "${cli_ratios[@]}" | spread)
 rss_ratio=$(printf '%s\n' "${rss_ratios[@]}" | median) rss_spread=$(printf '%s\n' "${rss_ratios[@]}" | spread)
@@ -125,6 +132,13 @@ printf '%-44s %12s\n' "cell16: one full repaint (median)" "$cell_repaint"
 printf '%-44s %12s\n' "wide 1000x10000: Next > to first screen" "$wide_first"
 printf '%-44s %12s   (\"< Back\" %s ms)\n' "slow view (5 s): longest stall (median)" "$slow_stall" "$back"
 printf '%-44s %12s\n' "cancel of a running load of big (median)" "$cancel"
+printf '%-44s %12s\n' "big: sort by INT column (median)" "$sort_int"
+printf '%-44s %12s\n' "big: sort by DECIMAL column (median)" "$sort_decimal"
+printf '%-44s %12s\n' "big: sort by VARCHAR column (median)" "$sort_text"
+printf '%-44s %12s\n' "big: filter, 3 characters, all columns" "$filter"
+printf '%-44s %12s   (first, matches unknown: %s ms)\n' "big: F3 to a match 500,000 rows on" "$find_next" "$find_first"
+printf '%-44s %12s\n' "big: sorted view, extra bytes a row" "$view_bytes"
+printf '%-44s %12s\n' "big: longest stall, sort/filter/find" "$sort_stall"
 echo
 echo "RESULT first_screen_ms=$first"
 echo "RESULT load_ratio_vs_store=$(two "$load_ratio")"
@@ -137,4 +151,12 @@ echo "RESULT cell_16mb_repaint_ms=$cell_repaint"
 echo "RESULT wide_1000_first_screen_ms=$wide_first"
 echo "RESULT slow_start_stall_ms=$slow_stall"
 echo "RESULT cancel_ms=$cancel"
+echo "RESULT sort_int_1m_ms=$sort_int"
+echo "RESULT sort_decimal_1m_ms=$sort_decimal"
+echo "RESULT sort_text_1m_ms=$sort_text"
+echo "RESULT filter_1m_ms=$filter"
+echo "RESULT find_next_ms=$find_next"
+echo "RESULT find_first_ms=$find_first"
+echo "RESULT view_extra_bytes_per_row=$view_bytes"
+echo "RESULT sort_max_stall_ms=$sort_stall"
 grep '^RESULT ' <<<"$more" || true

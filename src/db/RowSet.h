@@ -21,7 +21,10 @@ struct FieldInfo
     QByteArray orgTable;
     int type = 0;       // enum_field_types
     unsigned flags = 0; // NOT_NULL_FLAG, PRI_KEY_FLAG, BINARY_FLAG, ...
-    unsigned charset = 0;
+    unsigned charset = 0; // of the result: the session's, not the column's
+    // The column's collation as its table defines it, when the reader asked
+    // (the result's charset number does not tell it); else empty.
+    QByteArray collation;
     unsigned long length = 0;
     unsigned decimals = 0;
 

@@ -407,3 +407,34 @@ void RowStore::clear()
     m_freeLeft = 0;
     m_reserved = 0;
 }
+
+RowStore::Snapshot RowStore::snapshot() const
+{
+    Snapshot out;
+    out.m_columns = m_columns;
+    out.m_blocks.reserve(m_blocks.size());
+    for (const Block &b : m_blocks)
+        out.m_blocks.push_back(b.data);
+    out.m_records.resize(m_rows.size());
+    for (size_t r = 0; r < out.m_records.size(); ++r)
+        out.m_records[r] = record(qint64(r));
+    return out;
+}
+
+RowStore::Cell RowStore::Snapshot::cell(qint64 row, int column) const
+{
+    const unsigned char *p = m_records[size_t(row)];
+    for (int c = 0; c < column; ++c)
+        p = skipCell(p);
+    Cell out;
+    readCell(p, out);
+    return out;
+}
+
+void RowStore::Snapshot::row(qint64 row, std::vector<Cell> &cells) const
+{
+    cells.resize(size_t(m_columns));
+    const unsigned char *p = m_records[size_t(row)];
+    for (Cell &cell : cells)
+        p = readCell(p, cell);
+}

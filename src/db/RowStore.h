@@ -91,6 +91,26 @@ public:
     // is shared, and the receiver never writes into it.
     RowStore handOver();
 
+    // The rows of the store as they are now, for a reader in another thread
+    // while this one goes on appending and editing: records are never
+    // written over (an edit stores a new one) and blocks are shared, so what
+    // the snapshot points at stays as it was. Costs a pointer a row.
+    class Snapshot
+    {
+    public:
+        qint64 rowCount() const { return qint64(m_records.size()); }
+        int columnCount() const { return m_columns; }
+        Cell cell(qint64 row, int column) const;
+        void row(qint64 row, std::vector<Cell> &cells) const;
+
+    private:
+        friend class RowStore;
+        int m_columns = 0;
+        std::vector<const unsigned char *> m_records;
+        std::vector<std::shared_ptr<char[]>> m_blocks;
+    };
+    Snapshot snapshot() const;
+
 private:
     struct Block
     {

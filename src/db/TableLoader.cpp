@@ -46,6 +46,8 @@ struct TableLoader::Job
     }
 };
 
+#include <map>
+
 namespace {
 
 // After the first screen, a chunk is handed over when it has this many rows
@@ -298,17 +300,44 @@ void TableLoader::run(const std::shared_ptr<Job> &job)
     mysql_thread_end();
 }
 
+// Each column's collation, by column name; empty when it cannot be read
+// (sorting then goes by the result's character set).
+std::map<QByteArray, QByteArray> columnCollations(Connection &connection, const QString &table)
+{
+    std::map<QByteArray, QByteArray> out;
+    MYSQL *m = connection.handle();
+    const QByteArray sql = "SELECT COLUMN_NAME, COLLATION_NAME FROM information_schema.COLUMNS "
+                           "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = "
+        + connection.quote(table.toUtf8());
+    if (mysql_real_query(m, sql.constData(), sql.size()) != 0)
+        return out;
+    MYSQL_RES *res = mysql_store_result(m);
+    if (!res)
+        return out;
+    while (const MYSQL_ROW row = mysql_fetch_row(res))
+        if (row[0] && row[1])
+            out[QByteArray(row[0])] = QByteArray(row[1]);
+    mysql_free_result(res);
+    return out;
+}
+
 // Runs the statement and hands over its fields, its rows in chunks and its
 // end. Throws Failure when the statement is refused.
 void TableLoader::readRows(Job &job, Connection &connection)
 {
-    if (!job.table.isEmpty())
+    std::map<QByteArray, QByteArray> collations;
+    if (!job.table.isEmpty()) {
         job.expectedRows = checkSize(connection, job.table);
+        collations = columnCollations(connection, job.table);
+    }
     MYSQL *m = connection.handle();
     connection.query(job.sql);
     MYSQL_RES *res = connection.useResult(QString::fromUtf8(job.sql));
     const quint64 generation = job.generation;
     std::vector<FieldInfo> fields = fieldInfos(res);
+    for (FieldInfo &f : fields)
+        if (const auto it = collations.find(f.orgName); !f.orgTable.isEmpty() && it != collations.end())
+            f.collation = it->second;
     job.post([generation, fields](TableLoader *o) { o->takeFields(generation, fields); });
     std::optional<Failure> failure;
     readUntilEnd(job, res, failure);

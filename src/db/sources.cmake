@@ -12,4 +12,5 @@ target_sources(corvane_db PRIVATE
   db/Identifier.h db/Identifier.cpp
   db/Failure.h db/Failure.cpp
   db/ColumnNames.h db/ColumnNames.cpp
+  db/ColumnKind.h db/ColumnKind.cpp
 )

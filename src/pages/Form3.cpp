@@ -7,23 +7,32 @@
 #include "frame/PagePointer.h"
 #include "frame/Trap.h"
 #include "pages/Form2.h"
+#include "pages/FindBar.h"
 #include "pages/GridModel.h"
+#include "pages/GridOrder.h"
+#include "pages/ShownRows.h"
 #include "pages/SecurityBadge.h"
 #include "pages/OpenProgress.h"
 #include "pages/Wizard.h"
 #include "schema/SchemaStatements.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCursor>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-Form3::Form3(Wizard &wizard) : m_wizard(wizard), m_pointer(new PagePointer(this)), m_model(new GridModel(this))
+Form3::Form3(Wizard &wizard)
+    : m_wizard(wizard), m_pointer(new PagePointer(this)), m_model(new GridModel(this)), m_order(new GridOrder(this))
 {
+    m_order->setGridModel(m_model);
+    m_shownRows = std::make_unique<ShownRows>(m_model->exportSource(), *m_order);
     setObjectName(QStringLiteral("Form3"));
     buildControls();
 
@@ -46,6 +55,15 @@ Form3::Form3(Wizard &wizard) : m_wizard(wizard), m_pointer(new PagePointer(this)
 
     DataGrid1->setCommitHandler([this] { return commitHeldRow(); });
     DataGrid1->setDeleteHandler([this](int row) { deleteRow(row); });
+    findBar->setBeforeFilter([this] { return commitHeldRow(); });
+    connect(DataGrid1, &GridView::findRequested, findBar, &FindBar::open);
+    connect(DataGrid1, &GridView::findStepRequested, findBar, [this](bool backwards) {
+        // F3 with the bar closed opens it for the text to find.
+        if (findBar->isVisible())
+            findBar->step(backwards);
+        else
+            findBar->open();
+    });
     connect(m_model, &GridModel::loadFailed, this, &Form3::loadFailed);
 }
 
@@ -63,8 +81,9 @@ void Form3::buildControls()
     DataGrid1->setObjectName(QStringLiteral("DataGrid1"));
     DataGrid1->setToolTip(QStringLiteral("Changes you make are automatically saved as you make them."));
     DataGrid1->setAccessibleName(QStringLiteral("Table rows"));
-    DataGrid1->setGridModel(m_model);
+    DataGrid1->setGridModel(m_model, m_order);
     Label2->setBuddy(DataGrid1);
+    findBar = new FindBar(*DataGrid1, *m_order, this);
 
     const auto button = [this](const char *name, const char *caption) {
         auto *b = new QPushButton(QString::fromUtf8(caption), this);
@@ -103,10 +122,18 @@ void Form3::buildControls()
     auto *page = new QVBoxLayout(this);
     page->addWidget(Label2);
     page->addWidget(DataGrid1, 1);
+    page->addWidget(findBar);
     page->addLayout(bottom);
     resize(900, 600);
 
     QWidget *previous = DataGrid1;
+    // The find bar, when shown, comes between the grid and the buttons.
+    for (QWidget *w : std::initializer_list<QWidget *>{findBar->txtFind, findBar->chkMatchCase, findBar->chkWholeCell,
+                                                       findBar->cboColumn, findBar->cmdPrevious, findBar->cmdNext,
+                                                       findBar->cmdFilter, findBar->cmdClose}) {
+        setTabOrder(previous, w);
+        previous = w;
+    }
     for (QWidget *b : {PushButton1, PushButton4, PushButton5, PushButton2, PushButton6, PushButton3}) {
         setTabOrder(previous, b);
         previous = b;
@@ -322,6 +349,13 @@ void Form3::PushButton4_Click()
     trap.step(104, [&] { m_wizard.desktop().message(this, Main::appTitle(), text); });
 }
 
+GridSource &Form3::exportSource()
+{
+    if (m_order->isOrdered() || m_order->isBusy())
+        return *m_shownRows;
+    return m_model->exportSource();
+}
+
 void Form3::cmdAddNewRow_Click()
 {
     // Going to the new-row line leaves the row being edited.
@@ -332,7 +366,7 @@ void Form3::cmdAddNewRow_Click()
     // The new-row line by its own index, whatever the table's size: no page
     // relative row number that overflows.
     trap.step(102, [&] {
-        const QModelIndex line = m_model->index(m_model->newRowLine(), 0);
+        const QModelIndex line = DataGrid1->fromModel(m_model->index(m_model->newRowLine(), 0));
         if (!line.isValid())
             throw Failure(QStringLiteral("No rows can be added to this grid."));
         DataGrid1->scrollTo(line);

@@ -10,6 +10,9 @@
 
 class Connection;
 class GridModel;
+class GridOrder;
+class FindBar;
+class ShownRows;
 class QLabel;
 class QMenu;
 class QAction;
@@ -60,6 +63,11 @@ public:
     // then reads no rows of its own, so the table is not read twice.
     void setBindFollows(bool follows) { m_bindFollows = follows; }
     GridModel *model() const { return m_model; }
+    // The rows as the grid shows them (sorted, filtered) over model().
+    GridOrder *order() const { return m_order; }
+    // What the exports write: the rows as shown; the model itself while
+    // they show in the server's order.
+    GridSource &exportSource();
 
     // Writes the edits held in the grid's current row. When that fails the
     // user is told why and the edits stay; returns false then.
@@ -78,6 +86,7 @@ public:
     QLabel *Label2;
     QLabel *lblSecurity; // lock: is the connection encrypted
     GridView *DataGrid1;
+    FindBar *findBar;
     QPushButton *PushButton1, *PushButton4, *PushButton5, *PushButton2, *PushButton6, *PushButton3;
     QMenu *mnuSaveAs;
     QAction *mnuTXT, *mnuXLS, *mnuCSV, *mnuPDF, *mnuXML;
@@ -101,6 +110,8 @@ private:
     Wizard &m_wizard;
     PagePointer *m_pointer;
     GridModel *m_model;
+    GridOrder *m_order;
+    std::unique_ptr<ShownRows> m_shownRows;
     bool m_loaded = false;
     bool m_bindFollows = false;
     // The editor's own connection and rows, opened by the load.

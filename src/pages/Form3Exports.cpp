@@ -23,7 +23,7 @@ void saveAs(Form3 &page, const char *filter, Writer writer)
         return;
     BusyPointer busy(page.pointer());
     ProgressDialog progress(&page);
-    GridSource &grid = page.model()->exportSource();
+    GridSource &grid = page.exportSource();
     writer(grid, name, desktop, &page, progress.function());
 }
 
@@ -47,6 +47,6 @@ void Form3::mnuCSV_Click()
 void Form3::mnuXLS_Click()
 {
     ProgressDialog progress(this);
-    SaveDataGridToWorkbook(model()->exportSource(), m_wizard.services().spreadsheet, m_wizard.CurrentTable, m_wizard.desktop(),
+    SaveDataGridToWorkbook(exportSource(), m_wizard.services().spreadsheet, m_wizard.CurrentTable, m_wizard.desktop(),
                            this, m_pointer, progress.function());
 }

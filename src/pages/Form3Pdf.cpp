@@ -10,5 +10,5 @@ void Form3::mnuPDF_Click()
 {
     NoPrinters none;
     Printers *printers = wizard().services().printers;
-    ExportPdf(model()->exportSource(), printers ? *printers : none, wizard().desktop(), this, wizard().CurrentTable);
+    ExportPdf(exportSource(), printers ? *printers : none, wizard().desktop(), this, wizard().CurrentTable);
 }

@@ -2,9 +2,12 @@
 
 #include "pages/GridModel.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QPainter>
+#include <QToolTip>
 
 #include <limits>
 
@@ -55,4 +58,20 @@ void GridDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, cons
     if (text.isNull())
         text = QLatin1String(""); // typed empty: an empty string, not NULL
     model->setData(index, text, Qt::EditRole);
+}
+
+bool GridDelegate::helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                             const QModelIndex &index)
+{
+    if (event->type() != QEvent::ToolTip || !index.isValid())
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    const QString text = index.data(Qt::DisplayRole).toString();
+    // The text's room: the cell less the style's margins on either side.
+    if (option.fontMetrics.horizontalAdvance(text) + 8 > option.rect.width())
+        // As rich text, escaped, so the cell's own text is never read as markup.
+        QToolTip::showText(event->globalPos(), QStringLiteral("<p style='white-space:pre-wrap'>%1</p>").arg(text.toHtmlEscaped()),
+                           view, option.rect);
+    else
+        QToolTip::hideText();
+    return true;
 }

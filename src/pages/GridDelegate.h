@@ -17,6 +17,10 @@ public:
     void setEditorData(QWidget *editor, const QModelIndex &index) const override;
     void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override;
 
+    // A cell cut short shows whole (as far as a cell shows) in a tooltip.
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override;
+
     QWidget *openEditor() const { return m_editor; } // null when none is open
 
 private:

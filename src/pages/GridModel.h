@@ -86,6 +86,7 @@ public:
 
     // What the exports read: the rows of the table, without the new-row line.
     GridSource &exportSource() { return m_exportSource; }
+    const GridSource &exportSource() const { return m_exportSource; }
 
 signals:
     void loadFinished();

@@ -2,12 +2,14 @@
 
 #include "pages/GridDelegate.h"
 #include "pages/GridModel.h"
+#include "pages/GridOrder.h"
 
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QTimer>
 
 GridView::GridView(QWidget *parent) : QTableView(parent), m_delegate(new GridDelegate(this))
 {
@@ -19,6 +21,7 @@ GridView::GridView(QWidget *parent) : QTableView(parent), m_delegate(new GridDel
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setDefaultSectionSize(120);
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &GridView::headerClicked);
     createActions();
 }
 
@@ -36,12 +39,52 @@ void GridView::createActions()
     m_actions.setNull = make(tr("Set to NULL"), QKeySequence(Qt::CTRL | Qt::Key_0), &GridView::setCurrentToNull);
     m_actions.dropRowEdits = make(tr("Drop Changes to Row"), QKeySequence(Qt::Key_Escape), &GridView::dropRowEdits);
     m_actions.deleteRow = make(tr("Delete Row"), QKeySequence(Qt::Key_Delete), &GridView::deleteCurrentRow);
+
+    // Sorting acts on the current cell's column.
+    m_actions.sortAscending = make(tr("Sort Ascending"), {}, &GridView::sortCurrentAscending);
+    m_actions.sortDescending = make(tr("Sort Descending"), {}, &GridView::sortCurrentDescending);
+    m_actions.serverOrder = make(tr("Server Order"), {}, &GridView::showServerOrder);
+
+    // The find bar is wanted from a cell editor too.
+    const auto find = [this](const QString &text, const QKeySequence &key, auto slot) {
+        auto *action = new QAction(text, this);
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+        return action;
+    };
+    m_actions.find = find(tr("Find..."), QKeySequence(Qt::CTRL | Qt::Key_F), [this] { emit findRequested(false); });
+    m_actions.filter = find(tr("Filter..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F),
+                            [this] { emit findRequested(true); });
+    m_actions.findNext = find(tr("Find Next"), QKeySequence(Qt::Key_F3), [this] { emit findStepRequested(false); });
+    m_actions.findPrevious = find(tr("Find Previous"), QKeySequence(Qt::SHIFT | Qt::Key_F3),
+                                  [this] { emit findStepRequested(true); });
+}
+
+void GridView::sortCurrentAscending()
+{
+    orderBy(currentIndex().column(), Qt::AscendingOrder);
+}
+
+void GridView::sortCurrentDescending()
+{
+    orderBy(currentIndex().column(), Qt::DescendingOrder);
+}
+
+void GridView::showServerOrder()
+{
+    orderBy(-1);
 }
 
 void GridView::updateActions()
 {
     // Escape with nothing held is left to the view and its window.
     m_actions.dropRowEdits->setEnabled(m_model && m_model->hasHeldRow());
+    const bool sortable = m_order && currentIndex().isValid();
+    m_actions.sortAscending->setEnabled(sortable);
+    m_actions.sortDescending->setEnabled(sortable);
+    m_actions.serverOrder->setEnabled(m_order && m_order->sortColumn() >= 0);
 }
 
 bool GridView::event(QEvent *event)
@@ -52,10 +95,100 @@ bool GridView::event(QEvent *event)
     return QTableView::event(event);
 }
 
-void GridView::setGridModel(GridModel *model)
+void GridView::setGridModel(GridModel *model, GridOrder *order)
 {
     m_model = model;
-    setModel(model);
+    m_order = order;
+    QAbstractItemModel *shown = order ? static_cast<QAbstractItemModel *>(order) : model;
+    setModel(shown);
+    horizontalHeader()->setSortIndicatorShown(order != nullptr);
+    horizontalHeader()->setSectionsClickable(true);
+    showSortIndicator();
+    if (order)
+        connect(order, &GridOrder::orderChanged, this, &GridView::showSortIndicator);
+    if (!shown)
+        return;
+    // Columns fit what shows first, once, when the first rows arrive.
+    const auto fitOnce = [this, shown] {
+        if (!m_fitted && shown->rowCount() > 0) {
+            m_fitted = true;
+            // What shows first is known once the view has its size.
+            if (isVisible())
+                QTimer::singleShot(0, this, &GridView::fitColumns);
+            else
+                m_fitWhenShown = true;
+        }
+    };
+    connect(shown, &QAbstractItemModel::modelReset, this, [this, fitOnce] {
+        m_fitted = false;
+        fitOnce();
+    });
+    connect(shown, &QAbstractItemModel::rowsInserted, this, fitOnce);
+    fitOnce();
+}
+
+void GridView::showEvent(QShowEvent *event)
+{
+    QTableView::showEvent(event);
+    if (m_fitWhenShown) {
+        m_fitWhenShown = false;
+        QTimer::singleShot(0, this, &GridView::fitColumns);
+    }
+}
+
+QModelIndex GridView::toModel(const QModelIndex &viewIndex) const
+{
+    return m_order && viewIndex.model() == m_order ? m_order->mapToSource(viewIndex) : viewIndex;
+}
+
+QModelIndex GridView::fromModel(const QModelIndex &modelIndex) const
+{
+    return m_order && modelIndex.model() == m_model ? m_order->mapFromSource(modelIndex) : modelIndex;
+}
+
+void GridView::fitColumns()
+{
+    if (!model())
+        return;
+    const int widest = fontMetrics().averageCharWidth() * MaxFitChars + 12;
+    for (int c = 0; c < model()->columnCount(); ++c) {
+        resizeColumnToContents(c);
+        if (columnWidth(c) > widest)
+            setColumnWidth(c, widest);
+    }
+}
+
+bool GridView::orderBy(int column, Qt::SortOrder order)
+{
+    if (!m_order)
+        return false;
+    commitEditor();
+    if (!commitHeldRow()) {
+        showSortIndicator();
+        return false;
+    }
+    m_order->sortBy(column, order);
+    showSortIndicator();
+    return true;
+}
+
+void GridView::headerClicked(int column)
+{
+    if (!m_order)
+        return;
+    // Ascending, descending, then the server's order again.
+    if (m_order->sortColumn() != column)
+        orderBy(column, Qt::AscendingOrder);
+    else if (m_order->sortOrder() == Qt::AscendingOrder)
+        orderBy(column, Qt::DescendingOrder);
+    else
+        orderBy(-1);
+}
+
+void GridView::showSortIndicator()
+{
+    if (m_order)
+        horizontalHeader()->setSortIndicator(m_order->sortColumn(), m_order->sortOrder());
 }
 
 bool GridView::commitHeldRow()
@@ -88,7 +221,7 @@ void GridView::currentChanged(const QModelIndex &current, const QModelIndex &pre
     QTableView::currentChanged(current, previous);
     if (m_committing || !m_model || !previous.isValid() || (current.isValid() && current.row() == previous.row()))
         return;
-    if (!m_model->hasHeldRow() || m_model->heldRow() != previous.row())
+    if (!m_model->hasHeldRow() || m_model->heldRow() != toModel(previous).row())
         return;
     if (!commitHeldRow()) {
         // Back to the row that keeps the user's values.
@@ -103,7 +236,7 @@ void GridView::currentChanged(const QModelIndex &current, const QModelIndex &pre
 bool GridView::isLastCellOfHeldRow(const QModelIndex &index) const
 {
     return m_model && index.isValid() && index.column() == m_model->columnCount(QModelIndex()) - 1 && m_model->hasHeldRow()
-        && m_model->heldRow() == index.row();
+        && m_model->heldRow() == toModel(index).row();
 }
 
 bool GridView::edit(const QModelIndex &index, EditTrigger trigger, QEvent *event)
@@ -128,7 +261,7 @@ void GridView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint h
 void GridView::setCurrentToNull()
 {
     if (m_model && currentIndex().isValid())
-        m_model->setNull(currentIndex());
+        m_model->setNull(toModel(currentIndex()));
 }
 
 void GridView::dropRowEdits()
@@ -140,7 +273,7 @@ void GridView::dropRowEdits()
 void GridView::deleteCurrentRow()
 {
     if (m_delete && currentIndex().isValid())
-        m_delete(currentIndex().row());
+        m_delete(toModel(currentIndex()).row());
 }
 
 void GridView::keyPressEvent(QKeyEvent *event)
@@ -159,17 +292,28 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
     const QModelIndex at = indexAt(viewport()->mapFromGlobal(event->globalPos()));
     if (at.isValid() && at != currentIndex())
         setCurrentIndex(at);
-    if (!m_model || !m_model->isEditable() || !currentIndex().isValid())
+    if (!m_model || !currentIndex().isValid())
         return;
     updateActions();
     QMenu menu(this);
-    menu.addAction(m_actions.setNull);
-    menu.addAction(m_actions.dropRowEdits);
-    menu.addSeparator();
-    menu.addAction(m_actions.deleteRow);
+    if (m_order) {
+        menu.addAction(m_actions.sortAscending);
+        menu.addAction(m_actions.sortDescending);
+        menu.addAction(m_actions.serverOrder);
+        menu.addSeparator();
+    }
+    menu.addAction(m_actions.find);
+    menu.addAction(m_actions.filter);
+    if (m_model->isEditable()) {
+        menu.addSeparator();
+        menu.addAction(m_actions.setNull);
+        menu.addAction(m_actions.dropRowEdits);
+        menu.addSeparator();
+        menu.addAction(m_actions.deleteRow);
+    }
     // Shown greyed in the menu only: Ctrl+0 on a cell that cannot take NULL
     // still does nothing rather than reach the view.
-    m_actions.setNull->setEnabled(m_model->flags(currentIndex()) & Qt::ItemIsEditable);
+    m_actions.setNull->setEnabled(m_model->flags(toModel(currentIndex())) & Qt::ItemIsEditable);
     menu.exec(event->globalPos());
     m_actions.setNull->setEnabled(true);
 }

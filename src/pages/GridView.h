@@ -7,6 +7,7 @@
 class GridDelegate;
 class QAction;
 class GridModel;
+class GridOrder;
 
 // The editor's grid: a table view that writes a row when the user leaves it
 // (or presses Enter on its last cell) and keeps the user on a row that could
@@ -14,6 +15,11 @@ class GridModel;
 // current row, Ctrl+0 sets the current cell to NULL; the context menu offers
 // the same actions. What happens on commit and delete is the page's: it sets
 // the handlers (they must not throw).
+//
+// With a GridOrder between model and view, a header click sorts by the
+// column (ascending, descending, then the server's order again), after the
+// held row is written; the context menu offers the same. Ctrl+F, Ctrl+Shift+F
+// and F3 ask for the find bar, which is the page's.
 class GridView : public QTableView
 {
     Q_OBJECT
@@ -22,8 +28,20 @@ public:
 
     using QTableView::edit;
 
-    void setGridModel(GridModel *model);
+    // `order` (optional) shows the model's rows sorted and filtered.
+    void setGridModel(GridModel *model, GridOrder *order = nullptr);
     GridModel *gridModel() const { return m_model; }
+    GridOrder *gridOrder() const { return m_order; }
+    // The model's index of a cell of this view, and back.
+    QModelIndex toModel(const QModelIndex &viewIndex) const;
+    QModelIndex fromModel(const QModelIndex &modelIndex) const;
+
+    // Sorts by `column` (-1: the server's order) once the held row is
+    // written; returns false when it could not be and nothing moved.
+    bool orderBy(int column, Qt::SortOrder order = Qt::AscendingOrder);
+    // Columns as wide as what the first screen shows, up to MaxFitChars.
+    void fitColumns();
+    static constexpr int MaxFitChars = 40;
 
     // Writes the held row; returns false (after telling the user) when it
     // could not, and the row stays held.
@@ -49,8 +67,21 @@ public:
         QAction *setNull = nullptr;
         QAction *dropRowEdits = nullptr;
         QAction *deleteRow = nullptr;
+        QAction *sortAscending = nullptr;
+        QAction *sortDescending = nullptr;
+        QAction *serverOrder = nullptr;
+        QAction *find = nullptr;
+        QAction *filter = nullptr;
+        QAction *findNext = nullptr;
+        QAction *findPrevious = nullptr;
     };
     const Actions &actions() const { return m_actions; }
+
+signals:
+    // Ctrl+F (filter false) and Ctrl+Shift+F (filter true).
+    void findRequested(bool filter);
+    // F3 and Shift+F3.
+    void findStepRequested(bool backwards);
 
 protected:
     bool event(QEvent *event) override;
@@ -59,6 +90,7 @@ protected:
     bool edit(const QModelIndex &index, EditTrigger trigger, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void createActions();
@@ -66,8 +98,16 @@ private:
     void updateActions();
     bool commitHeldRow();
     bool isLastCellOfHeldRow(const QModelIndex &index) const;
+    void headerClicked(int column);
+    void showSortIndicator();
+    void sortCurrentAscending();
+    void sortCurrentDescending();
+    void showServerOrder();
 
     GridModel *m_model = nullptr;
+    GridOrder *m_order = nullptr;
+    bool m_fitted = false;
+    bool m_fitWhenShown = false; // rows came before the first screen
     GridDelegate *m_delegate;
     Actions m_actions;
     std::function<bool()> m_commit;

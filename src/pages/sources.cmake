@@ -17,4 +17,10 @@ target_sources(corvane_pages PRIVATE
   pages/OpenProgress.h pages/OpenProgress.cpp
   pages/GridView.h pages/GridView.cpp
   pages/GridDelegate.h pages/GridDelegate.cpp
+  pages/SortKeys.h pages/SortKeys.cpp
+  pages/RowMatcher.h pages/RowMatcher.cpp
+  pages/RowJobs.h pages/RowJobs.cpp
+  pages/GridOrder.h pages/GridOrder.cpp
+  pages/ShownRows.h pages/ShownRows.cpp
+  pages/FindBar.h pages/FindBar.cpp
 )

@@ -3,6 +3,7 @@
 #include "frame/Main.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
+#include "pages/FindBar.h"
 #include "pages/Form3.h"
 #include "pages/GridModel.h"
 #include "pages/Wizard.h"
@@ -71,7 +72,7 @@ class TestGrid : public QObject
     // Types `text` into a cell through the grid, as a user would.
     void type(int row, int column, const QString &text)
     {
-        const QModelIndex at = model()->index(row, column);
+        const QModelIndex at = view()->model()->index(row, column);
         view()->setCurrentIndex(at);
         view()->edit(at);
         auto *line = qobject_cast<QLineEdit *>(view()->cellEditor());
@@ -82,7 +83,7 @@ class TestGrid : public QObject
     }
 
     // Leaves the held row for another one, which writes it.
-    void leaveRow(int to = 0) { view()->setCurrentIndex(model()->index(to, 0)); }
+    void leaveRow(int to = 0) { view()->setCurrentIndex(view()->model()->index(to, 0)); }
 
 private slots:
     void initTestCase()
@@ -108,12 +109,14 @@ private slots:
         for (QAction *a : editor()->mnuSaveAs->actions())
             captions << a->text();
         QCOMPARE(captions, QStringList({"TXT", "XLS", "CSV", "PDF", "XML"}));
+        // The find bar, hidden until asked for, is skipped by Tab.
+        QVERIFY(!editor()->findBar->isVisible());
         QWidget *w = view();
         for (QWidget *next : {editor()->PushButton1, editor()->PushButton4, editor()->PushButton5,
                               editor()->PushButton2, editor()->PushButton6, editor()->PushButton3}) {
             do
                 w = w->nextInFocusChain();
-            while (view()->isAncestorOf(w));
+            while (view()->isAncestorOf(w) || w == editor()->findBar || editor()->findBar->isAncestorOf(w));
             QCOMPARE(w, static_cast<QWidget *>(next));
         }
         editor()->PushButton4_Click();
@@ -175,7 +178,7 @@ private slots:
         QCOMPARE(model()->newRowLine(), line + 1);
 
         m_desktop.answers << Desktop::Answer::Yes;
-        view()->setCurrentIndex(model()->index(0, 0));
+        view()->setCurrentIndex(view()->model()->index(0, 0));
         QTest::keyClick(view(), Qt::Key_Delete);
         QCOMPARE(server("SELECT id FROM e ORDER BY id"), QStringList({"2", "3"}));
         QCOMPARE(cell(0, 1), QStringLiteral("b"));
@@ -194,7 +197,7 @@ private slots:
         open(QStringLiteral("d"));
         if (answerNo)
             m_desktop.answers << Desktop::Answer::No;
-        view()->setCurrentIndex(model()->index(1, 0));
+        view()->setCurrentIndex(view()->model()->index(1, 0));
         QTest::keyClick(view(), Qt::Key_Delete);
         QCOMPARE(m_desktop.boxes.size(), 1);
         const FakeDesktop::Box box = m_desktop.boxes.first();
@@ -272,7 +275,7 @@ private slots:
         TestDb::run(Db, {"CREATE OR REPLACE TABLE k (id INT PRIMARY KEY, v VARCHAR(10))",
                          "INSERT INTO k VALUES (1, 'abc')"});
         open(QStringLiteral("k"));
-        const QModelIndex v = model()->index(0, 1);
+        const QModelIndex v = view()->model()->index(0, 1);
         view()->setCurrentIndex(v);
         QTest::keyClick(view(), Qt::Key_0, Qt::ControlModifier);
         QVERIFY(v.data(GridModel::NullRole).toBool());

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "db/RowStore.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <string_view>
+#include <vector>
+
+// What the find bar looks for: text in a cell, in every column or one.
+struct MatchSpec
+{
+    QString text;
+    bool matchCase = false;
+    bool wholeCell = false;
+    int column = -1; // -1: every column
+
+    bool isEmpty() const { return text.isEmpty(); }
+    bool operator==(const MatchSpec &) const = default;
+};
+
+// Tells whether cells hold the text of a MatchSpec. Works on the cells'
+// bytes as stored (UTF-8); NULL never matches. Usable from any thread.
+class RowMatcher
+{
+public:
+    explicit RowMatcher(const MatchSpec &spec);
+
+    bool cellMatches(const RowStore::Cell &cell) const;
+    bool rowMatches(const std::vector<RowStore::Cell> &cells) const;
+
+private:
+    bool containsAscii(std::string_view hay) const;
+    bool foldedMatch(std::string_view hay) const;
+
+    MatchSpec m_spec;
+    QByteArray m_needle;  // UTF-8, case folded unless matchCase
+    QString m_folded;     // for text that is not ASCII
+    bool m_asciiNeedle = true;
+    unsigned char m_lower[256];
+};
