@@ -46,6 +46,13 @@ void GridOrder::setGridModel(GridModel *model)
     stopWorker(m_finder, m_findCancel);
     m_model = model;
     QAbstractProxyModel::setSourceModel(model);
+    forgetOrder();
+    connectSource();
+    endResetModel();
+}
+
+void GridOrder::forgetOrder()
+{
     m_ordered = false;
     m_rows = {};
     m_sortColumn = -1;
@@ -53,8 +60,6 @@ void GridOrder::setGridModel(GridModel *model)
     m_found.clear();
     m_findSpec = {};
     m_again = false;
-    connectSource();
-    endResetModel();
 }
 
 void GridOrder::connectSource()
@@ -68,13 +73,7 @@ void GridOrder::connectSource()
     });
     m_links << connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
         // Another table, or the same read again: the server's order.
-        m_ordered = false;
-        m_rows = {};
-        m_sortColumn = -1;
-        m_filter = {};
-        m_found.clear();
-        m_findSpec = {};
-        m_again = false;
+        forgetOrder();
         endResetModel();
         emit orderChanged();
         emit foundChanged();

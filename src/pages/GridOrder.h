@@ -75,6 +75,8 @@ signals:
     void foundChanged();
 
 private:
+    // Back to the server's order, with no filter and nothing found.
+    void forgetOrder();
     struct Job;
     void connectSource();
     void restart();
