@@ -3,7 +3,10 @@
 #include <QTableView>
 
 #include <functional>
+#include <utility>
+#include <vector>
 
+class GridCopy;
 class GridDelegate;
 class QAction;
 class GridModel;
@@ -19,7 +22,8 @@ class GridOrder;
 // With a GridOrder between model and view, a header click sorts by the
 // column (ascending, descending, then the server's order again), after the
 // held row is written; the context menu offers the same. Ctrl+F, Ctrl+Shift+F
-// and F3 ask for the find bar, which is the page's.
+// and F3 ask for the find bar, which is the page's. Ctrl+header click
+// selects the column instead; Ctrl+C and Ctrl+Shift+C copy.
 class GridView : public QTableView
 {
     Q_OBJECT
@@ -55,6 +59,11 @@ public:
     QWidget *cellEditor() const; // null when no cell is being edited
 
     void setCurrentToNull();
+    // Puts the selected cells (the rows and columns any selected cell is in,
+    // in the order shown) on the clipboard; with `withNames` the column
+    // names come first. Built in the background: copier() tells when done.
+    void copySelection(bool withNames = false);
+    GridCopy *copier() const { return m_copier; }
     void dropRowEdits();
     void deleteCurrentRow();
 
@@ -74,6 +83,8 @@ public:
         QAction *filter = nullptr;
         QAction *findNext = nullptr;
         QAction *findPrevious = nullptr;
+        QAction *copy = nullptr;
+        QAction *copyWithNames = nullptr;
     };
     const Actions &actions() const { return m_actions; }
 
@@ -103,12 +114,17 @@ private:
     void sortCurrentAscending();
     void sortCurrentDescending();
     void showServerOrder();
+    void copyPlain() { copySelection(false); }
+    void copyNamed() { copySelection(true); }
+    // Rows and columns of the view that the selection touches, in order.
+    std::pair<std::vector<int>, std::vector<int>> selectedBlock() const;
 
     GridModel *m_model = nullptr;
     GridOrder *m_order = nullptr;
     bool m_fitted = false;
     bool m_fitWhenShown = false; // rows came before the first screen
     GridDelegate *m_delegate;
+    GridCopy *m_copier;
     Actions m_actions;
     std::function<bool()> m_commit;
     std::function<void(int)> m_delete;

@@ -1,0 +1,158 @@
+#include "pages/Form1.h"
+#include "pages/Form2.h"
+#include "pages/Form3.h"
+#include "pages/GridCopy.h"
+#include "pages/GridModel.h"
+#include "pages/GridOrder.h"
+#include "pages/GridView.h"
+#include "pages/Wizard.h"
+#include "support/FakeDesktop.h"
+#include "support/TestDb.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString Db = QStringLiteral("tst_clipboard");
+
+} // namespace
+
+// The grid and the clipboard over real tables: what is copied, in the order
+// shown, in both forms spreadsheets read.
+class TestClipboard : public QObject
+{
+    Q_OBJECT
+
+    FakeDesktop m_desktop;
+    std::unique_ptr<Wizard> m_wizard;
+
+    Form3 *editor() { return m_wizard->form3(); }
+    GridModel *model() { return editor()->model(); }
+    GridOrder *order() { return editor()->order(); }
+    GridView *view() { return editor()->DataGrid1; }
+
+    void open(const QString &table)
+    {
+        Services services;
+        services.desktop = &m_desktop;
+        m_wizard = std::make_unique<Wizard>(services);
+        Form1 *f1 = m_wizard->form1();
+        const ConnectionFields fields = TestDb::fields(Db);
+        f1->Text1->setText(fields.server);
+        f1->Text2->setText(fields.user);
+        f1->Text3->setText(fields.password);
+        f1->Text4->setText(fields.database);
+        f1->Text5->setText(fields.port);
+        Form2 *f2 = m_wizard->form2();
+        f2->List1->clear();
+        f2->List1->addItem(table);
+        f2->List1->setCurrentRow(0);
+        f2->PushButton3_Click();
+        QVERIFY(model()->exportSource().waitUntilLoaded({}));
+    }
+
+    void sortBy(int column, Qt::SortOrder o = Qt::AscendingOrder)
+    {
+        QVERIFY(view()->orderBy(column, o));
+        order()->waitUntilSettled();
+    }
+
+    // Presses a key on the grid and waits for the copy to reach the clipboard.
+    void copyWith(QKeyCombination key)
+    {
+        view()->setFocus();
+        QTest::keyClick(view(), key.key(), key.keyboardModifiers());
+        view()->copier()->waitUntilDone();
+    }
+
+    static QString clipboardText() { return QApplication::clipboard()->mimeData()->text(); }
+    static QString clipboardHtml() { return QApplication::clipboard()->mimeData()->html(); }
+
+    void createOdd()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS odd",
+                         "CREATE TABLE odd (id INT PRIMARY KEY, t TEXT CHARACTER SET utf8mb4, n INT) ",
+                         "INSERT INTO odd VALUES (1, 'tab\\there', 10), (2, 'line\\nbreak', NULL), "
+                         "(3, 'say \"hi\"', 30), (4, NULL, 40), (5, 'Grüße 日本 <b>&', 50), (6, '', 60)"});
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!TestDb::available())
+            QSKIP("no test server");
+        TestDb::create(Db);
+    }
+
+    void cleanup()
+    {
+        m_wizard.reset();
+        m_desktop.clear();
+    }
+
+    void copiesEverythingInTheOrderShown()
+    {
+        createOdd();
+        open("odd");
+        sortBy(2, Qt::DescendingOrder); // NULL sorts last descending
+        view()->selectAll();
+        copyWith(Qt::CTRL | Qt::Key_C);
+        QCOMPARE(clipboardText(), QStringLiteral("6\t\t60\n"
+                                                 "5\tGrüße 日本 <b>&\t50\n"
+                                                 "4\t\t40\n"
+                                                 "3\t\"say \"\"hi\"\"\"\t30\n"
+                                                 "1\t\"tab\there\"\t10\n"
+                                                 "2\t\"line\nbreak\"\t\n"));
+        const QString html = clipboardHtml();
+        QVERIFY(html.contains("<tr><td>5</td><td>Grüße 日本 &lt;b&gt;&amp;</td><td>50</td></tr>"));
+        QVERIFY(html.contains("<tr><td>2</td><td>line<br>break</td><td></td></tr>"));
+    }
+
+    void copiesWithNamesAndOnlyTheSelectedColumns()
+    {
+        createOdd();
+        open("odd");
+        sortBy(0, Qt::DescendingOrder);
+        // Ctrl+click on a header selects the column and does not sort.
+        QHeaderView *header = view()->horizontalHeader();
+        const QPoint at(header->sectionViewportPosition(2) + 5, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::ControlModifier, at);
+        QCOMPARE(order()->sortColumn(), 0);
+        copyWith(Qt::CTRL | Qt::SHIFT | Qt::Key_C);
+        QCOMPARE(clipboardText(), QStringLiteral("n\n60\n50\n40\n30\n\n10\n"));
+    }
+
+    void copiesSelectedRowsAndAHeldEdit()
+    {
+        createOdd();
+        open("odd");
+        QItemSelectionModel *selection = view()->selectionModel();
+        selection->select(view()->model()->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        selection->select(view()->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QVERIFY(model()->setData(model()->index(2, 1), "held"));
+        copyWith(Qt::CTRL | Qt::Key_C);
+        QCOMPARE(clipboardText(), QStringLiteral("1\t\"tab\there\"\t10\n3\theld\t30\n"));
+        model()->revertRow();
+    }
+
+    void copiesBinaryAsItShows()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS bin", "CREATE TABLE bin (b VARBINARY(10))",
+                         "INSERT INTO bin VALUES (0xFF00C3)"});
+        open("bin");
+        view()->selectAll();
+        copyWith(Qt::CTRL | Qt::Key_C);
+        QCOMPARE(clipboardText(), QStringLiteral("0xFF00C3\n"));
+    }
+};
+
+QTEST_MAIN(TestClipboard)
+#include "tst_clipboard.moc"
