@@ -8,15 +8,19 @@
 #include "frame/Trap.h"
 #include "pages/Form2.h"
 #include "pages/FindBar.h"
+#include "pages/GridCopy.h"
 #include "pages/GridModel.h"
 #include "pages/GridOrder.h"
+#include "pages/GridPaste.h"
 #include "pages/ShownRows.h"
 #include "pages/SecurityBadge.h"
 #include "pages/OpenProgress.h"
 #include "pages/Wizard.h"
 #include "schema/SchemaStatements.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
@@ -25,6 +29,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -55,6 +60,7 @@ Form3::Form3(Wizard &wizard)
 
     DataGrid1->setCommitHandler([this] { return commitHeldRow(); });
     DataGrid1->setDeleteHandler([this](int row) { deleteRow(row); });
+    DataGrid1->setPasteHandler([this] { pasteRows(); });
     findBar->setBeforeFilter([this] { return commitHeldRow(); });
     connect(DataGrid1, &GridView::findRequested, findBar, &FindBar::open);
     connect(DataGrid1, &GridView::findStepRequested, findBar, [this](bool backwards) {
@@ -312,6 +318,25 @@ void Form3::deleteRow(int row)
     } catch (const Failure &e) {
         tell(failureText(QStringLiteral("The row was not deleted."), e));
     }
+}
+
+void Form3::pasteRows()
+{
+    GridPaste::Ui ui;
+    ui.tell = [this](const QString &text) { tell(text); };
+    ui.ask = [this](const QString &text) {
+        return m_wizard.desktop().message(this, Main::appTitle(), text, Desktop::Icon::None, Desktop::Buttons::YesNo,
+                                          Desktop::Answer::No)
+               == Desktop::Answer::Yes;
+    };
+    ui.progress = [this](int, int) {
+        m_wizard.desktop().processEvents();
+        return true;
+    };
+    BusyPointer busy(*m_pointer);
+    const QMimeData *mime = QApplication::clipboard()->mimeData();
+    if (mime)
+        GridPaste(*DataGrid1, ui).paste(mime->text(), mime->data(GridCopy::nullsFormat()));
 }
 
 void Form3::loadFailed(const QString &description, long number)

@@ -77,6 +77,8 @@ public:
     void DataGrid1_BeforeDelete(bool &cancel);
     // Asks, then deletes `row` on the server and in the grid.
     void deleteRow(int row);
+    // Pastes the clipboard at the grid's current cell, telling the user where it stopped.
+    void pasteRows();
 
     static QString helpText();
 

@@ -84,6 +84,7 @@ void GridCopy::deliver(quint64 generation)
         auto *mime = new QMimeData;
         mime->setText(QString::fromUtf8(result->text));
         mime->setHtml(QString::fromUtf8(result->html));
+        mime->setData(nullsFormat(), result->nulls);
         QApplication::clipboard()->setMimeData(mime);
     }
     emit finished();
@@ -103,8 +104,10 @@ GridCopy::Result GridCopy::build(const Request &request, const std::atomic<bool>
             const std::string_view text = cell ? cellText(*cell, hex) : std::string_view();
             ClipboardText::appendTextField(out.text, text);
             ClipboardText::appendHtmlField(out.html, text, !cell);
+            out.nulls.append(cell ? '0' : '1');
         }
         out.text.append('\n');
+        out.nulls.append('\n');
         out.html.append("</tr>\n");
     };
     if (!request.names.isEmpty()) {

@@ -40,6 +40,11 @@ public:
     explicit GridCopy(QObject *parent = nullptr);
     ~GridCopy() override;
 
+    // Our own clipboard format beside the text: '1' for each NULL field and
+    // '0' for any other, a line for each line of the text, so a paste into
+    // this program tells NULL from the empty string.
+    static QString nullsFormat() { return QStringLiteral("application/x-corvane-nulls"); }
+
     void start(Request request);
     bool isBusy() const { return m_busy; }
     // Blocks until a running copy is on the clipboard (for tests and the
@@ -54,6 +59,7 @@ private:
     {
         QByteArray text;
         QByteArray html;
+        QByteArray nulls;
     };
     static Result build(const Request &request, const std::atomic<bool> &cancel);
     void stop();

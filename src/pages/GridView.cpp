@@ -46,6 +46,7 @@ void GridView::createActions()
     m_actions.copy = make(tr("Copy"), QKeySequence(Qt::CTRL | Qt::Key_C), &GridView::copyPlain);
     m_actions.copyWithNames = make(tr("Copy with Names"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C),
                                    &GridView::copyNamed);
+    m_actions.paste = make(tr("Paste"), QKeySequence(Qt::CTRL | Qt::Key_V), &GridView::pasteClipboard);
 
     // Sorting acts on the current cell's column.
     m_actions.sortAscending = make(tr("Sort Ascending"), {}, &GridView::sortCurrentAscending);
@@ -335,6 +336,13 @@ void GridView::copySelection(bool withNames)
     m_copier->start(std::move(request));
 }
 
+void GridView::pasteClipboard()
+{
+    commitEditor();
+    if (m_paste && m_model && m_model->isEditable() && currentIndex().isValid() && commitHeldRow())
+        m_paste();
+}
+
 void GridView::dropRowEdits()
 {
     if (m_model)
@@ -375,6 +383,8 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
     }
     menu.addAction(m_actions.copy);
     menu.addAction(m_actions.copyWithNames);
+    if (m_model->isEditable())
+        menu.addAction(m_actions.paste);
     menu.addSeparator();
     menu.addAction(m_actions.find);
     menu.addAction(m_actions.filter);

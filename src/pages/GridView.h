@@ -53,6 +53,10 @@ public:
     // Asks the user, then deletes the row.
     void setDeleteHandler(std::function<void(int row)> handler) { m_delete = std::move(handler); }
 
+    // Pastes the clipboard's text at the current cell (see GridPaste); the
+    // page's, as it tells and asks the user.
+    void setPasteHandler(std::function<void()> handler) { m_paste = std::move(handler); }
+
     // Hands the text of an open cell editor to the model, as leaving the
     // cell would.
     void commitEditor();
@@ -85,6 +89,7 @@ public:
         QAction *findPrevious = nullptr;
         QAction *copy = nullptr;
         QAction *copyWithNames = nullptr;
+        QAction *paste = nullptr;
     };
     const Actions &actions() const { return m_actions; }
 
@@ -116,6 +121,7 @@ private:
     void showServerOrder();
     void copyPlain() { copySelection(false); }
     void copyNamed() { copySelection(true); }
+    void pasteClipboard();
     // Rows and columns of the view that the selection touches, in order.
     std::pair<std::vector<int>, std::vector<int>> selectedBlock() const;
 
@@ -128,6 +134,7 @@ private:
     Actions m_actions;
     std::function<bool()> m_commit;
     std::function<void(int)> m_delete;
+    std::function<void()> m_paste;
     int m_editingRow = -1;
     bool m_committing = false;
 };

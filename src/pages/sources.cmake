@@ -25,4 +25,5 @@ target_sources(corvane_pages PRIVATE
   pages/FindBar.h pages/FindBar.cpp
   pages/ClipboardText.h pages/ClipboardText.cpp
   pages/GridCopy.h pages/GridCopy.cpp
+  pages/GridPaste.h pages/GridPaste.cpp
 )

@@ -73,6 +73,15 @@ class TestClipboard : public QObject
         view()->copier()->waitUntilDone();
     }
 
+    void pasteAt(int viewRow, int column, const QString &text = QString())
+    {
+        if (!text.isNull())
+            QApplication::clipboard()->setText(text);
+        view()->setCurrentIndex(view()->model()->index(viewRow, column));
+        view()->setFocus();
+        QTest::keyClick(view(), Qt::Key_V, Qt::ControlModifier);
+    }
+
     static QString clipboardText() { return QApplication::clipboard()->mimeData()->text(); }
     static QString clipboardHtml() { return QApplication::clipboard()->mimeData()->html(); }
 
@@ -151,6 +160,68 @@ private slots:
         view()->selectAll();
         copyWith(Qt::CTRL | Qt::Key_C);
         QCOMPARE(clipboardText(), QStringLiteral("0xFF00C3\n"));
+    }
+
+    void roundTripKeepsTheBytes()
+    {
+        createOdd();
+        TestDb::run(Db, {"DROP TABLE IF EXISTS copy", "CREATE TABLE copy LIKE odd"});
+        open("odd");
+        sortBy(1); // any order: the rows carry their keys
+        view()->selectAll();
+        copyWith(Qt::CTRL | Qt::Key_C);
+        open("copy");
+        pasteAt(0, 0);
+        QCOMPARE(m_desktop.texts(), QStringList());
+        const QString sum = "SELECT id, HEX(t), t IS NULL, n FROM %1 ORDER BY id";
+        QCOMPARE(TestDb::rows(Db, sum.arg("copy")), TestDb::rows(Db, sum.arg("odd")));
+        QCOMPARE(model()->rowCount(), 7); // six and the new-row line
+    }
+
+    void pastesSpreadsheetBlocksOverAndBeyondTheRows()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS sheet",
+                         "CREATE TABLE sheet (id INT AUTO_INCREMENT PRIMARY KEY, a TEXT CHARACTER SET utf8mb4 NOT NULL, b TEXT)",
+                         "INSERT INTO sheet VALUES (1, 'x', 'y'), (2, 'x', 'y')"});
+        open("sheet");
+        // From the second row, second column: one row over, one added, one column too many.
+        pasteAt(1, 1, "\"two\r\nlines\"\t\"say \"\"hi\"\"\"\tdropped\r\n\t\"\"\t\r\n");
+        QCOMPARE(m_desktop.texts().size(), 1);
+        QVERIFY(m_desktop.texts().front().contains("1 column(s)"));
+        QCOMPARE(TestDb::rows(Db, "SELECT id, HEX(a), b FROM sheet ORDER BY id"),
+                 QStringList({"1|78|y", "2|" + QByteArray("two\r\nlines").toHex().toUpper() + "|say \"hi\"",
+                              "3||NULL"}));
+    }
+
+    void aRefusedRowStopsThePaste()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS uniq", "CREATE TABLE uniq (id INT PRIMARY KEY, u INT UNIQUE)",
+                         "INSERT INTO uniq VALUES (100, 7)"});
+        open("uniq");
+        sortBy(0, Qt::DescendingOrder);
+        pasteAt(1, 0, "1\t1\n2\t2\n3\t7\n4\t4\n5\t5\n");
+        QCOMPARE(TestDb::rows(Db, "SELECT id, u FROM uniq ORDER BY id"), QStringList({"1|1", "2|2", "100|7"}));
+        QCOMPARE(m_desktop.texts().size(), 1);
+        QVERIFY2(m_desktop.texts().front().contains("row 3"), qPrintable(m_desktop.texts().front()));
+        QVERIFY(m_desktop.texts().front().contains("Duplicate"));
+        QVERIFY(!model()->hasHeldRow());
+    }
+
+    void aSingleValueFillsTheSelection()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS fill", "CREATE TABLE fill (a INT, b INT)",
+                         "INSERT INTO fill VALUES (1, 1), (1, 1), (1, 1)"});
+        open("fill");
+        view()->setCurrentIndex(view()->model()->index(0, 1));
+        QItemSelectionModel *selection = view()->selectionModel();
+        selection->select(view()->model()->index(0, 1), QItemSelectionModel::ClearAndSelect);
+        selection->select(view()->model()->index(2, 0), QItemSelectionModel::Select);
+        selection->select(view()->model()->index(2, 1), QItemSelectionModel::Select);
+        QApplication::clipboard()->setText("9\n");
+        QTest::keyClick(view(), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(m_desktop.texts(), QStringList());
+        // Identical rows are one as good as another: which of them the server changed cannot matter.
+        QCOMPARE(TestDb::rows(Db, "SELECT a, b FROM fill ORDER BY a, b"), QStringList({"1|1", "1|9", "9|9"}));
     }
 };
 
