@@ -61,6 +61,8 @@ Form3::Form3(Wizard &wizard)
     DataGrid1->setCommitHandler([this] { return commitHeldRow(); });
     DataGrid1->setDeleteHandler([this](int row) { deleteRow(row); });
     DataGrid1->setPasteHandler([this] { pasteRows(); });
+    DataGrid1->setBulkNullHandler([this] { setSelectionToNull(); });
+    DataGrid1->setDeleteRowsHandler([this](std::vector<int> rows) { deleteRows(std::move(rows)); });
     findBar->setBeforeFilter([this] { return commitHeldRow(); });
     connect(DataGrid1, &GridView::findRequested, findBar, &FindBar::open);
     connect(DataGrid1, &GridView::findStepRequested, findBar, [this](bool backwards) {
@@ -320,7 +322,7 @@ void Form3::deleteRow(int row)
     }
 }
 
-void Form3::pasteRows()
+GridPaste::Ui Form3::pasteUi()
 {
     GridPaste::Ui ui;
     ui.tell = [this](const QString &text) { tell(text); };
@@ -333,10 +335,51 @@ void Form3::pasteRows()
         m_wizard.desktop().processEvents();
         return true;
     };
+    return ui;
+}
+
+void Form3::pasteRows()
+{
+    const GridPaste::Ui ui = pasteUi();
     BusyPointer busy(*m_pointer);
     const QMimeData *mime = QApplication::clipboard()->mimeData();
     if (mime)
         GridPaste(*DataGrid1, ui).paste(mime->text(), mime->data(GridCopy::nullsFormat()));
+}
+
+void Form3::setSelectionToNull()
+{
+    BusyPointer busy(*m_pointer);
+    GridPaste(*DataGrid1, pasteUi()).setSelectionToNull();
+}
+
+void Form3::deleteRows(std::vector<int> rows)
+{
+    std::erase_if(rows, [this](int row) { return row < 0 || row >= m_model->newRowLine(); });
+    if (rows.empty() || !commitHeldRow())
+        return;
+    const Desktop::Answer answer = m_wizard.desktop().message(
+        this, Main::appTitle(), QStringLiteral("Delete these %1 rows?").arg(rows.size()), Desktop::Icon::None,
+        Desktop::Buttons::YesNo, Desktop::Answer::No);
+    if (answer != Desktop::Answer::Yes)
+        return;
+    // From the last, so the rows still to go keep their numbers.
+    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    BusyPointer busy(*m_pointer);
+    size_t done = 0;
+    const QString stopped = QStringLiteral("%1 of the %2 rows were deleted; the rest were not.\n\n");
+    try {
+        for (; done < rows.size(); ++done) {
+            const GridModel::Outcome outcome = m_model->deleteRow(rows[done]);
+            if (outcome == GridModel::Outcome::Done)
+                continue;
+            reportWrite(outcome, stopped.arg(done).arg(rows.size())
+                                     + QStringLiteral("A row was changed or deleted by someone else since it was read."));
+            return;
+        }
+    } catch (const Failure &e) {
+        tell(failureText(stopped.arg(done).arg(rows.size()) + QStringLiteral("A row was not deleted."), e));
+    }
 }
 
 void Form3::loadFailed(const QString &description, long number)

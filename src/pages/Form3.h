@@ -2,6 +2,7 @@
 
 #include "db/Failure.h"
 #include "pages/GridModel.h"
+#include "pages/GridPaste.h"
 #include "pages/GridView.h"
 
 #include <QWidget>
@@ -79,6 +80,11 @@ public:
     void deleteRow(int row);
     // Pastes the clipboard at the grid's current cell, telling the user where it stopped.
     void pasteRows();
+    // Asks "Delete these N rows?" once, then deletes them one by one; the
+    // first refused stops it.
+    void deleteRows(std::vector<int> rows);
+    void setSelectionToNull();
+    GridPaste::Ui pasteUi();
 
     static QString helpText();
 

@@ -61,6 +61,17 @@ int GridPaste::paste(const QString &text, const QByteArray &nulls)
     return written;
 }
 
+int GridPaste::setSelectionToNull()
+{
+    GridModel *model = m_view.gridModel();
+    if (!model || !model->isEditable())
+        return 0;
+    std::vector<Target> targets = fillTargets(QString(), true);
+    // The new-row line has nothing on the server to set.
+    std::erase_if(targets, [](const Target &t) { return t.row < 0; });
+    return write(targets);
+}
+
 std::vector<GridPaste::Target> GridPaste::blockTargets(const ClipboardText::Block &block, const QByteArray &nulls,
                                                       int &dropped) const
 {

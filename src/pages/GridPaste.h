@@ -34,6 +34,9 @@ public:
     // where the column takes NULL, else the empty string.
     int paste(const QString &text, const QByteArray &nulls = QByteArray());
 
+    // Sets every selected cell to NULL, one row write per row touched.
+    int setSelectionToNull();
+
 private:
     struct Target
     {

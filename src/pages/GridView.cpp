@@ -269,6 +269,12 @@ void GridView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint h
 
 void GridView::setCurrentToNull()
 {
+    if (m_bulkNull && selectionModel()->selectedIndexes().size() > 1) {
+        commitEditor();
+        if (commitHeldRow())
+            m_bulkNull();
+        return;
+    }
     if (m_model && currentIndex().isValid())
         m_model->setNull(toModel(currentIndex()));
 }
@@ -351,6 +357,14 @@ void GridView::dropRowEdits()
 
 void GridView::deleteCurrentRow()
 {
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    if (m_deleteRows && rows.size() > 1) {
+        std::vector<int> modelRows;
+        for (const QModelIndex &index : rows)
+            modelRows.push_back(toModel(index).row());
+        m_deleteRows(std::move(modelRows));
+        return;
+    }
     if (m_delete && currentIndex().isValid())
         m_delete(toModel(currentIndex()).row());
 }

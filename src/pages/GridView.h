@@ -56,6 +56,11 @@ public:
     // Pastes the clipboard's text at the current cell (see GridPaste); the
     // page's, as it tells and asks the user.
     void setPasteHandler(std::function<void()> handler) { m_paste = std::move(handler); }
+    // Ctrl+0 on more than one selected cell: writes NULL into each.
+    void setBulkNullHandler(std::function<void()> handler) { m_bulkNull = std::move(handler); }
+    // Delete on more than one whole row: asks once, then deletes the rows
+    // (the model's rows).
+    void setDeleteRowsHandler(std::function<void(std::vector<int>)> handler) { m_deleteRows = std::move(handler); }
 
     // Hands the text of an open cell editor to the model, as leaving the
     // cell would.
@@ -135,6 +140,8 @@ private:
     std::function<bool()> m_commit;
     std::function<void(int)> m_delete;
     std::function<void()> m_paste;
+    std::function<void()> m_bulkNull;
+    std::function<void(std::vector<int>)> m_deleteRows;
     int m_editingRow = -1;
     bool m_committing = false;
 };

@@ -223,6 +223,47 @@ private slots:
         // Identical rows are one as good as another: which of them the server changed cannot matter.
         QCOMPARE(TestDb::rows(Db, "SELECT a, b FROM fill ORDER BY a, b"), QStringList({"1|1", "1|9", "9|9"}));
     }
+
+    void bulkDeleteTakesExactlyTheSelectedRows()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS same", "CREATE TABLE same (a INT, b INT)",
+                         "INSERT INTO same VALUES (1, 1), (1, 1), (2, 2), (1, 1)"});
+        open("same");
+        sortBy(0, Qt::DescendingOrder); // (2,2) first
+        QItemSelectionModel *selection = view()->selectionModel();
+        const auto selectRows = [&] {
+            selection->select(view()->model()->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            selection->select(view()->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        };
+        selectRows();
+        m_desktop.answers << Desktop::Answer::No;
+        QTest::keyClick(view(), Qt::Key_Delete);
+        QCOMPARE(TestDb::scalar(Db, "SELECT COUNT(*) FROM same"), QStringLiteral("4"));
+        selectRows();
+        m_desktop.answers << Desktop::Answer::Yes;
+        QTest::keyClick(view(), Qt::Key_Delete);
+        QCOMPARE(m_desktop.texts(), QStringList({"Delete these 2 rows?", "Delete these 2 rows?"}));
+        QCOMPARE(TestDb::rows(Db, "SELECT a, b FROM same ORDER BY a"), QStringList({"1|1", "1|1"}));
+        QCOMPARE(model()->rowCount(), 3);
+    }
+
+    void bulkNullSetsExactlyTheSelectedCells()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS same", "CREATE TABLE same (a INT, b INT)",
+                         "INSERT INTO same VALUES (1, 1), (1, 1), (1, 1)"});
+        open("same");
+        QItemSelectionModel *selection = view()->selectionModel();
+        selection->select(view()->model()->index(0, 1), QItemSelectionModel::ClearAndSelect);
+        selection->select(view()->model()->index(1, 0), QItemSelectionModel::Select);
+        selection->select(view()->model()->index(1, 1), QItemSelectionModel::Select);
+        QTest::keyClick(view(), Qt::Key_0, Qt::ControlModifier);
+        QCOMPARE(m_desktop.texts(), QStringList());
+        QCOMPARE(TestDb::rows(Db, "SELECT a, b FROM same ORDER BY a, b"),
+                 QStringList({"NULL|NULL", "1|NULL", "1|1"}));
+        QVERIFY(!model()->hasHeldRow());
+        QVERIFY(model()->data(model()->index(1, 0), GridModel::NullRole).toBool());
+        QVERIFY(!model()->data(model()->index(2, 0), GridModel::NullRole).toBool());
+    }
 };
 
 QTEST_MAIN(TestClipboard)
