@@ -93,6 +93,8 @@ void GridView::updateActions()
     m_actions.sortAscending->setEnabled(sortable);
     m_actions.sortDescending->setEnabled(sortable);
     m_actions.serverOrder->setEnabled(m_order && m_order->sortColumn() >= 0);
+    m_actions.deleteRow->setText(selectionModel() && selectionModel()->selectedRows().size() > 1 ? tr("Delete Rows")
+                                                                                                : tr("Delete Row"));
 }
 
 bool GridView::event(QEvent *event)
@@ -383,7 +385,10 @@ void GridView::keyPressEvent(QKeyEvent *event)
 void GridView::contextMenuEvent(QContextMenuEvent *event)
 {
     const QModelIndex at = indexAt(viewport()->mapFromGlobal(event->globalPos()));
-    if (at.isValid() && at != currentIndex())
+    // A click inside the selection keeps it, for the commands on many cells.
+    if (at.isValid() && selectionModel()->isSelected(at))
+        selectionModel()->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
+    else if (at.isValid() && at != currentIndex())
         setCurrentIndex(at);
     if (!m_model || !currentIndex().isValid())
         return;
@@ -411,7 +416,8 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
     }
     // Shown greyed in the menu only: Ctrl+0 on a cell that cannot take NULL
     // still does nothing rather than reach the view.
-    m_actions.setNull->setEnabled(m_model->flags(toModel(currentIndex())) & Qt::ItemIsEditable);
+    m_actions.setNull->setEnabled((m_model->flags(toModel(currentIndex())) & Qt::ItemIsEditable)
+                                  || (m_bulkNull && selectionModel()->selectedIndexes().size() > 1));
     menu.exec(event->globalPos());
     m_actions.setNull->setEnabled(true);
 }

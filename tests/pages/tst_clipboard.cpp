@@ -207,6 +207,20 @@ private slots:
         QVERIFY(!model()->hasHeldRow());
     }
 
+    void aLargePasteAsksFirst()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS many", "CREATE TABLE many (id INT PRIMARY KEY)"});
+        open("many");
+        QString text;
+        for (int i = 1; i <= 1001; ++i)
+            text += QString::number(i) + '\n';
+        m_desktop.answers << Desktop::Answer::No;
+        pasteAt(0, 0, text);
+        QCOMPARE(m_desktop.texts().size(), 1);
+        QVERIFY(m_desktop.texts().front().startsWith("Paste 1001 rows?"));
+        QCOMPARE(TestDb::scalar(Db, "SELECT COUNT(*) FROM many"), QStringLiteral("0"));
+    }
+
     void aSingleValueFillsTheSelection()
     {
         TestDb::run(Db, {"DROP TABLE IF EXISTS fill", "CREATE TABLE fill (a INT, b INT)",
