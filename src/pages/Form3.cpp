@@ -16,6 +16,7 @@
 #include "pages/SecurityBadge.h"
 #include "pages/OpenProgress.h"
 #include "pages/Wizard.h"
+#include "pages/WriteHistory.h"
 #include "schema/SchemaStatements.h"
 
 #include <QApplication>
@@ -61,6 +62,8 @@ Form3::Form3(Wizard &wizard)
     DataGrid1->setCommitHandler([this] { return commitHeldRow(); });
     DataGrid1->setDeleteHandler([this](int row) { deleteRow(row); });
     DataGrid1->setPasteHandler([this] { pasteRows(); });
+    m_history = new WriteHistory(*m_model, this);
+    DataGrid1->setUndoHandler([this](bool redo) { undoWrite(redo); });
     DataGrid1->setBulkNullHandler([this] { setSelectionToNull(); });
     DataGrid1->setDeleteRowsHandler([this](std::vector<int> rows) { deleteRows(std::move(rows)); });
     findBar->setBeforeFilter([this] { return commitHeldRow(); });
@@ -340,6 +343,7 @@ GridPaste::Ui Form3::pasteUi()
 
 void Form3::pasteRows()
 {
+    const StepGuard step(*m_history);
     const GridPaste::Ui ui = pasteUi();
     BusyPointer busy(*m_pointer);
     const QMimeData *mime = QApplication::clipboard()->mimeData();
@@ -347,8 +351,22 @@ void Form3::pasteRows()
         GridPaste(*DataGrid1, ui).paste(mime->text(), mime->data(GridCopy::nullsFormat()));
 }
 
+void Form3::undoWrite(bool redo)
+{
+    if (!commitHeldRow())
+        return;
+    try {
+        BusyPointer busy(*m_pointer);
+        redo ? m_history->redo() : m_history->undo();
+    } catch (const Failure &e) {
+        tell(failureText(redo ? QStringLiteral("The change was not redone.") : QStringLiteral("The change was not undone."),
+                         e));
+    }
+}
+
 void Form3::setSelectionToNull()
 {
+    const StepGuard step(*m_history);
     BusyPointer busy(*m_pointer);
     GridPaste(*DataGrid1, pasteUi()).setSelectionToNull();
 }
@@ -363,6 +381,7 @@ void Form3::deleteRows(std::vector<int> rows)
         Desktop::Buttons::YesNo, Desktop::Answer::No);
     if (answer != Desktop::Answer::Yes)
         return;
+    const StepGuard step(*m_history);
     // From the last, so the rows still to go keep their numbers.
     std::sort(rows.begin(), rows.end(), std::greater<int>());
     BusyPointer busy(*m_pointer);

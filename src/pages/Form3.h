@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class WriteHistory;
 class Connection;
 class GridModel;
 class GridOrder;
@@ -85,6 +86,9 @@ public:
     void deleteRows(std::vector<int> rows);
     void setSelectionToNull();
     GridPaste::Ui pasteUi();
+    // Takes back (or writes again) the last step of written changes.
+    void undoWrite(bool redo);
+    WriteHistory &history() { return *m_history; }
 
     static QString helpText();
 
@@ -117,6 +121,7 @@ private:
 
     Wizard &m_wizard;
     PagePointer *m_pointer;
+    WriteHistory *m_history = nullptr;
     GridModel *m_model;
     GridOrder *m_order;
     std::unique_ptr<ShownRows> m_shownRows;

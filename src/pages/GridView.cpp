@@ -47,6 +47,9 @@ void GridView::createActions()
     m_actions.copyWithNames = make(tr("Copy with Names"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C),
                                    &GridView::copyNamed);
     m_actions.paste = make(tr("Paste"), QKeySequence(Qt::CTRL | Qt::Key_V), &GridView::pasteClipboard);
+    m_actions.undo = make(tr("Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z), &GridView::undoWrite);
+    m_actions.redo = make(tr("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &GridView::redoWrite);
+    m_actions.redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
 
     // Sorting acts on the current cell's column.
     m_actions.sortAscending = make(tr("Sort Ascending"), {}, &GridView::sortCurrentAscending);
@@ -344,6 +347,20 @@ void GridView::copySelection(bool withNames)
     m_copier->start(std::move(request));
 }
 
+void GridView::undoWrite()
+{
+    commitEditor();
+    if (m_undo)
+        m_undo(false);
+}
+
+void GridView::redoWrite()
+{
+    commitEditor();
+    if (m_undo)
+        m_undo(true);
+}
+
 void GridView::pasteClipboard()
 {
     commitEditor();
@@ -398,6 +415,11 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
         menu.addAction(m_actions.sortAscending);
         menu.addAction(m_actions.sortDescending);
         menu.addAction(m_actions.serverOrder);
+        menu.addSeparator();
+    }
+    if (m_model->isEditable()) {
+        menu.addAction(m_actions.undo);
+        menu.addAction(m_actions.redo);
         menu.addSeparator();
     }
     menu.addAction(m_actions.copy);

@@ -56,6 +56,8 @@ public:
     // Pastes the clipboard's text at the current cell (see GridPaste); the
     // page's, as it tells and asks the user.
     void setPasteHandler(std::function<void()> handler) { m_paste = std::move(handler); }
+    // Ctrl+Z (redo false), Ctrl+Shift+Z and Ctrl+Y (redo true).
+    void setUndoHandler(std::function<void(bool redo)> handler) { m_undo = std::move(handler); }
     // Ctrl+0 on more than one selected cell: writes NULL into each.
     void setBulkNullHandler(std::function<void()> handler) { m_bulkNull = std::move(handler); }
     // Delete on more than one whole row: asks once, then deletes the rows
@@ -95,6 +97,8 @@ public:
         QAction *copy = nullptr;
         QAction *copyWithNames = nullptr;
         QAction *paste = nullptr;
+        QAction *undo = nullptr;
+        QAction *redo = nullptr;
     };
     const Actions &actions() const { return m_actions; }
 
@@ -127,6 +131,8 @@ private:
     void copyPlain() { copySelection(false); }
     void copyNamed() { copySelection(true); }
     void pasteClipboard();
+    void undoWrite();
+    void redoWrite();
     // Rows and columns of the view that the selection touches, in order.
     std::pair<std::vector<int>, std::vector<int>> selectedBlock() const;
 
@@ -141,6 +147,7 @@ private:
     std::function<void(int)> m_delete;
     std::function<void()> m_paste;
     std::function<void()> m_bulkNull;
+    std::function<void(bool)> m_undo;
     std::function<void(std::vector<int>)> m_deleteRows;
     int m_editingRow = -1;
     bool m_committing = false;

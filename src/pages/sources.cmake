@@ -26,4 +26,5 @@ target_sources(corvane_pages PRIVATE
   pages/ClipboardText.h pages/ClipboardText.cpp
   pages/GridCopy.h pages/GridCopy.cpp
   pages/GridPaste.h pages/GridPaste.cpp
+  pages/WriteHistory.h pages/WriteHistory.cpp
 )
