@@ -6,6 +6,11 @@
 
 #include <mysql.h>
 
+bool FieldInfo::isNullable() const
+{
+    return !(flags & NOT_NULL_FLAG);
+}
+
 bool FieldInfo::isNumeric() const
 {
     switch (type) {

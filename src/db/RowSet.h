@@ -29,6 +29,7 @@ struct FieldInfo
     unsigned decimals = 0;
 
     bool isBinary() const { return charset == 63; }
+    bool isNullable() const;
     bool isFloating() const;
     // Numbers of every kind (shown right-aligned).
     bool isNumeric() const;

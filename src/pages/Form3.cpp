@@ -8,15 +8,20 @@
 #include "frame/Trap.h"
 #include "pages/Form2.h"
 #include "pages/FindBar.h"
+#include "pages/GridCopy.h"
 #include "pages/GridModel.h"
 #include "pages/GridOrder.h"
+#include "pages/GridPaste.h"
 #include "pages/ShownRows.h"
 #include "pages/SecurityBadge.h"
 #include "pages/OpenProgress.h"
 #include "pages/Wizard.h"
+#include "pages/WriteHistory.h"
 #include "schema/SchemaStatements.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
@@ -25,6 +30,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -55,6 +61,11 @@ Form3::Form3(Wizard &wizard)
 
     DataGrid1->setCommitHandler([this] { return commitHeldRow(); });
     DataGrid1->setDeleteHandler([this](int row) { deleteRow(row); });
+    DataGrid1->setPasteHandler([this] { pasteRows(); });
+    m_history = new WriteHistory(*m_model, this);
+    DataGrid1->setUndoHandler([this](bool redo) { undoWrite(redo); });
+    DataGrid1->setBulkNullHandler([this] { setSelectionToNull(); });
+    DataGrid1->setDeleteRowsHandler([this](std::vector<int> rows) { deleteRows(std::move(rows)); });
     findBar->setBeforeFilter([this] { return commitHeldRow(); });
     connect(DataGrid1, &GridView::findRequested, findBar, &FindBar::open);
     connect(DataGrid1, &GridView::findStepRequested, findBar, [this](bool backwards) {
@@ -311,6 +322,82 @@ void Form3::deleteRow(int row)
                     QStringLiteral("The row was not deleted: it was changed or deleted by someone else since it was read."));
     } catch (const Failure &e) {
         tell(failureText(QStringLiteral("The row was not deleted."), e));
+    }
+}
+
+GridPaste::Ui Form3::pasteUi()
+{
+    GridPaste::Ui ui;
+    ui.tell = [this](const QString &text) { tell(text); };
+    ui.ask = [this](const QString &text) {
+        return m_wizard.desktop().message(this, Main::appTitle(), text, Desktop::Icon::None, Desktop::Buttons::YesNo,
+                                          Desktop::Answer::No)
+               == Desktop::Answer::Yes;
+    };
+    ui.progress = [this](int, int) {
+        m_wizard.desktop().processEvents();
+        return true;
+    };
+    return ui;
+}
+
+void Form3::pasteRows()
+{
+    const StepGuard step(*m_history);
+    const GridPaste::Ui ui = pasteUi();
+    BusyPointer busy(*m_pointer);
+    const QMimeData *mime = QApplication::clipboard()->mimeData();
+    if (mime)
+        GridPaste(*DataGrid1, ui).paste(mime->text(), mime->data(GridCopy::nullsFormat()));
+}
+
+void Form3::undoWrite(bool redo)
+{
+    if (!commitHeldRow())
+        return;
+    try {
+        BusyPointer busy(*m_pointer);
+        redo ? m_history->redo() : m_history->undo();
+    } catch (const Failure &e) {
+        tell(failureText(redo ? QStringLiteral("The change was not redone.") : QStringLiteral("The change was not undone."),
+                         e));
+    }
+}
+
+void Form3::setSelectionToNull()
+{
+    const StepGuard step(*m_history);
+    BusyPointer busy(*m_pointer);
+    GridPaste(*DataGrid1, pasteUi()).setSelectionToNull();
+}
+
+void Form3::deleteRows(std::vector<int> rows)
+{
+    std::erase_if(rows, [this](int row) { return row < 0 || row >= m_model->newRowLine(); });
+    if (rows.empty() || !commitHeldRow())
+        return;
+    const Desktop::Answer answer = m_wizard.desktop().message(
+        this, Main::appTitle(), QStringLiteral("Delete these %1 rows?").arg(rows.size()), Desktop::Icon::None,
+        Desktop::Buttons::YesNo, Desktop::Answer::No);
+    if (answer != Desktop::Answer::Yes)
+        return;
+    const StepGuard step(*m_history);
+    // From the last, so the rows still to go keep their numbers.
+    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    BusyPointer busy(*m_pointer);
+    size_t done = 0;
+    const QString stopped = QStringLiteral("%1 of the %2 rows were deleted; the rest were not.\n\n");
+    try {
+        for (; done < rows.size(); ++done) {
+            const GridModel::Outcome outcome = m_model->deleteRow(rows[done]);
+            if (outcome == GridModel::Outcome::Done)
+                continue;
+            reportWrite(outcome, stopped.arg(done).arg(rows.size())
+                                     + QStringLiteral("A row was changed or deleted by someone else since it was read."));
+            return;
+        }
+    } catch (const Failure &e) {
+        tell(failureText(stopped.arg(done).arg(rows.size()) + QStringLiteral("A row was not deleted."), e));
     }
 }
 

@@ -2,12 +2,14 @@
 
 #include "db/Failure.h"
 #include "pages/GridModel.h"
+#include "pages/GridPaste.h"
 #include "pages/GridView.h"
 
 #include <QWidget>
 
 #include <memory>
 
+class WriteHistory;
 class Connection;
 class GridModel;
 class GridOrder;
@@ -77,6 +79,16 @@ public:
     void DataGrid1_BeforeDelete(bool &cancel);
     // Asks, then deletes `row` on the server and in the grid.
     void deleteRow(int row);
+    // Pastes the clipboard at the grid's current cell, telling the user where it stopped.
+    void pasteRows();
+    // Asks "Delete these N rows?" once, then deletes them one by one; the
+    // first refused stops it.
+    void deleteRows(std::vector<int> rows);
+    void setSelectionToNull();
+    GridPaste::Ui pasteUi();
+    // Takes back (or writes again) the last step of written changes.
+    void undoWrite(bool redo);
+    WriteHistory &history() { return *m_history; }
 
     static QString helpText();
 
@@ -109,6 +121,7 @@ private:
 
     Wizard &m_wizard;
     PagePointer *m_pointer;
+    WriteHistory *m_history = nullptr;
     GridModel *m_model;
     GridOrder *m_order;
     std::unique_ptr<ShownRows> m_shownRows;

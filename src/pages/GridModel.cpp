@@ -199,6 +199,7 @@ GridModel::Outcome GridModel::commitRow()
     }
     m_rows->rows().replace(held.row, storeCells(*result.stored));
     showRow(held.row);
+    emit rowWritten(original, *result.stored);
     return Outcome::Done;
 }
 
@@ -217,7 +218,9 @@ GridModel::Outcome GridModel::commitNewRow(const Held &held)
         return Outcome::Unknown;
     }
     std::optional<RowValues> stored = result.stored;
-    if (!stored) {
+    if (stored)
+        emit rowWritten({}, *stored);
+    else {
         // Not certainly found again: what was typed shows, marked, until
         // the table is read again.
         stored = RowValues(size_t(columnCount(QModelIndex())));
@@ -271,5 +274,58 @@ GridModel::Outcome GridModel::deleteRow(int row)
         shifted.insert(r > row ? r - 1 : r);
     m_unconfirmed = std::move(shifted);
     endRemoveRows();
+    emit rowWritten(original, {});
     return Outcome::Done;
+}
+
+int GridModel::findRow(const RowValues &values) const
+{
+    for (qint64 r = 0; r < m_rows->recordCount(); ++r)
+        if (!isUnconfirmed(int(r)) && storedValues(m_rows->rows(), r) == values)
+            return int(r);
+    return -1;
+}
+
+GridModel::Outcome GridModel::rewriteValues(const RowValues &from, const RowValues &to)
+{
+    const int row = findRow(from);
+    if (row < 0 || (m_held && heldRow() == row))
+        return Outcome::RowChanged;
+    CellChanges changes;
+    for (size_t c = 0; c < to.size(); ++c)
+        if (!(from[c] == to[c]))
+            changes[int(c)] = to[c];
+    const WriteResult result = m_writes.update(from, changes);
+    if (result.status == WriteResult::Status::RowChanged)
+        return Outcome::RowChanged;
+    if (result.status == WriteResult::Status::Unknown || !result.stored)
+        return result.status == WriteResult::Status::Unknown ? Outcome::Unknown : Outcome::Reread;
+    m_rows->rows().replace(row, storeCells(*result.stored));
+    showRow(row);
+    return Outcome::Done;
+}
+
+GridModel::Outcome GridModel::deleteValues(const RowValues &from)
+{
+    const int row = findRow(from);
+    if (row < 0 || (m_held && heldRow() == row))
+        return Outcome::RowChanged;
+    return deleteRow(row);
+}
+
+GridModel::Outcome GridModel::insertValues(const RowValues &to)
+{
+    if (m_held)
+        throw Failure(QStringLiteral("Save or drop the changes of the row being edited first."));
+    CellChanges values;
+    for (size_t c = 0; c < to.size(); ++c)
+        values[int(c)] = to[c];
+    m_held = Held{true, -1, values};
+    try {
+        return commitNewRow(*m_held);
+    } catch (...) {
+        m_held.reset();
+        showRow(newRowLine());
+        throw;
+    }
 }

@@ -84,12 +84,23 @@ public:
     // it only drops the held edits. Throws Failure when refused.
     Outcome deleteRow(int row);
 
+    // For undo and redo: the row shown with exactly `from` is written as
+    // `to` (guarded: only while the server's row is still `from`), deleted,
+    // or `to` added with all its values. RowChanged when the row is not
+    // there as expected; Failure when refused.
+    Outcome rewriteValues(const RowValues &from, const RowValues &to);
+    Outcome deleteValues(const RowValues &from);
+    Outcome insertValues(const RowValues &to);
+
     // What the exports read: the rows of the table, without the new-row line.
     GridSource &exportSource() { return m_exportSource; }
     const GridSource &exportSource() const { return m_exportSource; }
 
 signals:
     void loadFinished();
+    // A row write done and certain: the row as it was (empty when added)
+    // and as the server stored it (empty when deleted).
+    void rowWritten(const RowValues &before, const RowValues &after);
     // The background read failed; the rows read so far stay.
     void loadFailed(const QString &description, long number);
 
@@ -105,6 +116,7 @@ private:
     void connectLoader();
     void showRow(int row);
     Outcome commitNewRow(const Held &held);
+    int findRow(const RowValues &values) const; // -1 when not shown
 
     RowSet *m_rows = nullptr;
     Connection *m_connection = nullptr;

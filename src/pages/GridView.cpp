@@ -1,17 +1,20 @@
 #include "pages/GridView.h"
 
+#include "db/RowSet.h"
+#include "pages/GridCopy.h"
 #include "pages/GridDelegate.h"
 #include "pages/GridModel.h"
 #include "pages/GridOrder.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QTimer>
 
-GridView::GridView(QWidget *parent) : QTableView(parent), m_delegate(new GridDelegate(this))
+GridView::GridView(QWidget *parent) : QTableView(parent), m_delegate(new GridDelegate(this)), m_copier(new GridCopy(this))
 {
     setItemDelegate(m_delegate);
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
@@ -39,6 +42,14 @@ void GridView::createActions()
     m_actions.setNull = make(tr("Set to NULL"), QKeySequence(Qt::CTRL | Qt::Key_0), &GridView::setCurrentToNull);
     m_actions.dropRowEdits = make(tr("Drop Changes to Row"), QKeySequence(Qt::Key_Escape), &GridView::dropRowEdits);
     m_actions.deleteRow = make(tr("Delete Row"), QKeySequence(Qt::Key_Delete), &GridView::deleteCurrentRow);
+
+    m_actions.copy = make(tr("Copy"), QKeySequence(Qt::CTRL | Qt::Key_C), &GridView::copyPlain);
+    m_actions.copyWithNames = make(tr("Copy with Names"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C),
+                                   &GridView::copyNamed);
+    m_actions.paste = make(tr("Paste"), QKeySequence(Qt::CTRL | Qt::Key_V), &GridView::pasteClipboard);
+    m_actions.undo = make(tr("Undo"), QKeySequence(Qt::CTRL | Qt::Key_Z), &GridView::undoWrite);
+    m_actions.redo = make(tr("Redo"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &GridView::redoWrite);
+    m_actions.redo->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
 
     // Sorting acts on the current cell's column.
     m_actions.sortAscending = make(tr("Sort Ascending"), {}, &GridView::sortCurrentAscending);
@@ -85,6 +96,8 @@ void GridView::updateActions()
     m_actions.sortAscending->setEnabled(sortable);
     m_actions.sortDescending->setEnabled(sortable);
     m_actions.serverOrder->setEnabled(m_order && m_order->sortColumn() >= 0);
+    m_actions.deleteRow->setText(selectionModel() && selectionModel()->selectedRows().size() > 1 ? tr("Delete Rows")
+                                                                                                : tr("Delete Row"));
 }
 
 bool GridView::event(QEvent *event)
@@ -174,7 +187,8 @@ bool GridView::orderBy(int column, Qt::SortOrder order)
 
 void GridView::headerClicked(int column)
 {
-    if (!m_order)
+    // Ctrl+click selects the column (the header did that on press).
+    if (!m_order || (QApplication::keyboardModifiers() & Qt::ControlModifier))
         return;
     // Ascending, descending, then the server's order again.
     if (m_order->sortColumn() != column)
@@ -260,8 +274,98 @@ void GridView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint h
 
 void GridView::setCurrentToNull()
 {
+    if (m_bulkNull && selectionModel()->selectedIndexes().size() > 1) {
+        commitEditor();
+        if (commitHeldRow())
+            m_bulkNull();
+        return;
+    }
     if (m_model && currentIndex().isValid())
         m_model->setNull(toModel(currentIndex()));
+}
+
+std::pair<std::vector<int>, std::vector<int>> GridView::selectedBlock() const
+{
+    std::vector<int> rows, columns;
+    if (!model())
+        return {};
+    std::vector<char> rowIn(size_t(model()->rowCount()), 0), columnIn(size_t(model()->columnCount()), 0);
+    const QItemSelection selection = selectionModel()->selection();
+    for (const QItemSelectionRange &range : selection) {
+        std::fill(rowIn.begin() + range.top(), rowIn.begin() + range.bottom() + 1, 1);
+        std::fill(columnIn.begin() + range.left(), columnIn.begin() + range.right() + 1, 1);
+    }
+    if (selection.isEmpty() && currentIndex().isValid()) {
+        rowIn[size_t(currentIndex().row())] = 1;
+        columnIn[size_t(currentIndex().column())] = 1;
+    }
+    for (size_t r = 0; r < rowIn.size(); ++r)
+        if (rowIn[r])
+            rows.push_back(int(r));
+    for (size_t c = 0; c < columnIn.size(); ++c)
+        if (columnIn[c] && !isColumnHidden(int(c)))
+            columns.push_back(int(c));
+    return {std::move(rows), std::move(columns)};
+}
+
+void GridView::copySelection(bool withNames)
+{
+    if (!m_model || !m_model->rowSet())
+        return;
+    commitEditor();
+    auto [rows, columns] = selectedBlock();
+    if (rows.empty() || columns.empty())
+        return;
+    GridCopy::Request request;
+    request.store = std::make_shared<const RowStore::Snapshot>(m_model->rowSet()->rows().snapshot());
+    request.columns = std::move(columns);
+    if (withNames)
+        for (int c = 0; c < m_model->columnCount(); ++c)
+            request.names << m_model->headerData(c, Qt::Horizontal).toString();
+    const int held = m_model->heldRow();
+    request.rows.reserve(rows.size());
+    for (int r : rows) {
+        // Stored rows straight from the order: mapping 100,000 indexes costs.
+        const int source = m_order && r < m_order->shownRowCount() ? int(m_order->sourceRow(r))
+                                                                   : toModel(model()->index(r, 0)).row();
+        if (source == m_model->newRowLine() && source != held)
+            continue; // the blank line
+        GridCopy::Row row;
+        if (source == held) {
+            // Edits not yet written copy as they show.
+            row.cells.resize(size_t(m_model->columnCount()));
+            for (int c = 0; c < m_model->columnCount(); ++c) {
+                const QModelIndex i = m_model->index(source, c);
+                if (!i.data(GridModel::NullRole).toBool())
+                    row.cells[size_t(c)] = i.data(Qt::EditRole).toString().toUtf8();
+            }
+        } else {
+            row.stored = source;
+        }
+        request.rows.push_back(std::move(row));
+    }
+    m_copier->start(std::move(request));
+}
+
+void GridView::undoWrite()
+{
+    commitEditor();
+    if (m_undo)
+        m_undo(false);
+}
+
+void GridView::redoWrite()
+{
+    commitEditor();
+    if (m_undo)
+        m_undo(true);
+}
+
+void GridView::pasteClipboard()
+{
+    commitEditor();
+    if (m_paste && m_model && m_model->isEditable() && currentIndex().isValid() && commitHeldRow())
+        m_paste();
 }
 
 void GridView::dropRowEdits()
@@ -272,6 +376,14 @@ void GridView::dropRowEdits()
 
 void GridView::deleteCurrentRow()
 {
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    if (m_deleteRows && rows.size() > 1) {
+        std::vector<int> modelRows;
+        for (const QModelIndex &index : rows)
+            modelRows.push_back(toModel(index).row());
+        m_deleteRows(std::move(modelRows));
+        return;
+    }
     if (m_delete && currentIndex().isValid())
         m_delete(toModel(currentIndex()).row());
 }
@@ -290,7 +402,10 @@ void GridView::keyPressEvent(QKeyEvent *event)
 void GridView::contextMenuEvent(QContextMenuEvent *event)
 {
     const QModelIndex at = indexAt(viewport()->mapFromGlobal(event->globalPos()));
-    if (at.isValid() && at != currentIndex())
+    // A click inside the selection keeps it, for the commands on many cells.
+    if (at.isValid() && selectionModel()->isSelected(at))
+        selectionModel()->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
+    else if (at.isValid() && at != currentIndex())
         setCurrentIndex(at);
     if (!m_model || !currentIndex().isValid())
         return;
@@ -302,6 +417,16 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
         menu.addAction(m_actions.serverOrder);
         menu.addSeparator();
     }
+    if (m_model->isEditable()) {
+        menu.addAction(m_actions.undo);
+        menu.addAction(m_actions.redo);
+        menu.addSeparator();
+    }
+    menu.addAction(m_actions.copy);
+    menu.addAction(m_actions.copyWithNames);
+    if (m_model->isEditable())
+        menu.addAction(m_actions.paste);
+    menu.addSeparator();
     menu.addAction(m_actions.find);
     menu.addAction(m_actions.filter);
     if (m_model->isEditable()) {
@@ -313,7 +438,8 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
     }
     // Shown greyed in the menu only: Ctrl+0 on a cell that cannot take NULL
     // still does nothing rather than reach the view.
-    m_actions.setNull->setEnabled(m_model->flags(toModel(currentIndex())) & Qt::ItemIsEditable);
+    m_actions.setNull->setEnabled((m_model->flags(toModel(currentIndex())) & Qt::ItemIsEditable)
+                                  || (m_bulkNull && selectionModel()->selectedIndexes().size() > 1));
     menu.exec(event->globalPos());
     m_actions.setNull->setEnabled(true);
 }

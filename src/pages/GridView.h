@@ -3,7 +3,10 @@
 #include <QTableView>
 
 #include <functional>
+#include <utility>
+#include <vector>
 
+class GridCopy;
 class GridDelegate;
 class QAction;
 class GridModel;
@@ -19,7 +22,8 @@ class GridOrder;
 // With a GridOrder between model and view, a header click sorts by the
 // column (ascending, descending, then the server's order again), after the
 // held row is written; the context menu offers the same. Ctrl+F, Ctrl+Shift+F
-// and F3 ask for the find bar, which is the page's.
+// and F3 ask for the find bar, which is the page's. Ctrl+header click
+// selects the column instead; Ctrl+C and Ctrl+Shift+C copy.
 class GridView : public QTableView
 {
     Q_OBJECT
@@ -49,12 +53,28 @@ public:
     // Asks the user, then deletes the row.
     void setDeleteHandler(std::function<void(int row)> handler) { m_delete = std::move(handler); }
 
+    // Pastes the clipboard's text at the current cell (see GridPaste); the
+    // page's, as it tells and asks the user.
+    void setPasteHandler(std::function<void()> handler) { m_paste = std::move(handler); }
+    // Ctrl+Z (redo false), Ctrl+Shift+Z and Ctrl+Y (redo true).
+    void setUndoHandler(std::function<void(bool redo)> handler) { m_undo = std::move(handler); }
+    // Ctrl+0 on more than one selected cell: writes NULL into each.
+    void setBulkNullHandler(std::function<void()> handler) { m_bulkNull = std::move(handler); }
+    // Delete on more than one whole row: asks once, then deletes the rows
+    // (the model's rows).
+    void setDeleteRowsHandler(std::function<void(std::vector<int>)> handler) { m_deleteRows = std::move(handler); }
+
     // Hands the text of an open cell editor to the model, as leaving the
     // cell would.
     void commitEditor();
     QWidget *cellEditor() const; // null when no cell is being edited
 
     void setCurrentToNull();
+    // Puts the selected cells (the rows and columns any selected cell is in,
+    // in the order shown) on the clipboard; with `withNames` the column
+    // names come first. Built in the background: copier() tells when done.
+    void copySelection(bool withNames = false);
+    GridCopy *copier() const { return m_copier; }
     void dropRowEdits();
     void deleteCurrentRow();
 
@@ -74,6 +94,11 @@ public:
         QAction *filter = nullptr;
         QAction *findNext = nullptr;
         QAction *findPrevious = nullptr;
+        QAction *copy = nullptr;
+        QAction *copyWithNames = nullptr;
+        QAction *paste = nullptr;
+        QAction *undo = nullptr;
+        QAction *redo = nullptr;
     };
     const Actions &actions() const { return m_actions; }
 
@@ -103,15 +128,27 @@ private:
     void sortCurrentAscending();
     void sortCurrentDescending();
     void showServerOrder();
+    void copyPlain() { copySelection(false); }
+    void copyNamed() { copySelection(true); }
+    void pasteClipboard();
+    void undoWrite();
+    void redoWrite();
+    // Rows and columns of the view that the selection touches, in order.
+    std::pair<std::vector<int>, std::vector<int>> selectedBlock() const;
 
     GridModel *m_model = nullptr;
     GridOrder *m_order = nullptr;
     bool m_fitted = false;
     bool m_fitWhenShown = false; // rows came before the first screen
     GridDelegate *m_delegate;
+    GridCopy *m_copier;
     Actions m_actions;
     std::function<bool()> m_commit;
     std::function<void(int)> m_delete;
+    std::function<void()> m_paste;
+    std::function<void()> m_bulkNull;
+    std::function<void(bool)> m_undo;
+    std::function<void(std::vector<int>)> m_deleteRows;
     int m_editingRow = -1;
     bool m_committing = false;
 };

@@ -23,4 +23,8 @@ target_sources(corvane_pages PRIVATE
   pages/GridOrder.h pages/GridOrder.cpp
   pages/ShownRows.h pages/ShownRows.cpp
   pages/FindBar.h pages/FindBar.cpp
+  pages/ClipboardText.h pages/ClipboardText.cpp
+  pages/GridCopy.h pages/GridCopy.cpp
+  pages/GridPaste.h pages/GridPaste.cpp
+  pages/WriteHistory.h pages/WriteHistory.cpp
 )

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "db/RowStatements.h"
+
+#include <QObject>
+#include <QString>
+
+#include <vector>
+
+class GridModel;
+
+// The changes written to the table while it is open, to undo and redo them.
+// Each written row is recorded as it was and as the server stored it (empty
+// before: added; empty after: deleted); the writes between beginStep() and
+// endStep() (a paste, a bulk change) are one step. Undo writes the old
+// values back only while the row is still as we wrote it, so nobody's later
+// change is overwritten; a refused undo or redo leaves the history as it
+// was. Cleared when the model's rows are replaced.
+class WriteHistory : public QObject
+{
+    Q_OBJECT
+public:
+    struct Change
+    {
+        RowValues before;
+        RowValues after;
+    };
+
+    explicit WriteHistory(GridModel &model, QObject *parent = nullptr);
+
+    void beginStep();
+    void endStep();
+    bool canUndo() const { return m_next > 0; }
+    bool canRedo() const { return m_next < m_steps.size(); }
+    // Throw Failure when refused (nothing of the step is kept undone then).
+    void undo();
+    void redo();
+    void clear();
+
+private:
+    void record(const RowValues &before, const RowValues &after);
+    // Moves the table from `from` to `to` for each change, in order;
+    // on a refusal puts back what was done and throws.
+    void apply(const std::vector<Change> &changes, bool backwards);
+    void applyOne(const RowValues &from, const RowValues &to);
+
+    GridModel &m_model;
+    std::vector<std::vector<Change>> m_steps;
+    size_t m_next = 0;
+    int m_depth = 0;
+    bool m_open = false; // a step has begun and has changes
+    bool m_replaying = false;
+};
+
+// Makes the writes of its scope one step.
+class StepGuard
+{
+public:
+    explicit StepGuard(WriteHistory &history) : m_history(history) { m_history.beginStep(); }
+    ~StepGuard() { m_history.endStep(); }
+    StepGuard(const StepGuard &) = delete;
+    StepGuard &operator=(const StepGuard &) = delete;
+
+private:
+    WriteHistory &m_history;
+};

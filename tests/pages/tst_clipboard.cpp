@@ -1,0 +1,350 @@
+#include "pages/Form1.h"
+#include "pages/Form2.h"
+#include "pages/Form3.h"
+#include "pages/GridCopy.h"
+#include "pages/GridModel.h"
+#include "pages/GridOrder.h"
+#include "pages/GridView.h"
+#include "pages/Wizard.h"
+#include "support/FakeDesktop.h"
+#include "support/TestDb.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QString Db = QStringLiteral("tst_clipboard");
+
+} // namespace
+
+// The grid and the clipboard over real tables: what is copied, in the order
+// shown, in both forms spreadsheets read.
+class TestClipboard : public QObject
+{
+    Q_OBJECT
+
+    FakeDesktop m_desktop;
+    std::unique_ptr<Wizard> m_wizard;
+
+    Form3 *editor() { return m_wizard->form3(); }
+    GridModel *model() { return editor()->model(); }
+    GridOrder *order() { return editor()->order(); }
+    GridView *view() { return editor()->DataGrid1; }
+
+    void open(const QString &table)
+    {
+        Services services;
+        services.desktop = &m_desktop;
+        m_wizard = std::make_unique<Wizard>(services);
+        Form1 *f1 = m_wizard->form1();
+        const ConnectionFields fields = TestDb::fields(Db);
+        f1->Text1->setText(fields.server);
+        f1->Text2->setText(fields.user);
+        f1->Text3->setText(fields.password);
+        f1->Text4->setText(fields.database);
+        f1->Text5->setText(fields.port);
+        Form2 *f2 = m_wizard->form2();
+        f2->List1->clear();
+        f2->List1->addItem(table);
+        f2->List1->setCurrentRow(0);
+        f2->PushButton3_Click();
+        QVERIFY(model()->exportSource().waitUntilLoaded({}));
+    }
+
+    void sortBy(int column, Qt::SortOrder o = Qt::AscendingOrder)
+    {
+        QVERIFY(view()->orderBy(column, o));
+        order()->waitUntilSettled();
+    }
+
+    // Presses a key on the grid and waits for the copy to reach the clipboard.
+    void copyWith(QKeyCombination key)
+    {
+        view()->setFocus();
+        QTest::keyClick(view(), key.key(), key.keyboardModifiers());
+        view()->copier()->waitUntilDone();
+    }
+
+    void pasteAt(int viewRow, int column, const QString &text = QString())
+    {
+        if (!text.isNull())
+            QApplication::clipboard()->setText(text);
+        view()->setCurrentIndex(view()->model()->index(viewRow, column));
+        view()->setFocus();
+        QTest::keyClick(view(), Qt::Key_V, Qt::ControlModifier);
+    }
+
+    static QString clipboardText() { return QApplication::clipboard()->mimeData()->text(); }
+    static QString clipboardHtml() { return QApplication::clipboard()->mimeData()->html(); }
+
+    void createOdd()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS odd",
+                         "CREATE TABLE odd (id INT PRIMARY KEY, t TEXT CHARACTER SET utf8mb4, n INT) ",
+                         "INSERT INTO odd VALUES (1, 'tab\\there', 10), (2, 'line\\nbreak', NULL), "
+                         "(3, 'say \"hi\"', 30), (4, NULL, 40), (5, 'Grüße 日本 <b>&', 50), (6, '', 60)"});
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!TestDb::available())
+            QSKIP("no test server");
+        TestDb::create(Db);
+    }
+
+    void cleanup()
+    {
+        m_wizard.reset();
+        m_desktop.clear();
+    }
+
+    void copiesEverythingInTheOrderShown()
+    {
+        createOdd();
+        open("odd");
+        sortBy(2, Qt::DescendingOrder); // NULL sorts last descending
+        view()->selectAll();
+        copyWith(Qt::CTRL | Qt::Key_C);
+        QCOMPARE(clipboardText(), QStringLiteral("6\t\t60\n"
+                                                 "5\tGrüße 日本 <b>&\t50\n"
+                                                 "4\t\t40\n"
+                                                 "3\t\"say \"\"hi\"\"\"\t30\n"
+                                                 "1\t\"tab\there\"\t10\n"
+                                                 "2\t\"line\nbreak\"\t\n"));
+        const QString html = clipboardHtml();
+        QVERIFY(html.contains("<tr><td>5</td><td>Grüße 日本 &lt;b&gt;&amp;</td><td>50</td></tr>"));
+        QVERIFY(html.contains("<tr><td>2</td><td>line<br>break</td><td></td></tr>"));
+    }
+
+    void copiesWithNamesAndOnlyTheSelectedColumns()
+    {
+        createOdd();
+        open("odd");
+        sortBy(0, Qt::DescendingOrder);
+        // Ctrl+click on a header selects the column and does not sort.
+        QHeaderView *header = view()->horizontalHeader();
+        const QPoint at(header->sectionViewportPosition(2) + 5, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::ControlModifier, at);
+        QCOMPARE(order()->sortColumn(), 0);
+        copyWith(Qt::CTRL | Qt::SHIFT | Qt::Key_C);
+        QCOMPARE(clipboardText(), QStringLiteral("n\n60\n50\n40\n30\n\n10\n"));
+    }
+
+    void copiesSelectedRowsAndAHeldEdit()
+    {
+        createOdd();
+        open("odd");
+        QItemSelectionModel *selection = view()->selectionModel();
+        selection->select(view()->model()->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        selection->select(view()->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QVERIFY(model()->setData(model()->index(2, 1), "held"));
+        copyWith(Qt::CTRL | Qt::Key_C);
+        QCOMPARE(clipboardText(), QStringLiteral("1\t\"tab\there\"\t10\n3\theld\t30\n"));
+        model()->revertRow();
+    }
+
+    void copiesBinaryAsItShows()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS bin", "CREATE TABLE bin (b VARBINARY(10))",
+                         "INSERT INTO bin VALUES (0xFF00C3)"});
+        open("bin");
+        view()->selectAll();
+        copyWith(Qt::CTRL | Qt::Key_C);
+        QCOMPARE(clipboardText(), QStringLiteral("0xFF00C3\n"));
+    }
+
+    void roundTripKeepsTheBytes()
+    {
+        createOdd();
+        TestDb::run(Db, {"DROP TABLE IF EXISTS copy", "CREATE TABLE copy LIKE odd"});
+        open("odd");
+        sortBy(1); // any order: the rows carry their keys
+        view()->selectAll();
+        copyWith(Qt::CTRL | Qt::Key_C);
+        open("copy");
+        pasteAt(0, 0);
+        QCOMPARE(m_desktop.texts(), QStringList());
+        const QString sum = "SELECT id, HEX(t), t IS NULL, n FROM %1 ORDER BY id";
+        QCOMPARE(TestDb::rows(Db, sum.arg("copy")), TestDb::rows(Db, sum.arg("odd")));
+        QCOMPARE(model()->rowCount(), 7); // six and the new-row line
+    }
+
+    void pastesSpreadsheetBlocksOverAndBeyondTheRows()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS sheet",
+                         "CREATE TABLE sheet (id INT AUTO_INCREMENT PRIMARY KEY, a TEXT CHARACTER SET utf8mb4 NOT NULL, b TEXT)",
+                         "INSERT INTO sheet VALUES (1, 'x', 'y'), (2, 'x', 'y')"});
+        open("sheet");
+        // From the second row, second column: one row over, one added, one column too many.
+        pasteAt(1, 1, "\"two\r\nlines\"\t\"say \"\"hi\"\"\"\tdropped\r\n\t\"\"\t\r\n");
+        QCOMPARE(m_desktop.texts().size(), 1);
+        QVERIFY(m_desktop.texts().front().contains("1 column(s)"));
+        QCOMPARE(TestDb::rows(Db, "SELECT id, HEX(a), b FROM sheet ORDER BY id"),
+                 QStringList({"1|78|y", "2|" + QByteArray("two\r\nlines").toHex().toUpper() + "|say \"hi\"",
+                              "3||NULL"}));
+    }
+
+    void aRefusedRowStopsThePaste()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS uniq", "CREATE TABLE uniq (id INT PRIMARY KEY, u INT UNIQUE)",
+                         "INSERT INTO uniq VALUES (100, 7)"});
+        open("uniq");
+        sortBy(0, Qt::DescendingOrder);
+        pasteAt(1, 0, "1\t1\n2\t2\n3\t7\n4\t4\n5\t5\n");
+        QCOMPARE(TestDb::rows(Db, "SELECT id, u FROM uniq ORDER BY id"), QStringList({"1|1", "2|2", "100|7"}));
+        QCOMPARE(m_desktop.texts().size(), 1);
+        QVERIFY2(m_desktop.texts().front().contains("row 3"), qPrintable(m_desktop.texts().front()));
+        QVERIFY(m_desktop.texts().front().contains("Duplicate"));
+        QVERIFY(!model()->hasHeldRow());
+    }
+
+    void aLargePasteAsksFirst()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS many", "CREATE TABLE many (id INT PRIMARY KEY)"});
+        open("many");
+        QString text;
+        for (int i = 1; i <= 1001; ++i)
+            text += QString::number(i) + '\n';
+        m_desktop.answers << Desktop::Answer::No;
+        pasteAt(0, 0, text);
+        QCOMPARE(m_desktop.texts().size(), 1);
+        QVERIFY(m_desktop.texts().front().startsWith("Paste 1001 rows?"));
+        QCOMPARE(TestDb::scalar(Db, "SELECT COUNT(*) FROM many"), QStringLiteral("0"));
+    }
+
+    void aSingleValueFillsTheSelection()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS fill", "CREATE TABLE fill (a INT, b INT)",
+                         "INSERT INTO fill VALUES (1, 1), (1, 1), (1, 1)"});
+        open("fill");
+        view()->setCurrentIndex(view()->model()->index(0, 1));
+        QItemSelectionModel *selection = view()->selectionModel();
+        selection->select(view()->model()->index(0, 1), QItemSelectionModel::ClearAndSelect);
+        selection->select(view()->model()->index(2, 0), QItemSelectionModel::Select);
+        selection->select(view()->model()->index(2, 1), QItemSelectionModel::Select);
+        QApplication::clipboard()->setText("9\n");
+        QTest::keyClick(view(), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(m_desktop.texts(), QStringList());
+        // Identical rows are one as good as another: which of them the server changed cannot matter.
+        QCOMPARE(TestDb::rows(Db, "SELECT a, b FROM fill ORDER BY a, b"), QStringList({"1|1", "1|9", "9|9"}));
+    }
+
+    void undoAndRedoEachKindOfWrite()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS hist", "CREATE TABLE hist (id INT PRIMARY KEY, t VARCHAR(20))",
+                         "INSERT INTO hist VALUES (1, 'one'), (2, 'two')"});
+        open("hist");
+        sortBy(1, Qt::DescendingOrder); // two, one
+        const QString all = "SELECT id, IFNULL(t, 'NULL') FROM hist ORDER BY id";
+        const QStringList start{"1|one", "2|two"};
+        const auto key = [&](QKeyCombination k) { QTest::keyClick(view(), k.key(), k.keyboardModifiers()); };
+        view()->setFocus();
+
+        // An edit.
+        QVERIFY(model()->setData(model()->index(0, 1), "uno"));
+        QCOMPARE(model()->commitRow(), GridModel::Outcome::Done);
+        key(Qt::CTRL | Qt::Key_Z);
+        QCOMPARE(TestDb::rows(Db, all), start);
+        QCOMPARE(model()->index(0, 1).data().toString(), QStringLiteral("one"));
+        key(Qt::CTRL | Qt::Key_Y);
+        QCOMPARE(TestDb::rows(Db, all), QStringList({"1|uno", "2|two"}));
+        key(Qt::CTRL | Qt::Key_Z);
+
+        // An insert.
+        const int line = model()->newRowLine();
+        QVERIFY(model()->setData(model()->index(line, 0), "3"));
+        QCOMPARE(model()->commitRow(), GridModel::Outcome::Done);
+        key(Qt::CTRL | Qt::Key_Z);
+        QCOMPARE(TestDb::rows(Db, all), start);
+        QCOMPARE(model()->rowCount(), 3);
+        key(Qt::CTRL | Qt::SHIFT | Qt::Key_Z);
+        QCOMPARE(TestDb::rows(Db, all), QStringList({"1|one", "2|two", "3|NULL"}));
+        key(Qt::CTRL | Qt::Key_Z);
+
+        // A delete: the row comes back whole, key included.
+        QCOMPARE(model()->deleteRow(1), GridModel::Outcome::Done);
+        QCOMPARE(TestDb::rows(Db, all), QStringList({"1|one"}));
+        key(Qt::CTRL | Qt::Key_Z);
+        QCOMPARE(TestDb::rows(Db, all), start);
+
+        // A paste is one step.
+        pasteAt(0, 1, "a\nb\n");
+        QCOMPARE(TestDb::rows(Db, all).size(), 2);
+        QVERIFY(TestDb::rows(Db, all) != start);
+        key(Qt::CTRL | Qt::Key_Z);
+        QCOMPARE(TestDb::rows(Db, all), start);
+        QCOMPARE(m_desktop.texts(), QStringList());
+    }
+
+    void anUndoNeverOverwritesAnotherConnectionsChange()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS hist", "CREATE TABLE hist (id INT PRIMARY KEY, t VARCHAR(20))",
+                         "INSERT INTO hist VALUES (1, 'one'), (2, 'two')"});
+        open("hist");
+        QVERIFY(model()->setData(model()->index(0, 1), "mine"));
+        QCOMPARE(model()->commitRow(), GridModel::Outcome::Done);
+        TestDb::run(Db, {"UPDATE hist SET t = 'theirs' WHERE id = 1"});
+        view()->setFocus();
+        QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(TestDb::scalar(Db, "SELECT t FROM hist WHERE id = 1"), QStringLiteral("theirs"));
+        QCOMPARE(m_desktop.texts().size(), 1);
+        QVERIFY(m_desktop.texts().front().startsWith("The change was not undone."));
+        // The history stays: once the row is as we wrote it again, the undo goes through.
+        TestDb::run(Db, {"UPDATE hist SET t = 'mine' WHERE id = 1"});
+        QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(TestDb::scalar(Db, "SELECT t FROM hist WHERE id = 1"), QStringLiteral("one"));
+    }
+
+    void bulkDeleteTakesExactlyTheSelectedRows()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS same", "CREATE TABLE same (a INT, b INT)",
+                         "INSERT INTO same VALUES (1, 1), (1, 1), (2, 2), (1, 1)"});
+        open("same");
+        sortBy(0, Qt::DescendingOrder); // (2,2) first
+        QItemSelectionModel *selection = view()->selectionModel();
+        const auto selectRows = [&] {
+            selection->select(view()->model()->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            selection->select(view()->model()->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        };
+        selectRows();
+        m_desktop.answers << Desktop::Answer::No;
+        QTest::keyClick(view(), Qt::Key_Delete);
+        QCOMPARE(TestDb::scalar(Db, "SELECT COUNT(*) FROM same"), QStringLiteral("4"));
+        selectRows();
+        m_desktop.answers << Desktop::Answer::Yes;
+        QTest::keyClick(view(), Qt::Key_Delete);
+        QCOMPARE(m_desktop.texts(), QStringList({"Delete these 2 rows?", "Delete these 2 rows?"}));
+        QCOMPARE(TestDb::rows(Db, "SELECT a, b FROM same ORDER BY a"), QStringList({"1|1", "1|1"}));
+        QCOMPARE(model()->rowCount(), 3);
+    }
+
+    void bulkNullSetsExactlyTheSelectedCells()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS same", "CREATE TABLE same (a INT, b INT)",
+                         "INSERT INTO same VALUES (1, 1), (1, 1), (1, 1)"});
+        open("same");
+        QItemSelectionModel *selection = view()->selectionModel();
+        selection->select(view()->model()->index(0, 1), QItemSelectionModel::ClearAndSelect);
+        selection->select(view()->model()->index(1, 0), QItemSelectionModel::Select);
+        selection->select(view()->model()->index(1, 1), QItemSelectionModel::Select);
+        QTest::keyClick(view(), Qt::Key_0, Qt::ControlModifier);
+        QCOMPARE(m_desktop.texts(), QStringList());
+        QCOMPARE(TestDb::rows(Db, "SELECT a, b FROM same ORDER BY a, b"),
+                 QStringList({"NULL|NULL", "1|NULL", "1|1"}));
+        QVERIFY(!model()->hasHeldRow());
+        QVERIFY(model()->data(model()->index(1, 0), GridModel::NullRole).toBool());
+        QVERIFY(!model()->data(model()->index(2, 0), GridModel::NullRole).toBool());
+    }
+};
+
+QTEST_MAIN(TestClipboard)
+#include "tst_clipboard.moc"
