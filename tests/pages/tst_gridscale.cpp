@@ -127,6 +127,8 @@ private slots:
         RowStore::setAllocationLimitForTesting(8 << 20);
         picker()->PushButton3_Click();
         QVERIFY(model()->rowSet());
+        // Row 0 is the new-row line until the first rows arrive.
+        QTRY_VERIFY(model()->exportSource().rowCount() > 0);
         QVERIFY(model()->setData(model()->index(0, 1), QStringLiteral("kept")));
         QTRY_VERIFY_WITH_TIMEOUT(!model()->isLoading(), 20000);
         RowStore::setAllocationLimitForTesting(-1);
