@@ -101,9 +101,9 @@ void FindBar::updateColumns()
     }
 }
 
-MatchSpec FindBar::spec() const
+FindQuery FindBar::query() const
 {
-    MatchSpec s;
+    FindQuery s;
     s.text = txtFind->text();
     s.matchCase = chkMatchCase->isChecked();
     s.wholeCell = chkWholeCell->isChecked();
@@ -135,9 +135,9 @@ void FindBar::changed()
     if (cmdFilter->isChecked()) {
         if (m_beforeFilter && !m_beforeFilter())
             return;
-        m_order.setFilter(spec());
+        m_order.setFilter(query());
     }
-    m_order.find(spec());
+    m_order.find(query());
     showCount();
 }
 
@@ -148,7 +148,7 @@ void FindBar::filterToggled(bool on)
         cmdFilter->setChecked(!on);
         return;
     }
-    m_order.setFilter(on ? spec() : MatchSpec());
+    m_order.setFilter(on ? query() : FindQuery());
     showCount();
 }
 
@@ -210,7 +210,7 @@ void FindBar::goTo(int position)
 
 int FindBar::firstMatchingColumn(int shownRow) const
 {
-    const MatchSpec s = spec();
+    const FindQuery s = query();
     if (s.column >= 0)
         return s.column;
     const GridModel *model = m_order.gridModel();

@@ -37,7 +37,7 @@ public:
     // The column list follows the grid's columns.
     void updateColumns();
 
-    MatchSpec spec() const;
+    FindQuery query() const;
 
     QLabel *lblFind;
     QLineEdit *txtFind;

@@ -58,7 +58,7 @@ void GridOrder::forgetOrder()
     m_sortColumn = -1;
     m_filter = {};
     m_found.clear();
-    m_findSpec = {};
+    m_findQuery = {};
     m_again = false;
 }
 
@@ -97,9 +97,9 @@ void GridOrder::sortBy(int column, Qt::SortOrder order)
     restart();
 }
 
-void GridOrder::setFilter(const MatchSpec &spec)
+void GridOrder::setFilter(const FindQuery &query)
 {
-    m_filter = spec;
+    m_filter = query;
     restart();
 }
 
@@ -123,7 +123,7 @@ struct GridOrder::Job
     int column = -1;
     ColumnKind kind;
     bool descending = false;
-    MatchSpec filter;
+    FindQuery filter;
 };
 
 void GridOrder::startJob()
@@ -201,7 +201,7 @@ void GridOrder::show(std::vector<int32_t> rows, bool ordered)
     changePersistentIndexList(before, after);
     emit layoutChanged();
     emit orderChanged();
-    if (!m_findSpec.isEmpty())
+    if (!m_findQuery.isEmpty())
         startFind();
 }
 
@@ -226,9 +226,9 @@ qint64 GridOrder::shownRowCount() const
     return m_model ? m_model->exportSource().rowCount() : 0;
 }
 
-void GridOrder::find(const MatchSpec &spec)
+void GridOrder::find(const FindQuery &query)
 {
-    m_findSpec = spec;
+    m_findQuery = query;
     startFind();
 }
 
@@ -236,7 +236,7 @@ void GridOrder::startFind()
 {
     stopWorker(m_finder, m_findCancel);
     const quint64 generation = ++m_findGeneration;
-    if (m_findSpec.isEmpty() || !m_model || !m_model->rowSet()) {
+    if (m_findQuery.isEmpty() || !m_model || !m_model->rowSet()) {
         m_found.clear();
         emit foundChanged();
         return;
@@ -244,11 +244,11 @@ void GridOrder::startFind()
     auto store = std::make_shared<const RowStore::Snapshot>(m_model->rowSet()->rows().snapshot());
     auto rows = std::make_shared<std::vector<int32_t>>(m_ordered ? m_rows : std::vector<int32_t>());
     const bool ordered = m_ordered;
-    m_finder = std::thread([this, store, rows, ordered, spec = m_findSpec, generation] {
+    m_finder = std::thread([this, store, rows, ordered, query = m_findQuery, generation] {
         try {
             if (!ordered)
                 *rows = RowJobs::serverOrder(store->rowCount());
-            auto result = std::make_shared<std::vector<int32_t>>(RowJobs::find(*store, *rows, spec, m_findCancel));
+            auto result = std::make_shared<std::vector<int32_t>>(RowJobs::find(*store, *rows, query, m_findCancel));
             QMetaObject::invokeMethod(this, [this, generation, result] {
                 if (generation != m_findGeneration)
                     return;
@@ -417,6 +417,6 @@ void GridOrder::sourceRowsRemoved(int first, int last)
     // Work in hand counted the rows as they were.
     if (m_worker.joinable())
         startJob();
-    if (!m_findSpec.isEmpty())
+    if (!m_findQuery.isEmpty())
         startFind();
 }

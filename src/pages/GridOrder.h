@@ -14,7 +14,7 @@
 class GridModel;
 
 // The grid's rows as the user asked to see them: sorted by a column and
-// filtered by a MatchSpec, over a GridModel that keeps the server's order.
+// filtered by a FindQuery, over a GridModel that keeps the server's order.
 // A sorted or filtered view holds only a list of the source's row numbers;
 // without either, rows map one to one. The new-row line stays last.
 //
@@ -38,9 +38,9 @@ public:
     void sortBy(int column, Qt::SortOrder order = Qt::AscendingOrder);
     int sortColumn() const { return m_sortColumn; }
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
-    // An empty MatchSpec shows every row.
-    void setFilter(const MatchSpec &spec);
-    const MatchSpec &filter() const { return m_filter; }
+    // An empty FindQuery shows every row.
+    void setFilter(const FindQuery &query);
+    const FindQuery &filter() const { return m_filter; }
 
     // Rows are sorted or filtered (else the source's rows show one to one).
     bool isOrdered() const { return m_ordered; }
@@ -55,9 +55,9 @@ public:
     // Bytes the view holds beyond the source, for the benchmark.
     qint64 extraBytes() const { return qint64(m_rows.capacity() * sizeof(int32_t)); }
 
-    // Looks for `spec` in the rows as shown, in a worker; found() tells the
-    // positions (shown rows) once known. An empty MatchSpec stops looking.
-    void find(const MatchSpec &spec);
+    // Looks for `query` in the rows as shown, in a worker; found() tells the
+    // positions (shown rows) once known. An empty FindQuery stops looking.
+    void find(const FindQuery &query);
     const std::vector<int32_t> &found() const { return m_found; }
     bool isFinding() const { return m_finder.joinable(); }
 
@@ -97,7 +97,7 @@ private:
     QList<QMetaObject::Connection> m_links;
     int m_sortColumn = -1;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
-    MatchSpec m_filter;
+    FindQuery m_filter;
     bool m_ordered = false;
     std::vector<int32_t> m_rows; // source rows shown, when ordered
     bool m_appending = false;    // source rows being added are shown at once
@@ -108,7 +108,7 @@ private:
     quint64 m_generation = 0;
     bool m_again = false; // run once more when the pass in hand ends
 
-    MatchSpec m_findSpec;
+    FindQuery m_findQuery;
     std::vector<int32_t> m_found;
     std::thread m_finder;
     std::atomic<bool> m_findCancel{false};

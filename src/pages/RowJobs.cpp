@@ -152,12 +152,12 @@ void filterPart(const RowStore::Snapshot &store, const RowMatcher &matcher, int 
 }
 
 std::vector<int32_t> matching(const RowStore::Snapshot &store, const std::vector<int32_t> &rows,
-                              const MatchSpec &spec, bool positions, const std::atomic<bool> &cancel)
+                              const FindQuery &query, bool positions, const std::atomic<bool> &cancel)
 {
-    const RowMatcher matcher(spec);
+    const RowMatcher matcher(query);
     std::vector<int32_t> halves[2];
     inHalves(rows.size(), [&](int part, size_t first, size_t last) {
-        filterPart(store, matcher, spec.column, rows.data() + first, last - first, halves[part], positions, first,
+        filterPart(store, matcher, query.column, rows.data() + first, last - first, halves[part], positions, first,
                    cancel);
     });
     halves[0].insert(halves[0].end(), halves[1].begin(), halves[1].end());
@@ -173,12 +173,12 @@ std::vector<int32_t> serverOrder(qint64 n)
     return rows;
 }
 
-std::vector<int32_t> filter(const RowStore::Snapshot &store, std::vector<int32_t> rows, const MatchSpec &spec,
+std::vector<int32_t> filter(const RowStore::Snapshot &store, std::vector<int32_t> rows, const FindQuery &query,
                             const std::atomic<bool> &cancel)
 {
-    if (spec.isEmpty())
+    if (query.isEmpty())
         return rows;
-    std::vector<int32_t> kept = matching(store, rows, spec, false, cancel);
+    std::vector<int32_t> kept = matching(store, rows, query, false, cancel);
     kept.shrink_to_fit();
     return kept;
 }
@@ -215,12 +215,12 @@ void sort(const RowStore::Snapshot &store, int column, const ColumnKind &kind, b
         putNulls();
 }
 
-std::vector<int32_t> find(const RowStore::Snapshot &store, const std::vector<int32_t> &rows, const MatchSpec &spec,
+std::vector<int32_t> find(const RowStore::Snapshot &store, const std::vector<int32_t> &rows, const FindQuery &query,
                           const std::atomic<bool> &cancel)
 {
-    if (spec.isEmpty())
+    if (query.isEmpty())
         return {};
-    return matching(store, rows, spec, true, cancel);
+    return matching(store, rows, query, true, cancel);
 }
 
 } // namespace RowJobs

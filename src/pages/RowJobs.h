@@ -17,9 +17,9 @@ struct Cancelled
 {
 };
 
-// The rows of `rows` (source row numbers) whose cells match `spec`, in the
-// same order; all of them when the MatchSpec is empty.
-std::vector<int32_t> filter(const RowStore::Snapshot &store, std::vector<int32_t> rows, const MatchSpec &spec,
+// The rows of `rows` (source row numbers) whose cells match `query`, in the
+// same order; all of them when the FindQuery is empty.
+std::vector<int32_t> filter(const RowStore::Snapshot &store, std::vector<int32_t> rows, const FindQuery &query,
                             const std::atomic<bool> &cancel);
 
 // Orders `rows` by `column`: NULL first, then by value; descending reverses
@@ -28,7 +28,7 @@ void sort(const RowStore::Snapshot &store, int column, const ColumnKind &kind, b
           std::vector<int32_t> &rows, const std::atomic<bool> &cancel);
 
 // Positions in `rows` of the rows that match.
-std::vector<int32_t> find(const RowStore::Snapshot &store, const std::vector<int32_t> &rows, const MatchSpec &spec,
+std::vector<int32_t> find(const RowStore::Snapshot &store, const std::vector<int32_t> &rows, const FindQuery &query,
                           const std::atomic<bool> &cancel);
 
 // 0, 1, ..., n-1.

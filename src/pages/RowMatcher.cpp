@@ -12,13 +12,13 @@ bool isAscii(std::string_view s)
 
 } // namespace
 
-RowMatcher::RowMatcher(const MatchSpec &spec) : m_spec(spec)
+RowMatcher::RowMatcher(const FindQuery &query) : m_query(query)
 {
-    m_folded = spec.matchCase ? spec.text : spec.text.toCaseFolded();
+    m_folded = query.matchCase ? query.text : query.text.toCaseFolded();
     m_needle = m_folded.toUtf8();
     m_asciiNeedle = isAscii(std::string_view(m_needle.constData(), size_t(m_needle.size())));
     for (int i = 0; i < 256; ++i)
-        m_lower[i] = (!spec.matchCase && i >= 'A' && i <= 'Z') ? (unsigned char)(i + 32) : (unsigned char)i;
+        m_lower[i] = (!query.matchCase && i >= 'A' && i <= 'Z') ? (unsigned char)(i + 32) : (unsigned char)i;
 }
 
 bool RowMatcher::containsAscii(std::string_view hay) const
@@ -30,7 +30,7 @@ bool RowMatcher::containsAscii(std::string_view hay) const
         return false;
     const auto *h = reinterpret_cast<const unsigned char *>(hay.data());
     const auto *needle = reinterpret_cast<const unsigned char *>(m_needle.constData());
-    if (m_spec.wholeCell) {
+    if (m_query.wholeCell) {
         if (hay.size() != n)
             return false;
         for (size_t i = 0; i < n; ++i)
@@ -55,9 +55,9 @@ bool RowMatcher::containsAscii(std::string_view hay) const
 bool RowMatcher::foldedMatch(std::string_view hay) const
 {
     QString text = QString::fromUtf8(hay.data(), qsizetype(hay.size()));
-    if (!m_spec.matchCase)
+    if (!m_query.matchCase)
         text = text.toCaseFolded();
-    return m_spec.wholeCell ? text == m_folded : text.contains(m_folded);
+    return m_query.wholeCell ? text == m_folded : text.contains(m_folded);
 }
 
 bool RowMatcher::cellMatches(const RowStore::Cell &cell) const
@@ -69,9 +69,9 @@ bool RowMatcher::cellMatches(const RowStore::Cell &cell) const
     // no byte of a longer UTF-8 character equals an ASCII one. (That misses
     // the two characters that fold to ASCII letters, the long s and the
     // Kelvin sign, and is many times faster.) Other needles fold as Unicode.
-    if (m_spec.matchCase || m_asciiNeedle)
-        return m_spec.matchCase && !m_asciiNeedle
-            ? (m_spec.wholeCell ? hay == std::string_view(m_needle.constData(), size_t(m_needle.size()))
+    if (m_query.matchCase || m_asciiNeedle)
+        return m_query.matchCase && !m_asciiNeedle
+            ? (m_query.wholeCell ? hay == std::string_view(m_needle.constData(), size_t(m_needle.size()))
                                 : hay.find(std::string_view(m_needle.constData(), size_t(m_needle.size())))
                                       != std::string_view::npos)
             : containsAscii(hay);
@@ -80,7 +80,7 @@ bool RowMatcher::cellMatches(const RowStore::Cell &cell) const
 
 bool RowMatcher::rowMatches(const std::vector<RowStore::Cell> &cells) const
 {
-    if (m_spec.column >= 0)
-        return m_spec.column < int(cells.size()) && cellMatches(cells[size_t(m_spec.column)]);
+    if (m_query.column >= 0)
+        return m_query.column < int(cells.size()) && cellMatches(cells[size_t(m_query.column)]);
     return std::any_of(cells.begin(), cells.end(), [this](const RowStore::Cell &c) { return cellMatches(c); });
 }

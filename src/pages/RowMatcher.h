@@ -9,7 +9,7 @@
 #include <vector>
 
 // What the find bar looks for: text in a cell, in every column or one.
-struct MatchSpec
+struct FindQuery
 {
     QString text;
     bool matchCase = false;
@@ -17,15 +17,15 @@ struct MatchSpec
     int column = -1; // -1: every column
 
     bool isEmpty() const { return text.isEmpty(); }
-    bool operator==(const MatchSpec &) const = default;
+    bool operator==(const FindQuery &) const = default;
 };
 
-// Tells whether cells hold the text of a MatchSpec. Works on the cells'
+// Tells whether cells hold the text of a FindQuery. Works on the cells'
 // bytes as stored (UTF-8); NULL never matches. Usable from any thread.
 class RowMatcher
 {
 public:
-    explicit RowMatcher(const MatchSpec &spec);
+    explicit RowMatcher(const FindQuery &query);
 
     bool cellMatches(const RowStore::Cell &cell) const;
     bool rowMatches(const std::vector<RowStore::Cell> &cells) const;
@@ -34,7 +34,7 @@ private:
     bool containsAscii(std::string_view hay) const;
     bool foldedMatch(std::string_view hay) const;
 
-    MatchSpec m_spec;
+    FindQuery m_query;
     QByteArray m_needle;  // UTF-8, case folded unless matchCase
     QString m_folded;     // for text that is not ASCII
     bool m_asciiNeedle = true;

@@ -235,8 +235,8 @@ private slots:
                          "INSERT INTO u VALUES (1, 'ÉTÉ', 'x'), (2, 'café', 'été'), "
                          "(3, 'ete', NULL), (4, 'x', 'xétéx')"});
         open(QStringLiteral("u"));
-        const auto rowsFor = [&](const MatchSpec &spec) {
-            order()->setFilter(spec);
+        const auto rowsFor = [&](const FindQuery &query) {
+            order()->setFilter(query);
             order()->waitUntilSettled();
             return shown(0);
         };
