@@ -1,3 +1,4 @@
+#include "EditorSession.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
 #include "pages/Form3.h"
@@ -41,21 +42,9 @@ class TestClipboard : public QObject
 
     void open(const QString &table)
     {
-        Services services;
-        services.desktop = &m_desktop;
-        m_wizard = std::make_unique<Wizard>(services);
-        Form1 *f1 = m_wizard->form1();
-        const ConnectionFields fields = TestDb::fields(Db);
-        f1->Text1->setText(fields.server);
-        f1->Text2->setText(fields.user);
-        f1->Text3->setText(fields.password);
-        f1->Text4->setText(fields.database);
-        f1->Text5->setText(fields.port);
-        Form2 *f2 = m_wizard->form2();
-        f2->List1->clear();
-        f2->List1->addItem(table);
-        f2->List1->setCurrentRow(0);
-        f2->PushButton3_Click();
+        m_wizard = signedInWizard(m_desktop, Db);
+        pickTable(*m_wizard, table);
+        m_wizard->form2()->PushButton3_Click();
         QVERIFY(model()->exportSource().waitUntilLoaded({}));
     }
 

@@ -1,3 +1,4 @@
+#include "EditorSession.h"
 #include "db/Connection.h"
 #include "db/RowSet.h"
 #include "frame/Main.h"
@@ -46,21 +47,9 @@ class TestGrid : public QObject
     // Signs in, picks `table` and waits until every row has arrived.
     void open(const QString &table, const QString &port = QString())
     {
-        Services services;
-        services.desktop = &m_desktop;
-        m_wizard = std::make_unique<Wizard>(services);
-        Form1 *f1 = m_wizard->form1();
-        const ConnectionFields fields = TestDb::fields(Db);
-        f1->Text1->setText(fields.server);
-        f1->Text2->setText(fields.user);
-        f1->Text3->setText(fields.password);
-        f1->Text4->setText(fields.database);
-        f1->Text5->setText(port.isEmpty() ? fields.port : port);
-        Form2 *f2 = m_wizard->form2();
-        f2->List1->clear();
-        f2->List1->addItem(table);
-        f2->List1->setCurrentRow(0);
-        f2->PushButton3_Click();
+        m_wizard = signedInWizard(m_desktop, Db, port);
+        pickTable(*m_wizard, table);
+        m_wizard->form2()->PushButton3_Click();
         QVERIFY(model()->exportSource().waitUntilLoaded({}));
         m_desktop.clear();
     }

@@ -1,3 +1,4 @@
+#include "EditorSession.h"
 #include "db/Connection.h"
 #include "db/RowSet.h"
 #include "db/RowStore.h"
@@ -45,23 +46,12 @@ class TestGridScale : public QObject
 
     void signIn()
     {
-        Services services;
-        services.desktop = &m_desktop;
-        m_wizard = std::make_unique<Wizard>(services);
-        Form1 *f1 = m_wizard->form1();
-        const ConnectionFields fields = TestDb::fields(Db);
-        f1->Text1->setText(fields.server);
-        f1->Text2->setText(fields.user);
-        f1->Text3->setText(fields.password);
-        f1->Text4->setText(fields.database);
-        f1->Text5->setText(fields.port);
+        m_wizard = signedInWizard(m_desktop, Db);
     }
 
     void pick(const QString &table)
     {
-        picker()->List1->clear();
-        picker()->List1->addItem(table);
-        picker()->List1->setCurrentRow(0);
+        pickTable(*m_wizard, table);
     }
 
 private slots:

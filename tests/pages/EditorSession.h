@@ -1,0 +1,39 @@
+#pragma once
+
+#include "frame/Services.h"
+#include "pages/Form1.h"
+#include "pages/Form2.h"
+#include "pages/Wizard.h"
+#include "support/FakeDesktop.h"
+#include "support/TestDb.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+
+#include <memory>
+
+// The pages over the test server, as the page tests drive them: a wizard
+// whose sign-in page holds the database's values (`port` overrides the
+// server's, e.g. for a proxy in between), and the picker set to one table.
+inline std::unique_ptr<Wizard> signedInWizard(FakeDesktop &desktop, const QString &db, const QString &port = QString())
+{
+    Services services;
+    services.desktop = &desktop;
+    auto wizard = std::make_unique<Wizard>(services);
+    Form1 *f1 = wizard->form1();
+    const ConnectionFields fields = TestDb::fields(db);
+    f1->Text1->setText(fields.server);
+    f1->Text2->setText(fields.user);
+    f1->Text3->setText(fields.password);
+    f1->Text4->setText(fields.database);
+    f1->Text5->setText(port.isEmpty() ? fields.port : port);
+    return wizard;
+}
+
+inline void pickTable(Wizard &wizard, const QString &table)
+{
+    Form2 *f2 = wizard.form2();
+    f2->List1->clear();
+    f2->List1->addItem(table);
+    f2->List1->setCurrentRow(0);
+}
