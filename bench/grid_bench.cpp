@@ -5,6 +5,7 @@
 //
 // usage: corvane-bench HOST PORT USER PASSWORD DATABASE TABLE
 // prints key=value lines.
+#include "BenchSession.h"
 #include "db/Connection.h"
 #include "db/RowSet.h"
 #include "frame/Desktop.h"
@@ -26,19 +27,6 @@
 
 namespace {
 
-// Answers every box with its default and says it, so a failure shows.
-class SilentDesktop : public Desktop
-{
-public:
-    Answer message(QWidget *, const QString &caption, const QString &text, Icon, Buttons, Answer defaultButton) override
-    {
-        std::fprintf(stderr, "message: %s: %s\n", qPrintable(caption), qPrintable(text));
-        return defaultButton;
-    }
-    QString saveFileName(QWidget *, const QString &, const QString &) override { return {}; }
-    void processEvents() override { QCoreApplication::processEvents(); }
-};
-
 long peakRssKb()
 {
     QFile f(QStringLiteral("/proc/self/status"));
@@ -48,11 +36,6 @@ long peakRssKb()
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').first().toLong();
     return -1;
-}
-
-double ms(const QElapsedTimer &t)
-{
-    return double(t.nsecsElapsed()) / 1e6;
 }
 
 qint64 status(Connection &c, const char *name)
@@ -79,16 +62,9 @@ int main(int argc, char *argv[])
     Services services;
     services.desktop = &desktop;
     Wizard wizard(services);
-    Form1 *signIn = wizard.form1();
-    signIn->Text1->setText(args[1]);
-    signIn->Text5->setText(args[2]);
-    signIn->Text2->setText(args[3]);
-    signIn->Text3->setText(args[4]);
-    signIn->Text4->setText(args[5]);
+    fillSignIn(wizard, args);
+    pickTable(wizard, args[6]);
     Form2 *picker = wizard.form2();
-    picker->List1->clear();
-    picker->List1->addItem(args[6]);
-    picker->List1->setCurrentRow(0);
 
     const long baseRss = peakRssKb();
     // A timer that asks every 5 ms, as a user scrolling meanwhile would: the

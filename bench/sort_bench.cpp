@@ -7,6 +7,7 @@
 // usage: corvane-sort-bench HOST PORT USER PASSWORD DATABASE TABLE
 // prints key=value lines. The table is `big` (see the bench data set):
 // column 1 name VARCHAR, 2 qty INT, 3 price DECIMAL, 6 note TEXT.
+#include "BenchSession.h"
 #include "frame/Desktop.h"
 #include "pages/FindBar.h"
 #include "pages/Form1.h"
@@ -26,23 +27,6 @@
 
 namespace {
 
-class SilentDesktop : public Desktop
-{
-public:
-    Answer message(QWidget *, const QString &caption, const QString &text, Icon, Buttons, Answer defaultButton) override
-    {
-        std::fprintf(stderr, "message: %s: %s\n", qPrintable(caption), qPrintable(text));
-        return defaultButton;
-    }
-    QString saveFileName(QWidget *, const QString &, const QString &) override { return {}; }
-    void processEvents() override { QCoreApplication::processEvents(); }
-};
-
-double ms(const QElapsedTimer &t)
-{
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -59,16 +43,9 @@ int main(int argc, char *argv[])
     Services services;
     services.desktop = &desktop;
     Wizard wizard(services);
-    Form1 *signIn = wizard.form1();
-    signIn->Text1->setText(args[1]);
-    signIn->Text5->setText(args[2]);
-    signIn->Text2->setText(args[3]);
-    signIn->Text3->setText(args[4]);
-    signIn->Text4->setText(args[5]);
+    fillSignIn(wizard, args);
+    pickTable(wizard, args[6]);
     Form2 *picker = wizard.form2();
-    picker->List1->clear();
-    picker->List1->addItem(args[6]);
-    picker->List1->setCurrentRow(0);
     picker->PushButton3_Click();
     Form3 *editor = wizard.form3();
     GridModel *model = editor->model();

@@ -8,6 +8,7 @@
 //   cancel TABLE  "Next >", then the load stopped once 100,000 rows are in:
 //                 cancel_ms, rows_at_cancel
 // prints key=value lines.
+#include "BenchSession.h"
 #include "db/RowSet.h"
 #include "frame/Desktop.h"
 #include "pages/Form1.h"
@@ -26,23 +27,6 @@
 #include <cstdio>
 
 namespace {
-
-class SilentDesktop : public Desktop
-{
-public:
-    Answer message(QWidget *, const QString &caption, const QString &text, Icon, Buttons, Answer defaultButton) override
-    {
-        std::fprintf(stderr, "message: %s: %s\n", qPrintable(caption), qPrintable(text));
-        return defaultButton;
-    }
-    QString saveFileName(QWidget *, const QString &, const QString &) override { return {}; }
-    void processEvents() override { QCoreApplication::processEvents(); }
-};
-
-double ms(const QElapsedTimer &t)
-{
-    return double(t.nsecsElapsed()) / 1e6;
-}
 
 // A timer asking every 5 ms; the longest gap between its turns.
 struct Heartbeat
@@ -82,28 +66,21 @@ int main(int argc, char *argv[])
     Services services;
     services.desktop = &desktop;
     Wizard wizard(services);
-    Form1 *signIn = wizard.form1();
-    signIn->Text1->setText(args[1]);
-    signIn->Text5->setText(args[2]);
-    signIn->Text2->setText(args[3]);
-    signIn->Text3->setText(args[4]);
-    signIn->Text4->setText(args[5]);
+    fillSignIn(wizard, args);
     const QString mode = args[6];
     Form2 *picker = wizard.form2();
 
     if (mode == QLatin1String("picker")) {
         QElapsedTimer clock;
         clock.start();
-        signIn->PushButton3_Click();
+        wizard.form1()->PushButton3_Click();
         std::printf("picker_ms=%.1f\ntables=%d\n", ms(clock), picker->List1->count());
         wizard.endProgram();
         return picker->List1->count() > 0 ? 0 : 1;
     }
     if (args.size() < 8)
         return 2;
-    picker->List1->clear();
-    picker->List1->addItem(args[7]);
-    picker->List1->setCurrentRow(0);
+    pickTable(wizard, args[7]);
     Form3 *editor = wizard.form3();
 
     if (mode == QLatin1String("slow")) {
