@@ -5,7 +5,8 @@
 #include <QApplication>
 #include <QProgressDialog>
 
-ProgressDialog::ProgressDialog(QWidget *parent, int showAfterMs) : m_parent(parent), m_showAfterMs(showAfterMs)
+ProgressDialog::ProgressDialog(QWidget *parent, int showAfterMs, const QString &objectName)
+    : m_parent(parent), m_showAfterMs(showAfterMs), m_objectName(objectName)
 {
     m_clock.start();
 }
@@ -20,7 +21,7 @@ ExportProgress ProgressDialog::function()
 void ProgressDialog::create()
 {
     m_dialog = std::make_unique<QProgressDialog>(m_parent);
-    m_dialog->setObjectName(QStringLiteral("ExportProgress"));
+    m_dialog->setObjectName(m_objectName);
     m_dialog->setWindowTitle(Main::appTitle());
     m_dialog->setCancelButtonText(QStringLiteral("Cancel"));
     m_dialog->setWindowModality(Qt::WindowModal);
@@ -40,7 +41,7 @@ bool ProgressDialog::update(qint64 done, qint64 total)
     if (total > 0) {
         // The bar counts in thousandths, so tables beyond int's range fit.
         m_dialog->setRange(0, 1000);
-        m_dialog->setLabelText(QStringLiteral("Saving row %L1 of %L2").arg(done).arg(total));
+        m_dialog->setLabelText(m_rowLabel.arg(done).arg(total));
         m_dialog->setValue(int(done * 1000 / total));
     } else {
         m_dialog->setRange(0, 0);

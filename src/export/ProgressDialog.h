@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QString>
 
 #include <memory>
 
@@ -17,11 +18,14 @@ class QWidget;
 class ProgressDialog
 {
 public:
-    explicit ProgressDialog(QWidget *parent, int showAfterMs = 500);
+    explicit ProgressDialog(QWidget *parent, int showAfterMs = 500,
+                            const QString &objectName = QStringLiteral("ExportProgress"));
     ~ProgressDialog();
     ProgressDialog(const ProgressDialog &) = delete;
     ProgressDialog &operator=(const ProgressDialog &) = delete;
 
+    // The label while the total is known: %L1 the rows done, %L2 the total.
+    void setRowLabel(const QString &format) { m_rowLabel = format; }
     // Returns false once the user has pressed Cancel.
     bool update(qint64 done, qint64 total);
     // An ExportProgress that calls update(); valid while this object lives.
@@ -34,6 +38,8 @@ private:
 
     QPointer<QWidget> m_parent;
     int m_showAfterMs;
+    QString m_objectName;
+    QString m_rowLabel = QStringLiteral("Saving row %L1 of %L2");
     QElapsedTimer m_clock;
     std::unique_ptr<QProgressDialog> m_dialog;
 };

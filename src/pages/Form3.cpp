@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 #include "db/RowSet.h"
+#include "export/ProgressDialog.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"
@@ -63,7 +64,8 @@ Form3::Form3(Wizard &wizard)
     DataGrid1->setDeleteHandler([this](int row) { deleteRow(row); });
     DataGrid1->setPasteHandler([this] { pasteRows(); });
     m_history = new WriteHistory(*m_model, this);
-    DataGrid1->setUndoHandler([this](bool redo) { undoWrite(redo); });
+    DataGrid1->setUndoHandler([this](bool redo) { undoWrite(redo); },
+                              [this](bool redo) { return redo ? m_history->canRedo() : m_history->canUndo(); });
     DataGrid1->setBulkNullHandler([this] { setSelectionToNull(); });
     DataGrid1->setDeleteRowsHandler([this](std::vector<int> rows) { deleteRows(std::move(rows)); });
     findBar->setBeforeFilter([this] { return commitHeldRow(); });
@@ -255,6 +257,12 @@ bool Form3::reportWrite(GridModel::Outcome outcome, const QString &notDone)
                             "not be told. The table is read again: check the row before you change it again."));
         break;
     }
+    rereadLater();
+    return true;
+}
+
+void Form3::rereadLater()
+{
     // Not from inside the view's own row change.
     QMetaObject::invokeMethod(
         this,
@@ -272,7 +280,6 @@ bool Form3::reportWrite(GridModel::Outcome outcome, const QString &notDone)
             }
         },
         Qt::QueuedConnection);
-    return true;
 }
 
 bool Form3::commitHeldRow()
@@ -334,21 +341,30 @@ GridPaste::Ui Form3::pasteUi()
                                           Desktop::Answer::No)
                == Desktop::Answer::Yes;
     };
-    ui.progress = [this](int, int) {
-        m_wizard.desktop().processEvents();
-        return true;
-    };
+    // Shows once the writes take half a second, with Cancel.
+    auto progress = std::make_shared<ProgressDialog>(this, 500, QStringLiteral("PasteProgress"));
+    ui.progress = [progress](int done, int total) { return progress->update(done, total); };
     return ui;
+}
+
+void Form3::finishPaste(const GridPaste &paste)
+{
+    if (paste.outcome() == GridModel::Outcome::Reread)
+        reportWrite(GridModel::Outcome::Reread, QString());
+    else if (paste.outcome() == GridModel::Outcome::Unknown)
+        rereadLater(); // the paste said where it stopped
 }
 
 void Form3::pasteRows()
 {
     const StepGuard step(*m_history);
-    const GridPaste::Ui ui = pasteUi();
     BusyPointer busy(*m_pointer);
     const QMimeData *mime = QApplication::clipboard()->mimeData();
-    if (mime)
-        GridPaste(*DataGrid1, ui).paste(mime->text(), mime->data(GridCopy::nullsFormat()));
+    if (!mime)
+        return;
+    GridPaste paste(*DataGrid1, pasteUi());
+    paste.paste(mime->text(), mime->data(GridCopy::nullsFormat()));
+    finishPaste(paste);
 }
 
 void Form3::undoWrite(bool redo)
@@ -357,7 +373,8 @@ void Form3::undoWrite(bool redo)
         return;
     try {
         BusyPointer busy(*m_pointer);
-        redo ? m_history->redo() : m_history->undo();
+        // RowChanged comes back as a Failure with its reason.
+        reportWrite(redo ? m_history->redo() : m_history->undo(), QString());
     } catch (const Failure &e) {
         tell(failureText(redo ? QStringLiteral("The change was not redone.") : QStringLiteral("The change was not undone."),
                          e));
@@ -368,7 +385,9 @@ void Form3::setSelectionToNull()
 {
     const StepGuard step(*m_history);
     BusyPointer busy(*m_pointer);
-    GridPaste(*DataGrid1, pasteUi()).setSelectionToNull();
+    GridPaste paste(*DataGrid1, pasteUi());
+    paste.setSelectionToNull();
+    finishPaste(paste);
 }
 
 void Form3::deleteRows(std::vector<int> rows)
@@ -387,8 +406,14 @@ void Form3::deleteRows(std::vector<int> rows)
     BusyPointer busy(*m_pointer);
     size_t done = 0;
     const QString stopped = QStringLiteral("%1 of the %2 rows were deleted; the rest were not.\n\n");
+    ProgressDialog progress(this, 500, QStringLiteral("DeleteProgress"));
+    progress.setRowLabel(QStringLiteral("Deleting row %L1 of %L2"));
     try {
         for (; done < rows.size(); ++done) {
+            if (done > 0 && !progress.update(qint64(done), qint64(rows.size()))) {
+                tell(stopped.arg(done).arg(rows.size()) + QStringLiteral("The deletion was cancelled."));
+                return;
+            }
             const GridModel::Outcome outcome = m_model->deleteRow(rows[done]);
             if (outcome == GridModel::Outcome::Done)
                 continue;

@@ -116,6 +116,10 @@ private:
     // again when the grid's copy is no longer a handle on the row. False when
     // the write was not done.
     bool reportWrite(GridModel::Outcome outcome, const QString &notDone);
+    // Reads the table again once the current event is done (after a write
+    // left the grid's copy out of date), opening the connection if it was lost.
+    void rereadLater();
+    void finishPaste(const GridPaste &paste);
     static QString failureText(const QString &what, const Failure &e);
     void loadFailed(const QString &description, long number);
 

@@ -199,7 +199,7 @@ GridModel::Outcome GridModel::commitRow()
     }
     m_rows->rows().replace(held.row, storeCells(*result.stored));
     showRow(held.row);
-    emit rowWritten(original, *result.stored);
+    emit rowWritten(original, *result.stored, held.row);
     return Outcome::Done;
 }
 
@@ -218,9 +218,7 @@ GridModel::Outcome GridModel::commitNewRow(const Held &held)
         return Outcome::Unknown;
     }
     std::optional<RowValues> stored = result.stored;
-    if (stored)
-        emit rowWritten({}, *stored);
-    else {
+    if (!stored) {
         // Not certainly found again: what was typed shows, marked, until
         // the table is read again.
         stored = RowValues(size_t(columnCount(QModelIndex())));
@@ -235,6 +233,10 @@ GridModel::Outcome GridModel::commitNewRow(const Held &held)
     m_rows->rows().insert(m_rows->recordCount(), storeCells(*stored));
     endInsertRows();
     showRow(at + 1);
+    if (isUnconfirmed(at))
+        emit rowWritten({}, {}, at);
+    else
+        emit rowWritten({}, *stored, at);
     return Outcome::Done;
 }
 
@@ -274,21 +276,35 @@ GridModel::Outcome GridModel::deleteRow(int row)
         shifted.insert(r > row ? r - 1 : r);
     m_unconfirmed = std::move(shifted);
     endRemoveRows();
-    emit rowWritten(original, {});
+    emit rowWritten(original, {}, row);
     return Outcome::Done;
 }
 
-int GridModel::findRow(const RowValues &values) const
+int GridModel::findRow(const RowValues &values, int near) const
 {
-    for (qint64 r = 0; r < m_rows->recordCount(); ++r)
-        if (!isUnconfirmed(int(r)) && storedValues(m_rows->rows(), r) == values)
+    const qint64 count = m_rows->recordCount();
+    const auto holds = [&](qint64 r) {
+        return r >= 0 && r < count && !isUnconfirmed(int(r)) && storedValues(m_rows->rows(), r) == values;
+    };
+    // Around where it was last seen first, so an undo on millions of rows
+    // does not walk them all.
+    constexpr int Around = 64;
+    if (near >= 0)
+        for (int d = 0; d <= Around; ++d) {
+            if (holds(near - d))
+                return near - d;
+            if (d > 0 && holds(near + d))
+                return near + d;
+        }
+    for (qint64 r = 0; r < count; ++r)
+        if (holds(r))
             return int(r);
     return -1;
 }
 
-GridModel::Outcome GridModel::rewriteValues(const RowValues &from, const RowValues &to)
+GridModel::Outcome GridModel::rewriteValues(const RowValues &from, const RowValues &to, int near)
 {
-    const int row = findRow(from);
+    const int row = findRow(from, near);
     if (row < 0 || (m_held && heldRow() == row))
         return Outcome::RowChanged;
     CellChanges changes;
@@ -302,12 +318,13 @@ GridModel::Outcome GridModel::rewriteValues(const RowValues &from, const RowValu
         return result.status == WriteResult::Status::Unknown ? Outcome::Unknown : Outcome::Reread;
     m_rows->rows().replace(row, storeCells(*result.stored));
     showRow(row);
+    emit rowWritten(from, *result.stored, row);
     return Outcome::Done;
 }
 
-GridModel::Outcome GridModel::deleteValues(const RowValues &from)
+GridModel::Outcome GridModel::deleteValues(const RowValues &from, int near)
 {
-    const int row = findRow(from);
+    const int row = findRow(from, near);
     if (row < 0 || (m_held && heldRow() == row))
         return Outcome::RowChanged;
     return deleteRow(row);

@@ -86,10 +86,11 @@ public:
 
     // For undo and redo: the row shown with exactly `from` is written as
     // `to` (guarded: only while the server's row is still `from`), deleted,
-    // or `to` added with all its values. RowChanged when the row is not
-    // there as expected; Failure when refused.
-    Outcome rewriteValues(const RowValues &from, const RowValues &to);
-    Outcome deleteValues(const RowValues &from);
+    // or `to` added with all its values. `near` is the row where it was last
+    // seen, looked at first (rows move only when rows before them go).
+    // RowChanged when the row is not there as expected; Failure when refused.
+    Outcome rewriteValues(const RowValues &from, const RowValues &to, int near = -1);
+    Outcome deleteValues(const RowValues &from, int near = -1);
     Outcome insertValues(const RowValues &to);
 
     // What the exports read: the rows of the table, without the new-row line.
@@ -99,8 +100,10 @@ public:
 signals:
     void loadFinished();
     // A row write done and certain: the row as it was (empty when added)
-    // and as the server stored it (empty when deleted).
-    void rowWritten(const RowValues &before, const RowValues &after);
+    // and as the server stored it (empty when deleted), and the row's place
+    // in the model. Both empty: a row was added that cannot be told apart on
+    // the server (isUnconfirmed), so nothing before it can be undone safely.
+    void rowWritten(const RowValues &before, const RowValues &after, int row);
     // The background read failed; the rows read so far stay.
     void loadFailed(const QString &description, long number);
 
@@ -116,7 +119,7 @@ private:
     void connectLoader();
     void showRow(int row);
     Outcome commitNewRow(const Held &held);
-    int findRow(const RowValues &values) const; // -1 when not shown
+    int findRow(const RowValues &values, int near) const; // -1 when not shown
 
     RowSet *m_rows = nullptr;
     Connection *m_connection = nullptr;

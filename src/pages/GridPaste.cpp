@@ -126,9 +126,16 @@ int GridPaste::write(const std::vector<Target> &targets)
             m_ui.tell(failure);
             return written;
         }
+        if (m_outcome == GridModel::Outcome::Unknown)
+            return written;
         ++written;
-        if (m_ui.progress && !m_ui.progress(written, int(targets.size())))
+        if (written < int(targets.size()) && m_ui.progress && !m_ui.progress(written, int(targets.size()))) {
+            m_cancelled = true;
+            m_ui.tell(QStringLiteral("The paste was cancelled after %1 of its %2 rows; those rows were saved.")
+                          .arg(written)
+                          .arg(targets.size()));
             break;
+        }
     }
     return written;
 }
@@ -149,14 +156,20 @@ QString GridPaste::rowFailure(const Target &target, int number)
     try {
         switch (model.commitRow()) {
         case GridModel::Outcome::Done:
+            return {};
         case GridModel::Outcome::Reread:
+            // Saved; the table is read again once the paste is done.
+            m_outcome = GridModel::Outcome::Reread;
             return {};
         case GridModel::Outcome::RowChanged:
             model.revertRow();
             return stopped + QStringLiteral("The row was changed or deleted by someone else since it was read.");
         case GridModel::Outcome::Unknown:
-            return stopped + QStringLiteral("The connection to the server was lost and whether the row was saved "
-                                            "could not be told. Read the table again.");
+            m_outcome = GridModel::Outcome::Unknown;
+            m_ui.tell(stopped + QStringLiteral("The connection to the server was lost and whether this row was "
+                                               "saved could not be told. The table is read again: check the row "
+                                               "before you change it again."));
+            return {};
         }
     } catch (const Failure &e) {
         model.revertRow();

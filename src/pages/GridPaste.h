@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pages/ClipboardText.h"
+#include "pages/GridModel.h"
 
 #include <QString>
 #include <QVariant>
@@ -37,6 +38,11 @@ public:
     // Sets every selected cell to NULL, one row write per row touched.
     int setSelectionToNull();
 
+    // Done, or Reread / Unknown when a row's write left the grid's copy out
+    // of date (the table is to be read again; Unknown also stopped it).
+    GridModel::Outcome outcome() const { return m_outcome; }
+    bool wasCancelled() const { return m_cancelled; }
+
 private:
     struct Target
     {
@@ -50,4 +56,6 @@ private:
 
     GridView &m_view;
     Ui m_ui;
+    GridModel::Outcome m_outcome = GridModel::Outcome::Done;
+    bool m_cancelled = false;
 };

@@ -440,6 +440,10 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
     // still does nothing rather than reach the view.
     m_actions.setNull->setEnabled((m_model->flags(toModel(currentIndex())) & Qt::ItemIsEditable)
                                   || (m_bulkNull && selectionModel()->selectedIndexes().size() > 1));
+    m_actions.undo->setEnabled(m_undo && (!m_undoAvailable || m_undoAvailable(false)));
+    m_actions.redo->setEnabled(m_undo && (!m_undoAvailable || m_undoAvailable(true)));
     menu.exec(event->globalPos());
     m_actions.setNull->setEnabled(true);
+    m_actions.undo->setEnabled(true);
+    m_actions.redo->setEnabled(true);
 }

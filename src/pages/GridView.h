@@ -57,7 +57,13 @@ public:
     // page's, as it tells and asks the user.
     void setPasteHandler(std::function<void()> handler) { m_paste = std::move(handler); }
     // Ctrl+Z (redo false), Ctrl+Shift+Z and Ctrl+Y (redo true).
-    void setUndoHandler(std::function<void(bool redo)> handler) { m_undo = std::move(handler); }
+    // `available` tells whether there is something to undo (redo false) or
+    // redo; the context menu greys what there is not.
+    void setUndoHandler(std::function<void(bool redo)> handler, std::function<bool(bool redo)> available = {})
+    {
+        m_undo = std::move(handler);
+        m_undoAvailable = std::move(available);
+    }
     // Ctrl+0 on more than one selected cell: writes NULL into each.
     void setBulkNullHandler(std::function<void()> handler) { m_bulkNull = std::move(handler); }
     // Delete on more than one whole row: asks once, then deletes the rows
@@ -148,6 +154,7 @@ private:
     std::function<void()> m_paste;
     std::function<void()> m_bulkNull;
     std::function<void(bool)> m_undo;
+    std::function<bool(bool)> m_undoAvailable;
     std::function<void(std::vector<int>)> m_deleteRows;
     int m_editingRow = -1;
     bool m_committing = false;

@@ -28,69 +28,95 @@ void WriteHistory::endStep()
         m_open = false;
 }
 
-void WriteHistory::record(const RowValues &before, const RowValues &after)
+void WriteHistory::record(const RowValues &before, const RowValues &after, int row)
 {
-    if (m_replaying)
+    if (m_replaying) {
+        m_replayed = {before, after, row};
         return;
+    }
     if (!(m_depth > 0 && m_open)) {
         m_steps.resize(m_next); // a new change ends what could be redone
         m_steps.emplace_back();
         ++m_next;
         m_open = m_depth > 0;
     }
-    m_steps.back().push_back({before, after});
+    m_steps.back().push_back({before, after, row});
 }
 
-void WriteHistory::undo()
+GridModel::Outcome WriteHistory::undo()
 {
     if (!canUndo())
-        return;
-    apply(m_steps[m_next - 1], true);
-    --m_next;
+        return GridModel::Outcome::Done;
+    const GridModel::Outcome outcome = apply(m_steps[m_next - 1], true);
+    if (outcome == GridModel::Outcome::Done)
+        --m_next;
+    return outcome;
 }
 
-void WriteHistory::redo()
+GridModel::Outcome WriteHistory::redo()
 {
     if (!canRedo())
-        return;
-    apply(m_steps[m_next], false);
-    ++m_next;
+        return GridModel::Outcome::Done;
+    const GridModel::Outcome outcome = apply(m_steps[m_next], false);
+    if (outcome == GridModel::Outcome::Done)
+        ++m_next;
+    return outcome;
 }
 
-void WriteHistory::apply(const std::vector<Change> &changes, bool backwards)
+GridModel::Outcome WriteHistory::apply(std::vector<Change> &changes, bool backwards)
 {
     m_replaying = true;
+    const auto change = [&](size_t i) -> Change & { return changes[backwards ? changes.size() - 1 - i : i]; };
     size_t done = 0;
     try {
         for (; done < changes.size(); ++done) {
-            const Change &c = changes[backwards ? changes.size() - 1 - done : done];
-            backwards ? applyOne(c.after, c.before) : applyOne(c.before, c.after);
+            const GridModel::Outcome outcome = applyOne(change(done), backwards);
+            if (outcome != GridModel::Outcome::Done) {
+                // Written, but what the server holds now is not known for
+                // certain: nothing more is replayed, and the table is read
+                // again (which starts the history anew).
+                m_replaying = false;
+                clear();
+                return outcome;
+            }
         }
     } catch (const Failure &) {
         // Put back what this step already moved, newest first.
         try {
-            while (done-- > 0) {
-                const Change &c = changes[backwards ? changes.size() - 1 - done : done];
-                backwards ? applyOne(c.before, c.after) : applyOne(c.after, c.before);
-            }
+            while (done-- > 0)
+                applyOne(change(done), !backwards);
         } catch (const Failure &) {
         }
         m_replaying = false;
         throw;
     }
     m_replaying = false;
+    return GridModel::Outcome::Done;
 }
 
-void WriteHistory::applyOne(const RowValues &from, const RowValues &to)
+GridModel::Outcome WriteHistory::applyOne(Change &change, bool backwards)
 {
+    const RowValues &from = backwards ? change.after : change.before;
+    RowValues &to = backwards ? change.before : change.after;
+    if (from.empty() && to.empty())
+        throw Failure(QStringLiteral("A row added here could not be identified for certain on the server, so the "
+                                     "changes up to it cannot be undone. Read the table again first."));
+    m_replayed = {};
     GridModel::Outcome outcome = GridModel::Outcome::Done;
     if (from.empty())
         outcome = m_model.insertValues(to);
     else if (to.empty())
-        outcome = m_model.deleteValues(from);
+        outcome = m_model.deleteValues(from, change.row);
     else
-        outcome = m_model.rewriteValues(from, to);
-    if (outcome != GridModel::Outcome::Done)
+        outcome = m_model.rewriteValues(from, to, change.row);
+    if (outcome == GridModel::Outcome::RowChanged)
         throw Failure(QStringLiteral("The row was changed or deleted by someone else since it was written, so "
                                      "the change cannot be undone or redone without overwriting theirs."));
+    // The server's form of the row (defaults, triggers) is what the next
+    // replay finds.
+    if (m_replayed.row >= 0)
+        change.row = m_replayed.row;
+    if (!m_replayed.after.empty())
+        to = m_replayed.after;
+    return outcome;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/RowStatements.h"
+#include "pages/GridModel.h"
 
 #include <QObject>
 #include <QString>
@@ -15,7 +16,10 @@ class GridModel;
 // endStep() (a paste, a bulk change) are one step. Undo writes the old
 // values back only while the row is still as we wrote it, so nobody's later
 // change is overwritten; a refused undo or redo leaves the history as it
-// was. Cleared when the model's rows are replaced.
+// was. A write whose outcome is uncertain (the connection lost, or the
+// server changing the row as it stored it) stops the step and returns that
+// outcome: the caller reads the table again, which clears the history.
+// Cleared when the model's rows are replaced.
 class WriteHistory : public QObject
 {
     Q_OBJECT
@@ -24,6 +28,7 @@ public:
     {
         RowValues before;
         RowValues after;
+        int row = -1; // where the row was last seen in the model
     };
 
     explicit WriteHistory(GridModel &model, QObject *parent = nullptr);
@@ -33,16 +38,16 @@ public:
     bool canUndo() const { return m_next > 0; }
     bool canRedo() const { return m_next < m_steps.size(); }
     // Throw Failure when refused (nothing of the step is kept undone then).
-    void undo();
-    void redo();
+    GridModel::Outcome undo();
+    GridModel::Outcome redo();
     void clear();
 
 private:
-    void record(const RowValues &before, const RowValues &after);
+    void record(const RowValues &before, const RowValues &after, int row);
     // Moves the table from `from` to `to` for each change, in order;
     // on a refusal puts back what was done and throws.
-    void apply(const std::vector<Change> &changes, bool backwards);
-    void applyOne(const RowValues &from, const RowValues &to);
+    GridModel::Outcome apply(std::vector<Change> &changes, bool backwards);
+    GridModel::Outcome applyOne(Change &change, bool backwards);
 
     GridModel &m_model;
     std::vector<std::vector<Change>> m_steps;
@@ -50,6 +55,7 @@ private:
     int m_depth = 0;
     bool m_open = false; // a step has begun and has changes
     bool m_replaying = false;
+    Change m_replayed; // what the write being replayed stored, and where
 };
 
 // Makes the writes of its scope one step.

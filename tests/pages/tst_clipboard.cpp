@@ -7,6 +7,7 @@
 #include "pages/GridOrder.h"
 #include "pages/GridView.h"
 #include "pages/Wizard.h"
+#include "pages/WriteHistory.h"
 #include "support/FakeDesktop.h"
 #include "support/TestDb.h"
 
@@ -15,8 +16,11 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMimeData>
+#include <QProgressDialog>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -332,6 +336,107 @@ private slots:
         QVERIFY(!model()->hasHeldRow());
         QVERIFY(model()->data(model()->index(1, 0), GridModel::NullRole).toBool());
         QVERIFY(!model()->data(model()->index(2, 0), GridModel::NullRole).toBool());
+    }
+    // A paste of many rows shows its progress; Cancel stops it between rows,
+    // and what was written stays, as one step of the history.
+    void aLargePasteCanBeCancelledMidway()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS many", "CREATE TABLE many (id INT PRIMARY KEY)"});
+        open("many");
+        QString text;
+        for (int i = 1; i <= 1500; ++i)
+            text += QString::number(i) + '\n';
+        m_desktop.answers << Desktop::Answer::Yes;
+        QTimer watch;
+        int seen = 0;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            auto *progress = editor()->findChild<QProgressDialog *>(QStringLiteral("PasteProgress"));
+            if (progress && progress->isVisible() && progress->value() > 0 && !progress->wasCanceled()) {
+                seen = progress->value();
+                progress->cancel();
+            }
+        });
+        watch.start(20);
+        pasteAt(0, 0, text);
+        watch.stop();
+        QVERIFY(seen > 0);
+        const int written = TestDb::scalar(Db, "SELECT COUNT(*) FROM many").toInt();
+        QVERIFY2(written > 0 && written < 1500, qPrintable(QString::number(written)));
+        QCOMPARE(m_desktop.texts().size(), 2);
+        QCOMPARE(m_desktop.texts().last(),
+                 QStringLiteral("The paste was cancelled after %1 of its 1500 rows; those rows were saved.").arg(written));
+        QCOMPARE(model()->rowCount(), written + 1);
+        // The progress window had the keyboard; the page takes it back.
+        editor()->window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(editor()->window()));
+        view()->setFocus();
+        QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(TestDb::scalar(Db, "SELECT COUNT(*) FROM many"), QStringLiteral("0"));
+    }
+
+    // An undo whose write the server changes (a trigger) is saved, but the
+    // grid's copy is no handle on the row any more: the page says so and
+    // reads the table again, which starts the history anew.
+    void anUndoTheServerChangesReadsTheTableAgain()
+    {
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE tr (v VARCHAR(10), n INT)", "INSERT INTO tr VALUES ('a', 0)"});
+        open("tr");
+        QVERIFY(model()->setData(model()->index(0, 0), "b"));
+        QCOMPARE(model()->commitRow(), GridModel::Outcome::Done);
+        TestDb::run(Db, {"CREATE TRIGGER tr_bump BEFORE UPDATE ON tr FOR EACH ROW SET NEW.n = OLD.n + 1"});
+        QVERIFY(editor()->history().canUndo());
+        view()->setFocus();
+        QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(TestDb::rows(Db, "SELECT v, n FROM tr"), QStringList({"a|1"}));
+        QCOMPARE(m_desktop.texts().size(), 1);
+        QVERIFY2(m_desktop.texts().front().contains("read again"), qPrintable(m_desktop.texts().front()));
+        QTRY_COMPARE(model()->index(0, 1).data().toString(), QStringLiteral("1"));
+        QVERIFY(!editor()->history().canUndo());
+        QVERIFY(!editor()->history().canRedo());
+    }
+
+    // The context menu offers the grid's shared actions with their
+    // shortcuts, greys what cannot be done, and its entries act.
+    void theContextMenuActs()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS ctx", "CREATE TABLE ctx (id INT PRIMARY KEY, n INT)",
+                         "INSERT INTO ctx VALUES (1, 10), (2, 20)"});
+        open("ctx");
+        QStringList shown;
+        QStringList greyed;
+        const auto choose = [&](const QString &entry) {
+            const QRect cell = view()->visualRect(view()->model()->index(0, 1));
+            QTimer::singleShot(0, this, [&] {
+                auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+                QVERIFY(menu);
+                shown.clear();
+                greyed.clear();
+                for (QAction *action : menu->actions()) {
+                    if (action->isSeparator())
+                        continue;
+                    shown << action->text() + '|' + action->shortcut().toString();
+                    if (!action->isEnabled())
+                        greyed << action->text();
+                    if (action->text() == entry)
+                        menu->setActiveAction(action);
+                }
+                QTest::keyClick(menu, entry.isEmpty() ? Qt::Key_Escape : Qt::Key_Return);
+            });
+            QContextMenuEvent event(QContextMenuEvent::Mouse, cell.center(), view()->viewport()->mapToGlobal(cell.center()));
+            QApplication::sendEvent(view()->viewport(), &event);
+        };
+        choose("Set to NULL");
+        for (const char *entry : {"Undo|Ctrl+Z", "Redo|Ctrl+Shift+Z", "Copy|Ctrl+C", "Copy with Names|Ctrl+Shift+C",
+                                  "Paste|Ctrl+V", "Set to NULL|Ctrl+0", "Delete Row|Del"})
+            QVERIFY2(shown.contains(entry), entry);
+        QCOMPARE(greyed, QStringList({"Server Order", "Undo", "Redo", "Drop Changes to Row"}));
+        QVERIFY(model()->data(model()->index(0, 1), GridModel::NullRole).toBool());
+        QVERIFY(editor()->commitHeldRow());
+        QCOMPARE(TestDb::scalar(Db, "SELECT IFNULL(n, 'NULL') FROM ctx WHERE id = 1"), QStringLiteral("NULL"));
+        choose("Undo");
+        QVERIFY(!greyed.contains("Undo"));
+        QCOMPARE(TestDb::scalar(Db, "SELECT IFNULL(n, 'NULL') FROM ctx WHERE id = 1"), QStringLiteral("10"));
+        QCOMPARE(m_desktop.texts(), QStringList());
     }
 };
 
