@@ -13,8 +13,9 @@
 # Also measures a table with one 16 MB cell and a table of 1,000 columns x
 # 10,000 rows, made here, and sorting, filtering and finding in big
 # (corvane-sort-bench; sort_max_stall_ms is the longest window stall during
-# those, max_stall_ms the one during the load). Took 1.5 minutes plus the build on a busy
-# two-core machine.
+# those, max_stall_ms the one during the load), and copy, paste and undo in
+# big (corvane-clip-bench; its paste and edits are undone before it ends).
+# Took 2 minutes plus the build on a busy two-core machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${CORVANE_BENCH_BUILD:-$root/build-bench}
@@ -23,7 +24,7 @@ data=${CORVANE_BENCH_DATA:-$root/../shared/bench/big-table.sql}
 PATH=$PATH:/usr/sbin
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF >/dev/null
-cmake --build "$build" -j2 --target corvane-bench corvane-wait-bench corvane-sort-bench store-walk >/dev/null
+cmake --build "$build" -j2 --target corvane-bench corvane-wait-bench corvane-sort-bench corvane-clip-bench store-walk >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-bench.XXXXXX")
 envfile=$work/db.env
@@ -71,13 +72,14 @@ for i in $(seq 1 "$runs"); do
   cli_ratios+=("$(awk -v a="$(field load_ms <<<"$o")" -v b="$c_ms" 'BEGIN { printf "%.4f", a / b }')")
   rss_ratios+=("$(awk -v a="$(field peak_rss_kb <<<"$o")" -v b="$raw_bytes" 'BEGIN { printf "%.4f", a * 1024 / b }')")
 done
-cell=() wide=() waits=() sorts=()
+cell=() wide=() waits=() sorts=() clips=()
 wait_bench() { XDG_CONFIG_HOME=$work/home QT_QPA_PLATFORM=offscreen "$build/bin/corvane-wait-bench" "$host" "$port" "$user" "$password" "$db" "$@"; }
 for i in $(seq 1 "$runs"); do
   cell+=("$(bench cell16)")
   wide+=("$(bench wide)")
   waits+=("$(wait_bench slow slow; wait_bench cancel big)")
   sorts+=("$(XDG_CONFIG_HOME=$work/home QT_QPA_PLATFORM=offscreen "$build/bin/corvane-sort-bench" "$host" "$port" "$user" "$password" "$db" big)")
+  clips+=("$(XDG_CONFIG_HOME=$work/home QT_QPA_PLATFORM=offscreen "$build/bin/corvane-clip-bench" "$host" "$port" "$user" "$password" "$db" big)")
 done
 
 store=$(printf '%s\n' "${store_ms[@]}" | best)
@@ -96,6 +98,9 @@ sort_int=$(pickin sort_int_1m_ms "${sorts[@]}") sort_decimal=$(pickin sort_decim
 sort_text=$(pickin sort_text_1m_ms "${sorts[@]}") filter=$(pickin filter_1m_ms "${sorts[@]}")
 find_first=$(pickin find_first_ms "${sorts[@]}") find_next=$(pickin find_next_ms "${sorts[@]}")
 view_bytes=$(pickin view_extra_bytes_per_row "${sorts[@]}") sort_stall=$(pickin sort_max_stall_ms "${sorts[@]}")
+copy=$(pickin copy_100k_ms "${clips[@]}") copy_stall=$(pickin copy_max_stall_ms "${clips[@]}")
+paste=$(pickin paste_1k_rows_ms "${clips[@]}") paste_undo=$(pickin paste_undo_ms "${clips[@]}")
+undo=$(pickin undo_ms "${clips[@]}")
 load_ratio=$(printf '%s\n' "${load_ratios[@]}" | median) load_spread=$(printf '%s\n' "${load_ratios[@]}" | spread)
 cli_ratio=$(printf '%s\n' "${cli_ratios[@]}" | median) cli_spread=$(printf '%s\n' "${cli_ratios[@]}" | spread)
 rss_ratio=$(printf '%s\n' "${rss_ratios[@]}" | median) rss_spread=$(printf '%s\n' "${rss_ratios[@]}" | spread)
@@ -139,6 +144,9 @@ printf '%-44s %12s\n' "big: filter, 3 characters, all columns" "$filter"
 printf '%-44s %12s   (first, matches unknown: %s ms)\n' "big: F3 to a match 500,000 rows on" "$find_next" "$find_first"
 printf '%-44s %12s\n' "big: sorted view, extra bytes a row" "$view_bytes"
 printf '%-44s %12s\n' "big: longest stall, sort/filter/find" "$sort_stall"
+printf '%-44s %12s   (longest stall %s ms)\n' "big: copy 100,000 rows x 8 columns (median)" "$copy" "$copy_stall"
+printf '%-44s %12s   (its undo %s ms)\n' "big: paste 1,000 rows x 3 columns (median)" "$paste" "$paste_undo"
+printf '%-44s %12s\n' "big: undo of a one-cell edit (median)" "$undo"
 echo
 echo "RESULT first_screen_ms=$first"
 echo "RESULT load_ratio_vs_store=$(two "$load_ratio")"
@@ -159,4 +167,7 @@ echo "RESULT find_next_ms=$find_next"
 echo "RESULT find_first_ms=$find_first"
 echo "RESULT view_extra_bytes_per_row=$view_bytes"
 echo "RESULT sort_max_stall_ms=$sort_stall"
+echo "RESULT copy_100k_ms=$copy"
+echo "RESULT paste_1k_rows_ms=$paste"
+echo "RESULT undo_ms=$undo"
 grep '^RESULT ' <<<"$more" || true

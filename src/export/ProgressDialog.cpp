@@ -37,7 +37,13 @@ bool ProgressDialog::update(qint64 done, qint64 total)
         if (m_clock.elapsed() < m_showAfterMs || !qobject_cast<QApplication *>(QCoreApplication::instance()))
             return true;
         create();
+    } else if (total == m_shownTotal && m_sinceShown.elapsed() < RefreshMs) {
+        // Callers report each row; painting the dialog for each would
+        // cost more than the rows.
+        return !m_dialog->wasCanceled();
     }
+    m_sinceShown.start();
+    m_shownTotal = total;
     if (total > 0) {
         // The bar counts in thousandths, so tables beyond int's range fit.
         m_dialog->setRange(0, 1000);

@@ -41,5 +41,8 @@ private:
     QString m_objectName;
     QString m_rowLabel = QStringLiteral("Saving row %L1 of %L2");
     QElapsedTimer m_clock;
+    QElapsedTimer m_sinceShown; // since the dialog was last brought up to date
+    qint64 m_shownTotal = -1;
+    static constexpr int RefreshMs = 30;
     std::unique_ptr<QProgressDialog> m_dialog;
 };

@@ -82,8 +82,8 @@ void GridCopy::deliver(quint64 generation)
     m_busy = false;
     if (result) {
         auto *mime = new QMimeData;
-        mime->setText(QString::fromUtf8(result->text));
-        mime->setHtml(QString::fromUtf8(result->html));
+        mime->setText(result->text);
+        mime->setHtml(result->html);
         mime->setData(nullsFormat(), result->nulls);
         QApplication::clipboard()->setMimeData(mime);
     }
@@ -92,7 +92,12 @@ void GridCopy::deliver(quint64 generation)
 
 GridCopy::Result GridCopy::build(const Request &request, const std::atomic<bool> &cancel)
 {
-    Result out;
+    struct
+    {
+        QByteArray text;
+        QByteArray html;
+        QByteArray nulls;
+    } out;
     out.html = ClipboardText::htmlBegin();
     QByteArray hex;
     const auto addLine = [&](const auto &cellOf) {
@@ -140,5 +145,10 @@ GridCopy::Result GridCopy::build(const Request &request, const std::atomic<bool>
         }
     }
     out.html.append(ClipboardText::htmlEnd());
-    return out;
+    Result result;
+    result.text = QString::fromUtf8(out.text);
+    out.text = QByteArray();
+    result.html = QString::fromUtf8(out.html);
+    result.nulls = std::move(out.nulls);
+    return result;
 }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QString>
 #include <QStringList>
 
 #include <atomic>
@@ -55,10 +56,12 @@ signals:
     void finished();
 
 private:
+    // Decoded in the worker too: turning tens of megabytes of UTF-8 into
+    // QString on the window thread stalled it for tens of milliseconds.
     struct Result
     {
-        QByteArray text;
-        QByteArray html;
+        QString text;
+        QString html;
         QByteArray nulls;
     };
     static Result build(const Request &request, const std::atomic<bool> &cancel);
