@@ -1,4 +1,5 @@
 #include "EditorSession.h"
+#include "db/Connection.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
 #include "pages/Form3.h"
@@ -437,6 +438,30 @@ private slots:
         QVERIFY(!greyed.contains("Undo"));
         QCOMPARE(TestDb::scalar(Db, "SELECT IFNULL(n, 'NULL') FROM ctx WHERE id = 1"), QStringLiteral("10"));
         QCOMPARE(m_desktop.texts(), QStringList());
+    }
+    // A row added that cannot be told apart on the server (no key, no
+    // RETURNING, a twin already there) cannot be undone, and nothing before
+    // it is undone past it either.
+    void anUnidentifiedInsertStopsTheUndo()
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS twins", "CREATE TABLE twins (a INT, b INT)",
+                         "INSERT INTO twins VALUES (1, 1)"});
+        open("twins");
+        model()->connection()->setUseReturning(false);
+        QVERIFY(model()->setData(model()->index(0, 1), "2"));
+        QCOMPARE(model()->commitRow(), GridModel::Outcome::Done);
+        const int line = model()->newRowLine();
+        QVERIFY(model()->setData(model()->index(line, 0), "1"));
+        QVERIFY(model()->setData(model()->index(line, 1), "2"));
+        QCOMPARE(model()->commitRow(), GridModel::Outcome::Done);
+        QVERIFY(model()->isUnconfirmed(line));
+        m_desktop.clear();
+        view()->setFocus();
+        QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(TestDb::rows(Db, "SELECT a, b FROM twins"), QStringList({"1|2", "1|2"}));
+        QCOMPARE(m_desktop.texts().size(), 1);
+        QVERIFY2(m_desktop.texts().front().contains("could not be identified"), qPrintable(m_desktop.texts().front()));
+        QVERIFY(editor()->history().canUndo());
     }
 };
 
