@@ -3,8 +3,15 @@
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
 #include "db/Failure.h"
+#include "db/Workers.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <mysql.h>
+#include <atomic>
+#include <exception>
 #include <mutex>
 
 namespace {
@@ -99,6 +106,60 @@ void Connection::open(const ConnectParams &params)
     m_mysql = m;
     m_params = params;
     afterConnect();
+}
+
+bool Connection::openWaiting(const ConnectParams &params, const std::function<bool(qint64 ms)> &waiting)
+{
+    close();
+    struct Attempt
+    {
+        std::atomic<bool> ended{false};
+        Connection opened;
+        std::exception_ptr failure;
+    };
+    auto attempt = std::make_shared<Attempt>();
+    std::thread worker([attempt, params] {
+        mysql_thread_init();
+        try {
+            attempt->opened.open(params);
+        } catch (...) {
+            attempt->failure = std::current_exception();
+        }
+        mysql_thread_end();
+        attempt->ended = true;
+    });
+    QEventLoop loop;
+    QElapsedTimer waited;
+    waited.start();
+    QTimer tick;
+    bool gaveUp = false;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (attempt->ended)
+            loop.quit();
+        else if (waiting && !waiting(waited.elapsed())) {
+            gaveUp = true;
+            loop.quit();
+        }
+    });
+    tick.start(10);
+    loop.exec();
+    if (gaveUp) {
+        // The attempt's connection closes with it, in whichever thread lets
+        // go of it last.
+        Workers::adopt(std::move(worker), [attempt] { return attempt->ended.load(); });
+        Workers::reap();
+        return false;
+    }
+    worker.join();
+    if (attempt->failure)
+        std::rethrow_exception(attempt->failure);
+    // Take over the attempt's session.
+    std::swap(m_mysql, attempt->opened.m_mysql);
+    m_sessionId = attempt->opened.m_sessionId;
+    m_canReturn = attempt->opened.m_canReturn;
+    m_charsetProblem = attempt->opened.m_charsetProblem;
+    m_params = attempt->opened.m_params;
+    return true;
 }
 
 // The server may have put the session in another character set

@@ -1,7 +1,6 @@
 #include "pages/Form1.h"
 
 #include "db/Connection.h"
-#include "db/MySQL.h"
 #include "export/PdfExport.h"
 #include "export/Printers.h"
 #include "db/Failure.h"
@@ -12,6 +11,7 @@
 #include "frame/Trap.h"
 #include "pages/ConnectionSecurity.h"
 #include "pages/Form2.h"
+#include "pages/OpenProgress.h"
 #include "pages/SecurityBadge.h"
 #include "pages/TableList.h"
 #include "pages/Wizard.h"
@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -187,7 +188,7 @@ void Form1::Form_Load()
             return !Text1->text().isEmpty() && !Text2->text().isEmpty() && !Text3->text().isEmpty()
                 && !Text4->text().isEmpty();
         })) {
-        if (trap.test(140, [&] { return CanConnect(m_wizard.connectionString()); }))
+        if (trap.test(140, [&] { return canConnect(); }))
             trap.step(142, [&] { PushButton3_Click(); });
     }
     trap.step(142, [&] { checkPdfPrinter(); });
@@ -201,6 +202,10 @@ void Form1::checkPdfPrinter()
 
 void Form1::PushButton5_Click()
 {
+    // A press while a connect is waited for is not a second request.
+    if (m_connecting)
+        return;
+    const QScopedValueRollback<bool> connecting(m_connecting, true);
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form1_PushButton5_Click));
     std::unique_ptr<Connection> connection;
     if (!trap.step(100, [&] { connection = std::make_unique<Connection>(); }))
@@ -211,7 +216,10 @@ void Form1::PushButton5_Click()
     try {
         m_pointer->setState(PagePointer::State::Busy);                        // 102
         m_wizard.desktop().processEvents();                                  // 104
-        connection->open(m_wizard.connectionString());                       // 106
+        if (!connectWaiting(*connection)) {                                  // 106
+            m_pointer->setState(PagePointer::State::Default);
+            return;
+        }
         m_wizard.desktop().message(this, Main::appTitle(), QStringLiteral("Connection successful.")); // 108
         m_pointer->setState(PagePointer::State::Default);                    // 110
     } catch (const Failure &f) {
@@ -225,6 +233,22 @@ void Form1::PushButton5_Click()
         m_wizard.desktop().message(this, Main::appTitle(),
                                    QStringLiteral("Could not connect. Please check with your administrator. Make sure you are allowed to connect to your database remotely and not just through web-based control panels.") + secureReason); // 114
         m_pointer->setState(PagePointer::State::Default); // 116
+    }
+}
+
+bool Form1::connectWaiting(Connection &connection)
+{
+    // Runs before the page shows too (the sign-in at start).
+    return openConnection(this, connection, m_wizard.connectionString(), [this] { return !m_wizard.hasEnded(); });
+}
+
+bool Form1::canConnect()
+{
+    Connection connection;
+    try {
+        return connectWaiting(connection);
+    } catch (const Failure &) {
+        return false;
     }
 }
 
@@ -247,13 +271,21 @@ void Form1::PushButton2_Click()
 
 void Form1::PushButton3_Click()
 {
+    if (m_connecting)
+        return;
+    const QScopedValueRollback<bool> connecting(m_connecting, true);
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form1_PushButton3_Click));
     std::unique_ptr<Connection> connection;
     trap.step(100, [&] { connection = std::make_unique<Connection>(); });
-    if (trap.test(104, [&] { return !CanConnect(m_wizard.connectionString()); }))
+    if (trap.test(104, [&] { return !canConnect(); }))
         return;
     trap.step(106, [&] { m_pointer->setState(PagePointer::State::Busy); });
-    trap.step(110, [&] { connection->open(m_wizard.connectionString()); });
+    bool gaveUp = false;
+    trap.step(110, [&] { gaveUp = !connectWaiting(*connection); });
+    if (gaveUp) {
+        m_pointer->setState(PagePointer::State::Default);
+        return;
+    }
     // The first reference to the picker creates and loads it.
     Form2 *picker = m_wizard.form2();
     FillTableList(trap, *connection, picker->List1, m_wizard.desktop());

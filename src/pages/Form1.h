@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class Connection;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -33,6 +34,8 @@ public:
     ConnectionFields fields() const;
     // True once "Next >" went on to the picker (by hand or at start).
     bool wentOn() const { return m_wentOn; }
+    // A sign-in or "Test Connection" waits for the server.
+    bool isConnecting() const { return m_connecting; }
     PagePointer &pointer() const { return *m_pointer; }
 
     static QString helpText();
@@ -53,10 +56,17 @@ protected:
 private:
     void buildControls();
     void storeOnChange(QLineEdit *field, const char *key);
+    // Opens `connection` with the sign-in values, the window alive meanwhile;
+    // false when the user gave up waiting.
+    bool connectWaiting(Connection &connection);
+    // Whether the sign-in values reach the server, the window alive
+    // meanwhile; false too when the user gave up waiting.
+    bool canConnect();
 
     Wizard &m_wizard;
     PagePointer *m_pointer;
     bool m_wentOn = false;
+    bool m_connecting = false; // a sign-in or test waits for the server
     // Connection security, kept in the settings beside the five values.
     QString m_tlsMode;
     QString m_caFile;

@@ -91,8 +91,9 @@ void Form2::PushButton2_Click()
 
 void Form2::PushButton3_Click()
 {
-    // A press while the list fills or a table opens is not a second request.
-    if (m_opening || isFillingTableList(List1))
+    // A press while the list fills, a table opens or the sign-in waits is not
+    // a second request.
+    if (m_opening || isFillingTableList(List1) || m_wizard.form1()->isConnecting())
         return;
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_PushButton3_Click));
     auto connection = std::make_unique<Connection>(); // 100
@@ -103,7 +104,14 @@ void Form2::PushButton3_Click()
     }
     const QScopedValueRollback<bool> opening(m_opening, true);
     trap.step(106, [&] { m_pointer->setState(PagePointer::State::Busy); });
-    trap.step(110, [&] { connection->open(m_wizard.connectionString()); });
+    bool gaveUp = false;
+    trap.step(110, [&] {
+        gaveUp = !openConnection(this, *connection, m_wizard.connectionString(), [this] { return isVisible(); });
+    });
+    if (gaveUp) {
+        m_pointer->setState(PagePointer::State::Default);
+        return;
+    }
     trap.step(112, [&] { m_wizard.CurrentTable = List1->selectedItems().constFirst()->text(); });
     Form3 *editor = m_wizard.form3();
     // The rows are read below; the editor's first showing reads none of its own.
@@ -140,7 +148,7 @@ void Form2::PushButton3_Click()
 
 void Form2::PushButton4_Click()
 {
-    if (m_opening || isFillingTableList(List1))
+    if (m_opening || isFillingTableList(List1) || m_wizard.form1()->isConnecting())
         return;
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_PushButton4_Click));
     trap.step(100, [&] { openNewTableDialog(); });

@@ -21,6 +21,7 @@
 #include "schema/SchemaStatements.h"
 
 #include <QApplication>
+#include <QScopeGuard>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -169,7 +170,11 @@ void Form3::Form_Load()
     trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
     trap.step(104, [&] { m_connection = std::make_unique<Connection>(); });
     trap.step(108, [&] {
-        m_connection->open(m_wizard.connectionString());
+        // The window keeps painting meanwhile; the page takes no input
+        // until its connection is there (at most the connect timeout).
+        setEnabled(false);
+        const auto enable = qScopeGuard([this] { setEnabled(true); });
+        m_connection->openWaiting(Connection::paramsFrom(m_wizard.connectionString()), {});
         SecurityBadge::show(lblSecurity, *m_connection);
     });
     trap.step(110, [&] { Label2->setText(QStringLiteral(" Now Editing: ") + m_wizard.CurrentTable); });

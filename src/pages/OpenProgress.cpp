@@ -1,10 +1,24 @@
 #include "pages/OpenProgress.h"
 
+#include "db/Connection.h"
+
 #include <QProgressDialog>
 
 OpenProgress::OpenProgress(QWidget *parent, const QString &table, std::function<bool()> stillWanted)
-    : m_parent(parent), m_table(table), m_stillWanted(std::move(stillWanted))
+    : m_parent(parent),
+      m_title(QStringLiteral("Opening %1").arg(table)),
+      m_label(QStringLiteral("Waiting for the server to send the rows of %1...").arg(table)),
+      m_stillWanted(std::move(stillWanted))
 {
+}
+
+std::unique_ptr<OpenProgress> OpenProgress::connecting(QWidget *parent, const QString &host,
+                                                       std::function<bool()> stillWanted)
+{
+    auto progress = std::make_unique<OpenProgress>(parent, QString(), std::move(stillWanted));
+    progress->m_title = QStringLiteral("Connecting to %1").arg(host);
+    progress->m_label = QStringLiteral("Waiting for the server %1 to answer...").arg(host);
+    return progress;
 }
 
 OpenProgress::~OpenProgress() = default;
@@ -26,8 +40,8 @@ bool OpenProgress::update(qint64 ms)
     if (!m_dialog && ms >= ShowAfterMs) {
         m_dialog = std::make_unique<QProgressDialog>(m_parent);
         m_dialog->setObjectName(QStringLiteral("OpenProgress"));
-        m_dialog->setWindowTitle(QStringLiteral("Opening %1").arg(m_table));
-        m_dialog->setLabelText(QStringLiteral("Waiting for the server to send the rows of %1...").arg(m_table));
+        m_dialog->setWindowTitle(m_title);
+        m_dialog->setLabelText(m_label);
         m_dialog->setCancelButtonText(QStringLiteral("Cancel"));
         m_dialog->setAccessibleName(m_dialog->windowTitle());
         m_dialog->setRange(0, 0); // no end known
@@ -40,4 +54,13 @@ bool OpenProgress::update(qint64 ms)
     if (m_dialog)
         m_dialog->setValue(0);
     return true;
+}
+
+bool openConnection(QWidget *page, Connection &connection, const QString &connectionString,
+                    std::function<bool()> stillWanted)
+{
+    const ConnectParams params = Connection::paramsFrom(connectionString);
+    const std::unique_ptr<OpenProgress> progress = OpenProgress::connecting(
+        page, QString::fromUtf8(params.host.isEmpty() ? QByteArray("localhost") : params.host), std::move(stillWanted));
+    return connection.openWaiting(params, progress->waiting());
 }

@@ -6,17 +6,22 @@
 #include <functional>
 #include <memory>
 
+class Connection;
 class QProgressDialog;
 class QWidget;
 
-// The wait for a table whose first rows are slow to come: after a moment, a
-// dialog that says so, with a Cancel button. waiting() is what
+// The wait for a table whose first rows are slow to come, or for a server
+// slow to answer a sign-in: after a moment, a dialog that says so, with a
+// Cancel button. waiting() is what
 // RowSet::openInBackground calls while it waits; it returns false once the
 // user cancelled or `stillWanted` says the table is no longer wanted.
 class OpenProgress
 {
 public:
     explicit OpenProgress(QWidget *parent, const QString &table, std::function<bool()> stillWanted = {});
+    // The wait for a connection to `host` (Connection::openWaiting).
+    static std::unique_ptr<OpenProgress> connecting(QWidget *parent, const QString &host,
+                                                    std::function<bool()> stillWanted = {});
     ~OpenProgress();
     OpenProgress(const OpenProgress &) = delete;
     OpenProgress &operator=(const OpenProgress &) = delete;
@@ -30,8 +35,16 @@ private:
     bool update(qint64 ms);
 
     QPointer<QWidget> m_parent;
-    QString m_table;
+    QString m_title;
+    QString m_label;
     std::function<bool()> m_stillWanted;
     std::unique_ptr<QProgressDialog> m_dialog;
     bool m_cancelled = false;
 };
+
+// Opens `connection` with Connection::openWaiting, the window alive
+// meanwhile: after a moment a dialog on `page` says who is being waited
+// for, and its Cancel (or `stillWanted` turning false) gives up. Returns
+// false when given up; throws Failure as Connection::open does.
+bool openConnection(QWidget *page, Connection &connection, const QString &connectionString,
+                    std::function<bool()> stillWanted);

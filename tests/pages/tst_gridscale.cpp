@@ -9,6 +9,7 @@
 #include "pages/GridModel.h"
 #include "pages/Wizard.h"
 #include "support/FakeDesktop.h"
+#include "support/FaultProxy.h"
 #include "support/TestDb.h"
 
 #include <QApplication>
@@ -186,6 +187,63 @@ private slots:
         QVERIFY(sawDialog);
         QVERIFY(picker()->isVisible());
         QVERIFY(!editor()->isVisible());
+        QCOMPARE(m_desktop.texts(), QStringList());
+    }
+
+    // A server that does not answer a sign-in or a table's connect: the
+    // window keeps handling events, the wait dialog's Cancel gives up at
+    // once, and the page stays where it was.
+    void slowConnectsCanBeGivenUp()
+    {
+        FaultProxy proxy(TestDb::host(), TestDb::port().toUShort());
+        m_wizard = signedInWizard(m_desktop, Db, QString::number(proxy.port()));
+        Form1 *signInPage = m_wizard->form1();
+        // The stored values may have signed in at start, straight to the server.
+        if (m_wizard->hasForm2())
+            picker()->hide();
+        signInPage->show();
+        int beats = 0;
+        QTimer heartbeat;
+        connect(&heartbeat, &QTimer::timeout, [&] { ++beats; });
+        heartbeat.start(5);
+        int cancelled = 0;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget *w : QApplication::topLevelWidgets()) {
+                auto *d = qobject_cast<QProgressDialog *>(w);
+                if (d && d->objectName() == QStringLiteral("OpenProgress") && d->isVisible() && !d->wasCanceled()) {
+                    QVERIFY(d->windowTitle().startsWith(QStringLiteral("Connecting to ")));
+                    ++cancelled;
+                    d->cancel();
+                }
+            }
+        });
+        poll.start(50);
+        const auto stall = std::chrono::milliseconds(SlowMs + 3000);
+
+        proxy.stallAll(stall);
+        QElapsedTimer clock;
+        clock.start();
+        signInPage->PushButton3_Click();
+        QVERIFY2(clock.elapsed() < SlowMs, "the sign-in was not given up");
+        QCOMPARE(cancelled, 1);
+        QVERIFY(beats > 20);
+        QVERIFY(signInPage->isVisible());
+        QVERIFY(!m_wizard->hasForm2() || !picker()->isVisible());
+        QCOMPARE(m_desktop.texts(), QStringList());
+
+        // Once the server answers, the same press signs in.
+        proxy.stallAll(std::chrono::milliseconds(0));
+        signInPage->PushButton3_Click();
+        QVERIFY(picker()->isVisible());
+        pick(QStringLiteral("t"));
+        proxy.stallAll(stall);
+        clock.restart();
+        picker()->PushButton3_Click();
+        QVERIFY2(clock.elapsed() < SlowMs, "the table's connect was not given up");
+        QCOMPARE(cancelled, 2);
+        QVERIFY(picker()->isVisible());
+        QVERIFY(!m_wizard->hasForm3() || !editor()->isVisible());
         QCOMPARE(m_desktop.texts(), QStringList());
     }
 
