@@ -14,7 +14,16 @@
 #include <QMenu>
 #include <QTimer>
 
-GridView::GridView(QWidget *parent) : QTableView(parent), m_delegate(new GridDelegate(this)), m_copier(new GridCopy(this))
+namespace {
+
+// How long the scroll bar may lag behind rows added out of sight.
+constexpr int GeometryLagMs = 200;
+
+} // namespace
+
+GridView::GridView(QWidget *parent)
+    : QTableView(parent), m_delegate(new GridDelegate(this)), m_copier(new GridCopy(this)),
+      m_geometryTimer(new QTimer(this))
 {
     setItemDelegate(m_delegate);
     setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
@@ -25,7 +34,54 @@ GridView::GridView(QWidget *parent) : QTableView(parent), m_delegate(new GridDel
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setDefaultSectionSize(120);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &GridView::headerClicked);
+    // The row count goes through rowsCounted() first (QTableView connects
+    // the header by name, so its own slot is disconnected the same way).
+    disconnect(verticalHeader(), SIGNAL(sectionCountChanged(int,int)), this, SLOT(rowCountChanged(int,int)));
+    connect(verticalHeader(), &QHeaderView::sectionCountChanged, this, &GridView::rowsCounted);
+    m_geometryTimer->setSingleShot(true);
+    m_geometryTimer->setInterval(GeometryLagMs);
+    connect(m_geometryTimer, &QTimer::timeout, this, &GridView::updateGeometries);
     createActions();
+}
+
+void GridView::noteRowsComing(int first)
+{
+    // Every row has the same height and none is hidden, so the last row on
+    // screen follows from the scroll offset; asking the header (rowAt())
+    // would make it work out the place of every row again.
+    const QHeaderView *rows = verticalHeader();
+    const int height = rows->defaultSectionSize();
+    const bool uniform = rows->count() > 0 && height > 0 && rows->sectionResizeMode(0) == QHeaderView::Fixed
+        && rows->hiddenSectionCount() == 0 && rows->sectionSize(0) == height;
+    m_rowsOutOfSight = uniform && first > (rows->offset() + viewport()->height()) / qMax(1, height);
+    // The header repaints itself after any insert, and to paint it works
+    // out the place of every row: not for rows it does not show.
+    if (m_rowsOutOfSight)
+        verticalHeader()->viewport()->setAttribute(Qt::WA_UpdatesDisabled, true);
+}
+
+void GridView::rowsArrived()
+{
+    // Not setUpdatesEnabled(true): that repaints the header.
+    verticalHeader()->viewport()->setAttribute(Qt::WA_UpdatesDisabled, false);
+}
+
+void GridView::rowsCounted(int oldCount, int newCount)
+{
+    const bool outOfSight = m_rowsOutOfSight && newCount > oldCount;
+    m_rowsOutOfSight = false;
+    if (!outOfSight) {
+        QTableView::rowCountChanged(oldCount, newCount);
+        return;
+    }
+    // Rows added below the screen (each chunk of a load) change only the
+    // scroll bar. QTableView would lay out and repaint the whole viewport
+    // at once, and the header then works out the place of every row again:
+    // at 10 million rows that froze the window for tens of milliseconds at
+    // every chunk. The scroll bar catches up a little later, once for all
+    // the chunks that came meanwhile.
+    if (!m_geometryTimer->isActive())
+        m_geometryTimer->start();
 }
 
 void GridView::createActions()
@@ -137,6 +193,10 @@ void GridView::setGridModel(GridModel *model, GridOrder *order)
         fitOnce();
     });
     connect(shown, &QAbstractItemModel::rowsInserted, this, fitOnce);
+    connect(shown, &QAbstractItemModel::rowsAboutToBeInserted, this,
+            [this](const QModelIndex &, int first, int) { noteRowsComing(first); });
+    // After the header's own handler, which was connected with the model.
+    connect(shown, &QAbstractItemModel::rowsInserted, this, &GridView::rowsArrived);
     fitOnce();
 }
 

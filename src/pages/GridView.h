@@ -9,6 +9,7 @@
 class GridCopy;
 class GridDelegate;
 class QAction;
+class QTimer;
 class GridModel;
 class GridOrder;
 
@@ -139,6 +140,9 @@ private:
     void pasteClipboard();
     void undoWrite();
     void redoWrite();
+    void noteRowsComing(int first);
+    void rowsCounted(int oldCount, int newCount);
+    void rowsArrived();
     // Rows and columns of the view that the selection touches, in order.
     std::pair<std::vector<int>, std::vector<int>> selectedBlock() const;
 
@@ -158,4 +162,6 @@ private:
     std::function<void(std::vector<int>)> m_deleteRows;
     int m_editingRow = -1;
     bool m_committing = false;
+    bool m_rowsOutOfSight = false; // the rows being inserted go below the last row shown
+    QTimer *m_geometryTimer;
 };

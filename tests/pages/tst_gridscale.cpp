@@ -7,6 +7,7 @@
 #include "pages/Form2.h"
 #include "pages/Form3.h"
 #include "pages/GridModel.h"
+#include "pages/GridView.h"
 #include "pages/Wizard.h"
 #include "support/FakeDesktop.h"
 #include "support/FaultProxy.h"
@@ -15,10 +16,12 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSet>
 #include <QTest>
 #include <QTimer>
@@ -160,6 +163,32 @@ private slots:
         QVERIFY(model()->exportSource().waitUntilLoaded({}));
         QCOMPARE(model()->rowSet()->recordCount(), qint64(1000));
         QVERIFY2(clock.elapsed() < SlowMs, "opening the next table waited for the slow one");
+    }
+
+    // Rows that arrive below the screen repaint nothing at once, but the
+    // scroll bar catches up with them, the row header paints again, and the
+    // end of the table can be scrolled to; rows that arrive on screen show.
+    void rowsArrivingBelowTheScreenCanBeReached()
+    {
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE long_rows (id INT PRIMARY KEY, v VARCHAR(20))",
+                         "INSERT INTO long_rows SELECT seq, CONCAT('r', seq) FROM seq_1_to_200000"});
+        signIn();
+        pick(QStringLiteral("long_rows"));
+        picker()->PushButton3_Click();
+        GridView *view = editor()->DataGrid1;
+        QVERIFY(model()->exportSource().waitUntilLoaded({}));
+        const int rows = model()->rowCount(QModelIndex()); // and the new-row line
+        QCOMPARE(rows, 200001);
+        QCOMPARE(view->verticalHeader()->count(), rows);
+        QVERIFY(view->verticalHeader()->viewport()->updatesEnabled());
+        // The first rows arrived on screen.
+        const QRect screen = view->viewport()->rect();
+        QVERIFY(screen.intersects(view->visualRect(view->model()->index(0, 0))));
+        QScrollBar *bar = view->verticalScrollBar();
+        QTRY_VERIFY2(bar->maximum() > rows - 100, qPrintable(QString::number(bar->maximum())));
+        bar->setValue(bar->maximum());
+        QVERIFY(screen.intersects(view->visualRect(view->model()->index(rows - 1, 0))));
+        QCOMPARE(view->model()->index(rows - 2, 1).data().toString(), QStringLiteral("r200000"));
     }
 
     // A slow start shows a dialog whose Cancel gives the table up.
