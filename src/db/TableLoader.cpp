@@ -1,5 +1,7 @@
 #include "db/TableLoader.h"
 
+#include "db/Workers.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -60,20 +62,6 @@ constexpr qint64 MaxHoldMs = 50;
 constexpr qint64 ClearExcess = 2;
 
 std::atomic<qint64> memoryForTesting{-1};
-
-// Workers of cancelled loads, joined once they have ended.
-struct Reaper
-{
-    std::mutex lock;
-    std::vector<std::pair<std::thread, std::shared_ptr<void>>> workers;
-    ~Reaper() { TableLoader::reapFinishedWorkers(true); }
-};
-
-Reaper &reaper()
-{
-    static Reaper r;
-    return r;
-}
 
 qint64 fieldAsNumber(const MYSQL_ROW row, int i)
 {
@@ -143,7 +131,7 @@ TableLoader::~TableLoader()
 void TableLoader::start(const ConnectParams &params, const QByteArray &sql, const QString &table)
 {
     cancel();
-    reapFinishedWorkers();
+    Workers::reap();
     m_failed = false;
     m_hasFields = false;
     m_fields.clear();
@@ -205,32 +193,10 @@ void TableLoader::letGo()
         std::lock_guard<std::mutex> hold(m_job->lock);
         m_job->owner = nullptr;
     }
-    if (m_worker.joinable()) {
-        Reaper &r = reaper();
-        std::lock_guard<std::mutex> hold(r.lock);
-        r.workers.emplace_back(std::move(m_worker), m_job);
-    }
+    if (m_worker.joinable())
+        Workers::adopt(std::move(m_worker), [job = m_job] { return job->done.load(); });
     m_job.reset();
     m_loading = false;
-}
-
-void TableLoader::reapFinishedWorkers(bool all)
-{
-    Reaper &r = reaper();
-    std::vector<std::thread> ended;
-    {
-        std::lock_guard<std::mutex> hold(r.lock);
-        for (auto it = r.workers.begin(); it != r.workers.end();) {
-            if (all || static_cast<Job *>(it->second.get())->done) {
-                ended.push_back(std::move(it->first));
-                it = r.workers.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (std::thread &t : ended)
-        t.join();
 }
 
 qint64 TableLoader::rowsRead() const

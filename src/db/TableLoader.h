@@ -23,7 +23,7 @@ typedef struct st_mysql_res MYSQL_RES;
 //
 // The owner's thread never waits on the server: start() returns at once,
 // cancel() ends the statement by shutting the worker's socket and leaves the
-// worker to finish on its own (it is joined later, see reapFinishedWorkers).
+// worker to finish on its own (it is joined later, see Workers).
 // The worker's connection has no read timeout, so a query may take as long
 // as the user is willing to wait.
 //
@@ -70,10 +70,6 @@ public:
     // address-space limit leaves. Tests may pretend (a negative value: real).
     static qint64 memoryAvailable();
     static void setMemoryAvailableForTesting(qint64 bytes);
-
-    // Joins the workers of cancelled loads that have ended; with `all`, waits
-    // for the rest too (at exit: each was told to stop).
-    static void reapFinishedWorkers(bool all = false);
 
 signals:
     // The fields are known (fields()); rows follow.
