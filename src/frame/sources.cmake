@@ -6,4 +6,5 @@ target_sources(corvane_frame PRIVATE
   frame/PagePointer.h frame/PagePointer.cpp
   frame/SettingsStore.h frame/SettingsStore.cpp
   frame/Services.h
+  frame/HeldConnect.h frame/HeldConnect.cpp
 )

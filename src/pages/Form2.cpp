@@ -153,7 +153,12 @@ void Form2::PushButton4_Click()
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_PushButton4_Click));
     trap.step(100, [&] { openNewTableDialog(); });
     auto connection = std::make_unique<Connection>(); // 102 (and the row set, 104)
-    trap.step(108, [&] { connection->open(m_wizard.connectionString()); });
+    bool gaveUp = false;
+    trap.step(108, [&] {
+        gaveUp = !openConnection(this, *connection, m_wizard.connectionString(), [this] { return isVisible(); });
+    });
+    if (gaveUp)
+        return; // the list stays as it was
     trap.step(110, [&] { m_pointer->setState(PagePointer::State::Busy); });
     FillTableList(trap, *connection, List1, m_wizard.desktop());
     trap.step(132, [&] { m_pointer->setState(PagePointer::State::Default); });

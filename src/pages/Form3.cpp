@@ -3,6 +3,7 @@
 #include "db/Connection.h"
 #include "db/RowSet.h"
 #include "export/ProgressDialog.h"
+#include "frame/HeldConnect.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"
@@ -170,11 +171,7 @@ void Form3::Form_Load()
     trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
     trap.step(104, [&] { m_connection = std::make_unique<Connection>(); });
     trap.step(108, [&] {
-        // The window keeps painting meanwhile; the page takes no input
-        // until its connection is there (at most the connect timeout).
-        setEnabled(false);
-        const auto enable = qScopeGuard([this] { setEnabled(true); });
-        m_connection->openWaiting(Connection::paramsFrom(m_wizard.connectionString()), {});
+        openHoldingPage(this, *m_connection, m_wizard.connectionString());
         SecurityBadge::show(lblSecurity, *m_connection);
     });
     trap.step(110, [&] { Label2->setText(QStringLiteral(" Now Editing: ") + m_wizard.CurrentTable); });
@@ -277,7 +274,9 @@ void Form3::rereadLater()
                 Connection *connection = m_model->connection();
                 if (connection && !connection->isOpen()) {
                     const ConnectParams params = connection->params();
-                    connection->open(params);
+                    setEnabled(false);
+                    const auto release = qScopeGuard([this] { setEnabled(true); });
+                    connection->openWaiting(params, {});
                 }
                 requeryGrid();
             } catch (const Failure &e) {

@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 #include "db/Failure.h"
+#include "frame/HeldConnect.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"
@@ -144,7 +145,7 @@ void frmNewColumn::Form_Load()
     });
     trap.step(112, [&] { m_pointer->setState(PagePointer::State::Busy); });
     trap.step(114, [&] { m_connection = std::make_unique<Connection>(); });
-    trap.step(116, [&] { openConnection().open(m_opener.connectionString()); });
+    trap.step(116, [&] { openHoldingPage(this, openConnection(), m_opener.connectionString()); });
     trap.step(118, [&] { m_pointer->setState(PagePointer::State::Default); });
 }
 

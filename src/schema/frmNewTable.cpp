@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 #include "db/Failure.h"
+#include "frame/HeldConnect.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"
@@ -211,7 +212,7 @@ void frmNewTable::PushButton2_Click()
     trap.step(106, [&] { sql = CreateTableStatement(txtName->text(), fieldRows()); });
     {
         BusyPointer busy(*m_pointer);
-        trap.step(120, [&] { connection->open(m_opener.connectionString()); });
+        trap.step(120, [&] { openHoldingPage(this, *connection, m_opener.connectionString()); });
         trap.step(122, [&] { connection->exec(sql.toUtf8()); });
         trap.step(124, [&] { connection->close(); });
         trap.step(126, [&] { connection.reset(); });
