@@ -5,18 +5,19 @@
 #include "pages/Form2.h"
 #include "pages/Wizard.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QStringList>
+#include <QTimer>
 
 #include <cstdio>
 
 // What the benchmark programs share: a desktop that answers every box with
 // its default and says it (so a failure shows), the sign-in page filled from
-// the command line (HOST PORT USER PASSWORD DATABASE), and the picker set to
-// one table.
+// the command line (HOST PORT USER PASSWORD DATABASE), the picker set to one
+// table, and a timer that tells the longest the window stood still.
 
 class SilentDesktop : public Desktop
 {
@@ -51,4 +52,48 @@ inline void pickTable(Wizard &wizard, const QString &table)
     picker->List1->clear();
     picker->List1->addItem(table);
     picker->List1->setCurrentRow(0);
+}
+
+// A timer asking every 5 ms, as a user scrolling would: the longest gap
+// between its turns is the longest the window stood still.
+struct Heartbeat
+{
+    QTimer timer;
+    QElapsedTimer since;
+    qint64 longest = 0;
+    Heartbeat()
+    {
+        QObject::connect(&timer, &QTimer::timeout, [this] { longest = qMax(longest, since.restart()); });
+        since.start();
+        timer.start(5);
+    }
+    // From now on.
+    void reset()
+    {
+        longest = 0;
+        since.restart();
+    }
+};
+
+// The start of every benchmark program: offscreen unless told otherwise, the
+// command line checked (`usage` names its words after the program's), the
+// pages over a silent desktop with the sign-in values filled in; then `body`.
+inline int runBench(int argc, char *argv[], const char *usage, int (*body)(Wizard &wizard, const QStringList &args))
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const qsizetype words = QString::fromLatin1(usage).split(QLatin1Char(' ')).size();
+    const qsizetype optional = QString::fromLatin1(usage).count(QLatin1Char('['));
+    if (args.size() < words - optional || args.size() > words) {
+        std::fprintf(stderr, "usage: %s\n", usage);
+        return 2;
+    }
+    SilentDesktop desktop;
+    Services services;
+    services.desktop = &desktop;
+    Wizard wizard(services);
+    fillSignIn(wizard, args);
+    return body(wizard, args);
 }

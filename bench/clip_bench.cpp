@@ -24,21 +24,8 @@
 #include <algorithm>
 #include <vector>
 
-int main(int argc, char *argv[])
+int run(Wizard &wizard, const QStringList &args)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() != 7) {
-        std::fprintf(stderr, "usage: corvane-clip-bench HOST PORT USER PASSWORD DATABASE TABLE\n");
-        return 2;
-    }
-    SilentDesktop desktop;
-    Services services;
-    services.desktop = &desktop;
-    Wizard wizard(services);
-    fillSignIn(wizard, args);
     pickTable(wizard, args[6]);
     wizard.form2()->PushButton3_Click();
     Form3 *editor = wizard.form3();
@@ -52,12 +39,7 @@ int main(int argc, char *argv[])
     const QAbstractItemModel *shown = view->model();
     const int columns = shown->columnCount();
 
-    QElapsedTimer sinceBeat;
-    qint64 maxStall = 0;
-    QTimer heartbeat;
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] { maxStall = qMax(maxStall, sinceBeat.restart()); });
-    sinceBeat.start();
-    heartbeat.start(5);
+    Heartbeat heartbeat;
 
     // Copy.
     const int copyRows = 100000;
@@ -65,8 +47,7 @@ int main(int argc, char *argv[])
     view->selectionModel()->select(QItemSelection(shown->index(0, 0), shown->index(copyRows - 1, columns - 1)),
                                    QItemSelectionModel::ClearAndSelect);
     QCoreApplication::processEvents();
-    maxStall = 0;
-    sinceBeat.restart();
+    heartbeat.reset();
     QElapsedTimer t;
     t.start();
     view->actions().copy->trigger();
@@ -74,7 +55,7 @@ int main(int argc, char *argv[])
     while (view->copier()->isBusy())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double copy = ms(t);
-    const qint64 copyStall = maxStall;
+    const qint64 copyStall = heartbeat.longest;
     const qint64 copied = QApplication::clipboard()->mimeData()->text().count(QLatin1Char('\n'));
 
     // Paste: name, qty and price of rows 1,001..2,000 over rows 1..1,000.
@@ -114,7 +95,7 @@ int main(int argc, char *argv[])
             break;
         undos.push_back(took);
     }
-    heartbeat.stop();
+    heartbeat.timer.stop();
     std::sort(undos.begin(), undos.end());
     const double undo = undos.size() == 5 ? undos[2] : -1;
 
@@ -124,4 +105,9 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
     wizard.endProgram();
     return pasted && pasteUndone && undo >= 0 ? 0 : 1;
+}
+
+int main(int argc, char *argv[])
+{
+    return runBench(argc, argv, "corvane-clip-bench HOST PORT USER PASSWORD DATABASE TABLE", run);
 }

@@ -48,35 +48,15 @@ qint64 status(Connection &c, const char *name)
 
 } // namespace
 
-int main(int argc, char *argv[])
+int run(Wizard &wizard, const QStringList &args)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() != 7) {
-        std::fprintf(stderr, "usage: corvane-bench HOST PORT USER PASSWORD DATABASE TABLE\n");
-        return 2;
-    }
-    SilentDesktop desktop;
-    Services services;
-    services.desktop = &desktop;
-    Wizard wizard(services);
-    fillSignIn(wizard, args);
     pickTable(wizard, args[6]);
     Form2 *picker = wizard.form2();
 
     const long baseRss = peakRssKb();
-    // A timer that asks every 5 ms, as a user scrolling meanwhile would: the
-    // longest gap between its turns is the longest the window stood still.
-    QElapsedTimer sinceBeat;
-    qint64 maxStall = 0;
-    QTimer heartbeat;
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] { maxStall = qMax(maxStall, sinceBeat.restart()); });
     QElapsedTimer clock;
     clock.start();
-    sinceBeat.start();
-    heartbeat.start(5);
+    Heartbeat heartbeat;
     picker->PushButton3_Click();
     Form3 *editor = wizard.form3();
     GridModel *model = editor->model();
@@ -91,13 +71,13 @@ int main(int argc, char *argv[])
     paint.start();
     view->viewport()->repaint();
     const double repaint = ms(paint);
-    maxStall = 0; // from here on the window is up: stalls during the load count
-    sinceBeat.restart();
+    heartbeat.reset(); // from here on the window is up: stalls during the load count
 
     if (!model->exportSource().waitUntilLoaded({}))
         std::fprintf(stderr, "the load did not finish\n");
     const double load = ms(clock);
-    heartbeat.stop();
+    heartbeat.timer.stop();
+    const qint64 maxStall = heartbeat.longest;
     const long rss = peakRssKb();
     const qint64 rows = model->exportSource().rowCount();
 
@@ -145,4 +125,9 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
     wizard.endProgram();
     return commit < 0 ? 1 : 0;
+}
+
+int main(int argc, char *argv[])
+{
+    return runBench(argc, argv, "corvane-bench HOST PORT USER PASSWORD DATABASE TABLE", run);
 }

@@ -29,21 +29,8 @@ namespace {
 
 } // namespace
 
-int main(int argc, char *argv[])
+int run(Wizard &wizard, const QStringList &args)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() != 7) {
-        std::fprintf(stderr, "usage: corvane-sort-bench HOST PORT USER PASSWORD DATABASE TABLE\n");
-        return 2;
-    }
-    SilentDesktop desktop;
-    Services services;
-    services.desktop = &desktop;
-    Wizard wizard(services);
-    fillSignIn(wizard, args);
     pickTable(wizard, args[6]);
     Form2 *picker = wizard.form2();
     picker->PushButton3_Click();
@@ -57,12 +44,7 @@ int main(int argc, char *argv[])
     }
     const qint64 rows = model->exportSource().rowCount();
 
-    QElapsedTimer sinceBeat;
-    qint64 maxStall = 0;
-    QTimer heartbeat;
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] { maxStall = qMax(maxStall, sinceBeat.restart()); });
-    sinceBeat.start();
-    heartbeat.start(5);
+    Heartbeat heartbeat;
     const auto settle = [&] {
         while (order->isBusy() || order->isFinding())
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -110,7 +92,8 @@ int main(int argc, char *argv[])
     editor->findBar->step(false);
     view->viewport()->repaint();
     const double findNext = ms(t);
-    heartbeat.stop();
+    heartbeat.timer.stop();
+    const qint64 maxStall = heartbeat.longest;
 
     std::printf("rows=%lld\nsort_int_1m_ms=%.1f\nsort_decimal_1m_ms=%.1f\nsort_text_1m_ms=%.1f\nfilter_1m_ms=%.1f\n"
                 "filter_rows=%lld\nfind_first_ms=%.1f\nfind_next_ms=%.2f\nfound=%d\nview_extra_bytes_per_row=%.2f\n"
@@ -120,4 +103,9 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
     wizard.endProgram();
     return found ? 0 : 1;
+}
+
+int main(int argc, char *argv[])
+{
+    return runBench(argc, argv, "corvane-sort-bench HOST PORT USER PASSWORD DATABASE TABLE", run);
 }

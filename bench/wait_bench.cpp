@@ -28,20 +28,6 @@
 
 namespace {
 
-// A timer asking every 5 ms; the longest gap between its turns.
-struct Heartbeat
-{
-    QTimer timer;
-    QElapsedTimer since;
-    qint64 longest = 0;
-    Heartbeat()
-    {
-        QObject::connect(&timer, &QTimer::timeout, [this] { longest = qMax(longest, since.restart()); });
-        since.start();
-        timer.start(5);
-    }
-};
-
 void runFor(int milliseconds)
 {
     QElapsedTimer t;
@@ -52,21 +38,8 @@ void runFor(int milliseconds)
 
 } // namespace
 
-int main(int argc, char *argv[])
+int run(Wizard &wizard, const QStringList &args)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() < 7) {
-        std::fprintf(stderr, "usage: corvane-wait-bench HOST PORT USER PASSWORD DATABASE MODE [TABLE]\n");
-        return 2;
-    }
-    SilentDesktop desktop;
-    Services services;
-    services.desktop = &desktop;
-    Wizard wizard(services);
-    fillSignIn(wizard, args);
     const QString mode = args[6];
     Form2 *picker = wizard.form2();
 
@@ -116,4 +89,9 @@ int main(int argc, char *argv[])
         return 0;
     }
     return 2;
+}
+
+int main(int argc, char *argv[])
+{
+    return runBench(argc, argv, "corvane-wait-bench HOST PORT USER PASSWORD DATABASE MODE [TABLE]", run);
 }

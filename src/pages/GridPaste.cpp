@@ -47,7 +47,7 @@ int GridPaste::paste(const QString &text, const QByteArray &nulls)
     if (block.empty())
         return 0;
     const bool fill = block.size() == 1 && block.front().size() == 1
-                      && m_view.selectionModel()->selectedIndexes().size() > 1;
+                      && m_view.selectedCells() > 1;
     int dropped = 0;
     const std::vector<Target> targets = fill ? fillTargets(block.front().front(), nulls.startsWith('1'))
                                               : blockTargets(block, nulls, dropped);

@@ -33,6 +33,7 @@ GridView::GridView(QWidget *parent)
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setDefaultSectionSize(120);
+    horizontalHeader()->setHighlightSections(false); // see setSelectionModel()
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &GridView::headerClicked);
     // The row count goes through rowsCounted() first (QTableView connects
     // the header by name, so its own slot is disconnected the same way).
@@ -152,8 +153,46 @@ void GridView::updateActions()
     m_actions.sortAscending->setEnabled(sortable);
     m_actions.sortDescending->setEnabled(sortable);
     m_actions.serverOrder->setEnabled(m_order && m_order->sortColumn() >= 0);
-    m_actions.deleteRow->setText(selectionModel() && selectionModel()->selectedRows().size() > 1 ? tr("Delete Rows")
-                                                                                                : tr("Delete Row"));
+    m_actions.deleteRow->setText(selectedWholeRows() > 1 ? tr("Delete Rows") : tr("Delete Row"));
+}
+
+// From the selection's ranges: selectedIndexes() and selectedRows() ask the
+// model about every selected cell, and this runs before every key press.
+qint64 GridView::selectedCells() const
+{
+    qint64 cells = 0;
+    if (selectionModel())
+        for (const QItemSelectionRange &range : selectionModel()->selection())
+            cells += qint64(range.width()) * range.height();
+    return cells;
+}
+
+qint64 GridView::selectedWholeRows() const
+{
+    qint64 rows = 0;
+    const int columns = model() ? model()->columnCount() : 0;
+    if (selectionModel())
+        for (const QItemSelectionRange &range : selectionModel()->selection())
+            if (range.left() == 0 && range.right() == columns - 1)
+                rows += range.height();
+    return rows;
+}
+
+void GridView::setSelectionModel(QItemSelectionModel *selectionModel)
+{
+    QTableView::setSelectionModel(selectionModel);
+    // To paint each column header, QHeaderView asks whether its column and
+    // the neighbours are selected, and the selection model answers by asking
+    // the model about the column's rows: with many rows selected every
+    // repaint of the header walked them (70-90 ms for 100,000 rows). The
+    // column headers mark no selection, so they get a selection of their own
+    // that stays empty; column selection goes through the view's.
+    if (selectionModel && selectionModel->model()) {
+        QItemSelectionModel *old = m_headerSelection;
+        m_headerSelection = new QItemSelectionModel(selectionModel->model(), this);
+        horizontalHeader()->setSelectionModel(m_headerSelection);
+        delete old;
+    }
 }
 
 bool GridView::event(QEvent *event)
@@ -334,7 +373,7 @@ void GridView::closeEditor(QWidget *editor, QAbstractItemDelegate::EndEditHint h
 
 void GridView::setCurrentToNull()
 {
-    if (m_bulkNull && selectionModel()->selectedIndexes().size() > 1) {
+    if (m_bulkNull && selectedCells() > 1) {
         commitEditor();
         if (commitHeldRow())
             m_bulkNull();
@@ -499,7 +538,7 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
     // Shown greyed in the menu only: Ctrl+0 on a cell that cannot take NULL
     // still does nothing rather than reach the view.
     m_actions.setNull->setEnabled((m_model->flags(toModel(currentIndex())) & Qt::ItemIsEditable)
-                                  || (m_bulkNull && selectionModel()->selectedIndexes().size() > 1));
+                                  || (m_bulkNull && selectedCells() > 1));
     m_actions.undo->setEnabled(m_undo && (!m_undoAvailable || m_undoAvailable(false)));
     m_actions.redo->setEnabled(m_undo && (!m_undoAvailable || m_undoAvailable(true)));
     menu.exec(event->globalPos());

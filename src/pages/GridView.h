@@ -35,6 +35,7 @@ public:
 
     // `order` (optional) shows the model's rows sorted and filtered.
     void setGridModel(GridModel *model, GridOrder *order = nullptr);
+    void setSelectionModel(QItemSelectionModel *selectionModel) override;
     GridModel *gridModel() const { return m_model; }
     GridOrder *gridOrder() const { return m_order; }
     // The model's index of a cell of this view, and back.
@@ -108,6 +109,10 @@ public:
         QAction *redo = nullptr;
     };
     const Actions &actions() const { return m_actions; }
+    // Cells and whole rows selected, counted from the selection's ranges
+    // (without asking the model about each cell).
+    qint64 selectedCells() const;
+    qint64 selectedWholeRows() const;
 
 signals:
     // Ctrl+F (filter false) and Ctrl+Shift+F (filter true).
@@ -152,6 +157,7 @@ private:
     bool m_fitWhenShown = false; // rows came before the first screen
     GridDelegate *m_delegate;
     GridCopy *m_copier;
+    QItemSelectionModel *m_headerSelection = nullptr; // the column headers' own, always empty
     Actions m_actions;
     std::function<bool()> m_commit;
     std::function<void(int)> m_delete;
