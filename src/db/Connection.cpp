@@ -116,8 +116,12 @@ bool Connection::openWaiting(const ConnectParams &params, const std::function<bo
         std::atomic<bool> ended{false};
         Connection opened;
         std::exception_ptr failure;
+        std::mutex lock;
+        QEventLoop *waiter = nullptr; // woken when the attempt ends; null once given up
     };
     auto attempt = std::make_shared<Attempt>();
+    QEventLoop loop;
+    attempt->waiter = &loop;
     std::thread worker([attempt, params] {
         mysql_thread_init();
         try {
@@ -126,23 +130,29 @@ bool Connection::openWaiting(const ConnectParams &params, const std::function<bo
             attempt->failure = std::current_exception();
         }
         mysql_thread_end();
+        std::lock_guard<std::mutex> hold(attempt->lock);
         attempt->ended = true;
+        if (attempt->waiter)
+            QMetaObject::invokeMethod(attempt->waiter, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    QEventLoop loop;
     QElapsedTimer waited;
     waited.start();
     QTimer tick;
     bool gaveUp = false;
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        if (attempt->ended)
-            loop.quit();
-        else if (waiting && !waiting(waited.elapsed())) {
+        if (!attempt->ended && waiting && !waiting(waited.elapsed())) {
             gaveUp = true;
             loop.quit();
         }
     });
-    tick.start(10);
-    loop.exec();
+    tick.start(50);
+    if (!attempt->ended)
+        loop.exec();
+    {
+        std::lock_guard<std::mutex> hold(attempt->lock);
+        attempt->waiter = nullptr;
+        gaveUp = gaveUp && !attempt->ended;
+    }
     if (gaveUp) {
         // The attempt's connection closes with it, in whichever thread lets
         // go of it last.

@@ -53,7 +53,7 @@ public:
     void open(const ConnectParams &params);
     // Opens as open() does, but in a thread of its own while the caller's
     // event loop runs, so a server slow to answer leaves the window alive.
-    // `waiting` is called about every 10 ms with the time waited so far and
+    // `waiting` is called about every 50 ms with the time waited so far and
     // returns false to give up: the attempt is then left to end on its own
     // (at most the connect timeout) and its connection closed. Returns false
     // when given up; throws Failure as open() does.
