@@ -76,6 +76,17 @@ class TestClipboard : public QObject
         QTest::keyClick(view(), Qt::Key_V, Qt::ControlModifier);
     }
 
+    // Opens an empty table `many` (an INT key) and returns `lines` keys to paste.
+    QString openManyFor(int lines)
+    {
+        TestDb::run(Db, {"DROP TABLE IF EXISTS many", "CREATE TABLE many (id INT PRIMARY KEY)"});
+        open("many");
+        QString text;
+        for (int i = 1; i <= lines; ++i)
+            text += QString::number(i) + '\n';
+        return text;
+    }
+
     static QString clipboardText() { return QApplication::clipboard()->mimeData()->text(); }
     static QString clipboardHtml() { return QApplication::clipboard()->mimeData()->html(); }
 
@@ -203,11 +214,7 @@ private slots:
 
     void aLargePasteAsksFirst()
     {
-        TestDb::run(Db, {"DROP TABLE IF EXISTS many", "CREATE TABLE many (id INT PRIMARY KEY)"});
-        open("many");
-        QString text;
-        for (int i = 1; i <= 1001; ++i)
-            text += QString::number(i) + '\n';
+        const QString text = openManyFor(1001);
         m_desktop.answers << Desktop::Answer::No;
         pasteAt(0, 0, text);
         QCOMPARE(m_desktop.texts().size(), 1);
@@ -342,11 +349,7 @@ private slots:
     // and what was written stays, as one step of the history.
     void aLargePasteCanBeCancelledMidway()
     {
-        TestDb::run(Db, {"DROP TABLE IF EXISTS many", "CREATE TABLE many (id INT PRIMARY KEY)"});
-        open("many");
-        QString text;
-        for (int i = 1; i <= 1500; ++i)
-            text += QString::number(i) + '\n';
+        const QString text = openManyFor(1500);
         m_desktop.answers << Desktop::Answer::Yes;
         QTimer watch;
         int seen = 0;
