@@ -7,6 +7,11 @@
 
 void openHoldingPage(QWidget *page, Connection &connection, const QString &connectionString)
 {
+    openHoldingPage(page, connection, Connection::paramsFrom(connectionString));
+}
+
+void openHoldingPage(QWidget *page, Connection &connection, const ConnectParams &params)
+{
     const bool wasEnabled = page && page->isEnabled();
     if (page)
         page->setEnabled(false);
@@ -14,5 +19,5 @@ void openHoldingPage(QWidget *page, Connection &connection, const QString &conne
         if (page)
             page->setEnabled(wasEnabled);
     });
-    connection.openWaiting(Connection::paramsFrom(connectionString), {});
+    connection.openWaiting(params, {});
 }

@@ -3,6 +3,7 @@
 #include <QString>
 
 class Connection;
+struct ConnectParams;
 class QWidget;
 
 // Opens `connection` with the connection text through
@@ -11,3 +12,4 @@ class QWidget;
 // timeout), so a second press cannot start a second attempt. Throws Failure
 // as Connection::open does.
 void openHoldingPage(QWidget *page, Connection &connection, const QString &connectionString);
+void openHoldingPage(QWidget *page, Connection &connection, const ConnectParams &params);

@@ -22,7 +22,6 @@
 #include "schema/SchemaStatements.h"
 
 #include <QApplication>
-#include <QScopeGuard>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -274,9 +273,7 @@ void Form3::rereadLater()
                 Connection *connection = m_model->connection();
                 if (connection && !connection->isOpen()) {
                     const ConnectParams params = connection->params();
-                    setEnabled(false);
-                    const auto release = qScopeGuard([this] { setEnabled(true); });
-                    connection->openWaiting(params, {});
+                    openHoldingPage(this, *connection, params);
                 }
                 requeryGrid();
             } catch (const Failure &e) {

@@ -466,6 +466,22 @@ private slots:
         QVERIFY2(m_desktop.texts().front().contains("could not be identified"), qPrintable(m_desktop.texts().front()));
         QVERIFY(editor()->history().canUndo());
     }
+    // Rows the server changes as they are pasted (a trigger) are saved and
+    // the paste goes on; then the page says so and reads the table again.
+    void aPasteTheServerChangesIsReadAgain()
+    {
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE trp (v VARCHAR(10), n INT)",
+                         "CREATE TRIGGER trp_bump BEFORE UPDATE ON trp FOR EACH ROW SET NEW.n = OLD.n + 1",
+                         "INSERT INTO trp VALUES ('a', 0), ('b', 0)"});
+        open("trp");
+        pasteAt(0, 0, "x\ny\n");
+        QCOMPARE(TestDb::rows(Db, "SELECT v, n FROM trp ORDER BY v"), QStringList({"x|1", "y|1"}));
+        QCOMPARE(m_desktop.texts().size(), 1);
+        QVERIFY2(m_desktop.texts().front().contains("read again"), qPrintable(m_desktop.texts().front()));
+        QTRY_COMPARE(model()->index(0, 1).data().toString(), QStringLiteral("1"));
+        QCOMPARE(model()->index(1, 1).data().toString(), QStringLiteral("1"));
+        QVERIFY(!editor()->history().canUndo());
+    }
 };
 
 QTEST_MAIN(TestClipboard)
