@@ -3,10 +3,12 @@
 #include "db/Connection.h"
 #include "db/Failure.h"
 
-bool CanConnect(const QString &connectionString)
+bool CanConnect(const QString &connectionString, const std::function<bool(qint64 ms)> &waiting)
 {
     Connection connection;
     try {
+        if (waiting)
+            return connection.openWaiting(Connection::paramsFrom(connectionString), waiting);
         connection.open(connectionString);
         return true;
     } catch (const Failure &) {

@@ -2,6 +2,9 @@
 
 #include <QString>
 
+#include <functional>
+
 // True when a connection opens with `connectionString`; shows nothing and
-// keeps nothing open.
-bool CanConnect(const QString &connectionString);
+// keeps nothing open. With `waiting`, the connect runs while the caller's
+// event loop does (Connection::openWaiting) and giving up answers false.
+bool CanConnect(const QString &connectionString, const std::function<bool(qint64 ms)> &waiting = {});

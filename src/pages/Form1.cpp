@@ -1,6 +1,7 @@
 #include "pages/Form1.h"
 
 #include "db/Connection.h"
+#include "db/MySQL.h"
 #include "export/PdfExport.h"
 #include "export/Printers.h"
 #include "db/Failure.h"
@@ -244,12 +245,10 @@ bool Form1::connectWaiting(Connection &connection)
 
 bool Form1::canConnect()
 {
-    Connection connection;
-    try {
-        return connectWaiting(connection);
-    } catch (const Failure &) {
-        return false;
-    }
+    const QString connectionString = m_wizard.connectionString();
+    const std::unique_ptr<OpenProgress> progress =
+        OpenProgress::connecting(this, connectionString, [this] { return !m_wizard.hasEnded(); });
+    return CanConnect(connectionString, progress->waiting());
 }
 
 QString Form1::helpText()

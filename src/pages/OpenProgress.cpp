@@ -1,6 +1,8 @@
 #include "pages/OpenProgress.h"
 
 #include "db/Connection.h"
+#include "db/ConnectionString.h"
+#include "db/Failure.h"
 
 #include <QProgressDialog>
 
@@ -12,9 +14,17 @@ OpenProgress::OpenProgress(QWidget *parent, const QString &table, std::function<
 {
 }
 
-std::unique_ptr<OpenProgress> OpenProgress::connecting(QWidget *parent, const QString &host,
+std::unique_ptr<OpenProgress> OpenProgress::connecting(QWidget *parent, const QString &connectionString,
                                                        std::function<bool()> stillWanted)
 {
+    QString host;
+    try {
+        host = parseConnectionString(connectionString).value(QStringLiteral("SERVER"));
+    } catch (const Failure &) {
+        // The connect itself says what is wrong with the text.
+    }
+    if (host.isEmpty())
+        host = QStringLiteral("localhost");
     auto progress = std::make_unique<OpenProgress>(parent, QString(), std::move(stillWanted));
     progress->m_title = QStringLiteral("Connecting to %1").arg(host);
     progress->m_label = QStringLiteral("Waiting for the server %1 to answer...").arg(host);
@@ -60,7 +70,7 @@ bool openConnection(QWidget *page, Connection &connection, const QString &connec
                     std::function<bool()> stillWanted)
 {
     const ConnectParams params = Connection::paramsFrom(connectionString);
-    const std::unique_ptr<OpenProgress> progress = OpenProgress::connecting(
-        page, QString::fromUtf8(params.host.isEmpty() ? QByteArray("localhost") : params.host), std::move(stillWanted));
+    const std::unique_ptr<OpenProgress> progress =
+        OpenProgress::connecting(page, connectionString, std::move(stillWanted));
     return connection.openWaiting(params, progress->waiting());
 }

@@ -19,8 +19,9 @@ class OpenProgress
 {
 public:
     explicit OpenProgress(QWidget *parent, const QString &table, std::function<bool()> stillWanted = {});
-    // The wait for a connection to `host` (Connection::openWaiting).
-    static std::unique_ptr<OpenProgress> connecting(QWidget *parent, const QString &host,
+    // The wait for a connection with `connectionString` (Connection::openWaiting),
+    // which names its server.
+    static std::unique_ptr<OpenProgress> connecting(QWidget *parent, const QString &connectionString,
                                                     std::function<bool()> stillWanted = {});
     ~OpenProgress();
     OpenProgress(const OpenProgress &) = delete;
