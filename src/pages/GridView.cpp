@@ -87,11 +87,13 @@ void GridView::rowsCounted(int oldCount, int newCount)
 
 void GridView::createActions()
 {
-    const auto make = [this](const QString &text, const QKeySequence &key, void (GridView::*slot)()) {
+    // By default only while the grid itself has focus: in a cell editor,
+    // Delete and Escape are the editor's.
+    const auto make = [this](const QString &text, const QKeySequence &key, auto slot,
+                             Qt::ShortcutContext context = Qt::WidgetShortcut) {
         auto *action = new QAction(text, this);
         action->setShortcut(key);
-        // Not while a cell editor has focus: there Delete and Escape are the editor's.
-        action->setShortcutContext(Qt::WidgetShortcut);
+        action->setShortcutContext(context);
         connect(action, &QAction::triggered, this, slot);
         addAction(action);
         return action;
@@ -114,13 +116,8 @@ void GridView::createActions()
     m_actions.serverOrder = make(tr("Server Order"), {}, &GridView::showServerOrder);
 
     // The find bar is wanted from a cell editor too.
-    const auto find = [this](const QString &text, const QKeySequence &key, auto slot) {
-        auto *action = new QAction(text, this);
-        action->setShortcut(key);
-        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-        connect(action, &QAction::triggered, this, slot);
-        addAction(action);
-        return action;
+    const auto find = [&make](const QString &text, const QKeySequence &key, auto slot) {
+        return make(text, key, slot, Qt::WidgetWithChildrenShortcut);
     };
     m_actions.find = find(tr("Find..."), QKeySequence(Qt::CTRL | Qt::Key_F), [this] { emit findRequested(false); });
     m_actions.filter = find(tr("Filter..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F),
