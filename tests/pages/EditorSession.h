@@ -3,6 +3,9 @@
 #include "frame/Services.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
+#include "pages/Form3.h"
+#include "pages/GridModel.h"
+#include "pages/GridView.h"
 #include "pages/Wizard.h"
 #include "support/FakeDesktop.h"
 #include "support/TestDb.h"
@@ -37,3 +40,17 @@ inline void pickTable(Wizard &wizard, const QString &table)
     f2->List1->addItem(table);
     f2->List1->setCurrentRow(0);
 }
+
+// What each page test holds: the fake desktop, the pages once signed in
+// (m_wizard), and the parts of the editor the tests reach for.
+struct EditorPages
+{
+    FakeDesktop m_desktop;
+    std::unique_ptr<Wizard> m_wizard;
+
+    Form2 *picker() { return m_wizard->form2(); }
+    Form3 *editor() { return m_wizard->form3(); }
+    GridModel *model() { return editor()->model(); }
+    GridOrder *order() { return editor()->order(); }
+    GridView *view() { return editor()->DataGrid1; }
+};

@@ -33,17 +33,9 @@ const QString Db = QStringLiteral("tst_clipboard");
 
 // The grid and the clipboard over real tables: what is copied, in the order
 // shown, in both forms spreadsheets read.
-class TestClipboard : public QObject
+class TestClipboard : public QObject, private EditorPages
 {
     Q_OBJECT
-
-    FakeDesktop m_desktop;
-    std::unique_ptr<Wizard> m_wizard;
-
-    Form3 *editor() { return m_wizard->form3(); }
-    GridModel *model() { return editor()->model(); }
-    GridOrder *order() { return editor()->order(); }
-    GridView *view() { return editor()->DataGrid1; }
 
     void open(const QString &table)
     {

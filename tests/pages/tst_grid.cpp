@@ -33,16 +33,9 @@ const QString Db = QStringLiteral("tst_grid");
 
 // The editor page over a real table: open, edit, insert, delete, and the
 // faults a write-back must never make.
-class TestGrid : public QObject
+class TestGrid : public QObject, private EditorPages
 {
     Q_OBJECT
-
-    FakeDesktop m_desktop;
-    std::unique_ptr<Wizard> m_wizard;
-
-    Form3 *editor() { return m_wizard->form3(); }
-    GridModel *model() { return m_wizard->form3()->model(); }
-    GridView *view() { return m_wizard->form3()->DataGrid1; }
 
     // Signs in, picks `table` and waits until every row has arrived.
     void open(const QString &table, const QString &port = QString())

@@ -37,16 +37,9 @@ constexpr int SlowMs = 5000;
 
 // The pages with what is large or slow: a cell of many megabytes, a table
 // whose rows are slow to come, a list fill with buttons pressed during it.
-class TestGridScale : public QObject
+class TestGridScale : public QObject, private EditorPages
 {
     Q_OBJECT
-
-    FakeDesktop m_desktop;
-    std::unique_ptr<Wizard> m_wizard;
-
-    Form2 *picker() { return m_wizard->form2(); }
-    Form3 *editor() { return m_wizard->form3(); }
-    GridModel *model() { return m_wizard->form3()->model(); }
 
     void signIn()
     {

@@ -34,17 +34,10 @@ const QString Db = QStringLiteral("tst_sortfilter");
 // Sorting, filtering and finding in the editor's grid over real tables: the
 // order of each type, writes that must reach the right row, exports as
 // shown, held edits, and rows that arrive while the order is worked out.
-class TestSortFilter : public QObject
+class TestSortFilter : public QObject, private EditorPages
 {
     Q_OBJECT
 
-    FakeDesktop m_desktop;
-    std::unique_ptr<Wizard> m_wizard;
-
-    Form3 *editor() { return m_wizard->form3(); }
-    GridModel *model() { return editor()->model(); }
-    GridOrder *order() { return editor()->order(); }
-    GridView *view() { return editor()->DataGrid1; }
     FindBar *bar() { return editor()->findBar; }
 
     void open(const QString &table, bool wait = true)
