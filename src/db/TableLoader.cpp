@@ -1,5 +1,6 @@
 #include "db/TableLoader.h"
 
+#include "db/ResultRows.h"
 #include "db/Workers.h"
 
 #include <QCoreApplication>
@@ -301,26 +302,24 @@ void TableLoader::readRows(Job &job, Connection &connection)
         collations = columnCollations(connection, job.table);
     }
     MYSQL *m = connection.handle();
-    connection.query(job.sql);
-    MYSQL_RES *res = connection.useResult(QString::fromUtf8(job.sql));
+    const std::unique_ptr<ResultRows> rows = ResultRows::run(m, job.sql, QString::fromUtf8(job.sql));
     const quint64 generation = job.generation;
-    std::vector<FieldInfo> fields = fieldInfos(res);
+    std::vector<FieldInfo> fields = fieldInfos(rows->metadata());
     for (FieldInfo &f : fields)
         if (const auto it = collations.find(f.orgName); !f.orgTable.isEmpty() && it != collations.end())
             f.collation = it->second;
     job.post([generation, fields](TableLoader *o) { o->takeFields(generation, fields); });
     std::optional<Failure> failure;
-    readUntilEnd(job, res, failure);
+    readUntilEnd(job, *rows, failure);
     if (job.cancelled || failure)
-        mariadb_cancel(m); // so freeing the result does not read the rest
-    else if (mysql_errno(m))
-        failure.emplace(QString::fromUtf8(mysql_error(m)), long(mysql_errno(m)));
-    mysql_free_result(res);
+        mariadb_cancel(m); // so letting go of the rows does not read the rest
+    else
+        failure = rows->failure();
     if (!job.cancelled)
         job.post([generation, failure](TableLoader *o) { o->finish(generation, failure ? &*failure : nullptr); });
 }
 
-void TableLoader::readUntilEnd(Job &job, MYSQL_RES *res, std::optional<Failure> &failure)
+void TableLoader::readUntilEnd(Job &job, ResultRows &rows, std::optional<Failure> &failure)
 {
     const quint64 generation = job.generation;
     qint64 handedOver = 0;
@@ -329,16 +328,15 @@ void TableLoader::readUntilEnd(Job &job, MYSQL_RES *res, std::optional<Failure> 
         handedOver += made->rowCount();
         job.post([generation, made](TableLoader *o) { o->deliver(generation, made); });
     };
-    RowStore chunk(int(mysql_num_fields(res)));
+    RowStore chunk(rows.columnCount());
     try {
         qint64 limit = FirstChunkRows;
         QElapsedTimer held;
         held.start();
-        while (!job.cancelled) {
-            const MYSQL_ROW row = mysql_fetch_row(res);
-            if (!row)
-                break;
-            chunk.append(row, mysql_fetch_lengths(res));
+        const char *const *cells = nullptr;
+        const unsigned long *lengths = nullptr;
+        while (!job.cancelled && rows.next(cells, lengths)) {
+            chunk.append(cells, lengths);
             const qint64 n = chunk.rowCount();
             if ((n & 63) == 0)
                 job.rowsRead.store(handedOver + n, std::memory_order_relaxed);

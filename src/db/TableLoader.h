@@ -6,8 +6,7 @@
 
 #include <QObject>
 
-struct st_mysql_res;
-typedef struct st_mysql_res MYSQL_RES;
+class ResultRows;
 
 #include <functional>
 #include <optional>
@@ -15,8 +14,8 @@ typedef struct st_mysql_res MYSQL_RES;
 #include <thread>
 
 // Reads the rows of one query in a worker thread, on a connection of its own
-// (mysql_use_result, so the server streams and the client never holds the
-// whole result twice), and appends them to a RowStore in the owner's thread.
+// (streamed, see ResultRows, so the client never holds the whole result
+// twice), and appends them to a RowStore in the owner's thread.
 // The field list, chunks of rows and the end are handed over by queued call;
 // each carries the generation of the load it belongs to, so whatever an old
 // load posted before a cancel or a new start is dropped.
@@ -84,7 +83,7 @@ private:
     struct Job;
     static void run(const std::shared_ptr<Job> &job);
     static void readRows(Job &job, Connection &connection);
-    static void readUntilEnd(Job &job, MYSQL_RES *res, std::optional<Failure> &failure);
+    static void readUntilEnd(Job &job, ResultRows &rows, std::optional<Failure> &failure);
     void takeFields(quint64 generation, const std::vector<FieldInfo> &fields);
     void deliver(quint64 generation, const std::shared_ptr<RowStore> &chunk);
     void finish(quint64 generation, const Failure *failure);

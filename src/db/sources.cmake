@@ -6,6 +6,7 @@ target_sources(corvane_db PRIVATE
   db/RowStore.h db/RowStore.cpp
   db/RowSet.h db/RowSet.cpp
   db/TableLoader.h db/TableLoader.cpp
+  db/ResultRows.h db/ResultRows.cpp
   db/RowStatements.h db/RowStatements.cpp
   db/RowWriter.h db/RowWriter.cpp
   db/MySQL.h db/MySQL.cpp
