@@ -2,6 +2,7 @@
 #include "db/RowSet.h"
 #include "db/TableLoader.h"
 #include "db/Failure.h"
+#include "support/FaultProxy.h"
 #include "support/TestDb.h"
 
 #include <QElapsedTimer>
@@ -173,6 +174,41 @@ private slots:
         QSignalSpy finished(&loader, &TableLoader::finished);
         QVERIFY(finished.wait(20000));
         QCOMPARE(target.rowCount(), 5);
+    }
+
+    // The network cuts the load's own connection as its statement is sent,
+    // or just after the server took it: the load ends as a failure that says
+    // the connection was lost.
+    void aLoadWhoseConnectionIsCutSaysSo_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("before the reply") << int(FaultProxy::Fault::CutBeforeReply);
+        QTest::newRow("after the first reply") << int(FaultProxy::Fault::CutAfterReply);
+    }
+    void aLoadWhoseConnectionIsCutSaysSo()
+    {
+        QFETCH(int, fault);
+        FaultProxy proxy(TestDb::host(), TestDb::port().toUShort());
+        auto c = TestDb::admin(Db);
+        ConnectParams params = c->params();
+        params.host = "127.0.0.1";
+        params.port = proxy.port();
+        params.forceTcp = true;
+        proxy.arm(FaultProxy::Fault(fault), QStringLiteral("^SELECT id, v FROM t"));
+        RowStore target;
+        TableLoader loader(target);
+        QSignalSpy finished(&loader, &TableLoader::finished);
+        loader.start(params, "SELECT id, v FROM t ORDER BY id");
+        try {
+            loader.waitForFields();
+        } catch (const Failure &) {
+            // the statement's own answer was lost: the same failure, sooner
+        }
+        QVERIFY(finished.count() > 0 || finished.wait(20000));
+        QVERIFY(proxy.hasFired());
+        QCOMPARE(finished.first().first().toBool(), false);
+        QVERIFY2(loader.failure().isConnectionLost(), qPrintable(loader.failure().description()));
+        QVERIFY(target.rowCount() < 200000);
     }
 
     void outOfMemoryStopsTheLoadAndSaysHowFar()

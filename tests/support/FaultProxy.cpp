@@ -13,6 +13,7 @@
 namespace {
 
 constexpr unsigned char ComQuery = 0x03;
+constexpr unsigned char ComStmtPrepare = 0x16;
 
 qint64 nowMs()
 {
@@ -179,7 +180,8 @@ void FaultProxy::pump(int client, int server)
                 fromClient.remove(0, 4 + length);
                 Fault fault{};
                 std::chrono::milliseconds stall{};
-                const bool command = first && length > 0 && packet.at(4) == char(ComQuery);
+                const bool command = first && length > 0
+                    && (packet.at(4) == char(ComQuery) || packet.at(4) == char(ComStmtPrepare));
                 const bool fire = command && matches(packet.mid(5), fault, stall);
                 if (fire && fault == Fault::Stall)
                     std::this_thread::sleep_for(stall);

@@ -15,7 +15,8 @@
 // port (port()); point a connection at 127.0.0.1:port() instead of the server.
 //
 // It reads the client's packets far enough to see each command (sequence 0):
-// a COM_QUERY's text is matched against the armed pattern. A fault fires once:
+// the text of a COM_QUERY or a COM_STMT_PREPARE is matched against the armed
+// pattern. A fault fires once:
 //   CutBeforeReply - the statement is forwarded, then both sides are closed
 //                    before the server's reply can come back;
 //   CutAfterReply  - the statement and the server's first reply bytes are
