@@ -1,5 +1,6 @@
 #include "export/ProgressDialog.h"
 
+#include "frame/HeldConnect.h"
 #include "frame/Main.h"
 
 #include <QApplication>
@@ -28,6 +29,7 @@ void ProgressDialog::create()
     m_dialog->setMinimumDuration(0);
     m_dialog->setAutoClose(false);
     m_dialog->setAutoReset(false);
+    letInputThroughWhileHolding(m_dialog.get()); // Cancel stops between rows
     m_dialog->show();
 }
 

@@ -1,9 +1,81 @@
 #include "frame/HeldConnect.h"
 
 #include "db/Connection.h"
+#include "frame/Main.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QProgressDialog>
+#include <QThreadPool>
+#include <QTimer>
 
 #include <QScopeGuard>
 #include <QWidget>
+
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+int holding = 0;
+
+constexpr char PassesInput[] = "corvaneInputPassesWhileHolding";
+
+// A plain wait for work this short: the window would not see it.
+constexpr int PlainWaitMs = 30;
+constexpr int ShowAfterMs = 400;
+
+// The thread the work runs on, kept between calls.
+QThreadPool &workThread()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool; // left to the end of the process: it may be busy then
+        p->setMaxThreadCount(1);
+        p->setExpiryTimeout(-1);
+        return p;
+    }();
+    return *pool;
+}
+
+// Swallows the user's input to every window while it lives.
+class InputHold : public QObject
+{
+public:
+    InputHold() { qApp->installEventFilter(this); }
+    ~InputHold() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *target, QEvent *event) override
+    {
+        if (const auto *w = qobject_cast<QWidget *>(target); w && w->window()->property(PassesInput).toBool())
+            return false;
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::Close:
+            event->ignore();
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
+} // namespace
 
 void openHoldingPage(QWidget *page, Connection &connection, const QString &connectionString)
 {
@@ -15,9 +87,75 @@ void openHoldingPage(QWidget *page, Connection &connection, const ConnectParams 
     const bool wasEnabled = page && page->isEnabled();
     if (page)
         page->setEnabled(false);
+    ++holding;
     const auto release = qScopeGuard([page, wasEnabled] {
+        --holding;
         if (page)
             page->setEnabled(wasEnabled);
     });
     connection.openWaiting(params, {});
+}
+
+void letInputThroughWhileHolding(QWidget *window)
+{
+    window->setProperty(PassesInput, true);
+}
+
+bool isHoldingInput()
+{
+    return holding > 0;
+}
+
+void runHoldingInput(QWidget *page, const QString &host, const std::function<void()> &work)
+{
+    struct Run
+    {
+        std::mutex lock;
+        std::condition_variable ended;
+        bool done = false;
+        std::exception_ptr failure;
+        QEventLoop *waiter = nullptr;
+    };
+    auto run = std::make_shared<Run>();
+    ++holding;
+    const auto release = qScopeGuard([] { --holding; });
+    workThread().start([run, &work] {
+        try {
+            work();
+        } catch (...) {
+            run->failure = std::current_exception();
+        }
+        std::lock_guard<std::mutex> hold(run->lock);
+        run->done = true;
+        run->ended.notify_all();
+        if (run->waiter)
+            QMetaObject::invokeMethod(run->waiter, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    std::unique_lock<std::mutex> hold(run->lock);
+    if (!run->ended.wait_for(hold, std::chrono::milliseconds(PlainWaitMs), [&] { return run->done; })) {
+        QEventLoop loop;
+        run->waiter = &loop;
+        hold.unlock();
+        InputHold input;
+        std::unique_ptr<QProgressDialog> shown;
+        QTimer later;
+        later.setSingleShot(true);
+        QObject::connect(&later, &QTimer::timeout, &loop, [&] {
+            shown = std::make_unique<QProgressDialog>(QStringLiteral("Waiting for the server at %1").arg(host),
+                                                      QString(), 0, 0, page);
+            shown->setObjectName(QStringLiteral("ServerWait"));
+            shown->setWindowTitle(Main::appTitle());
+            shown->setCancelButton(nullptr);
+            shown->setMinimumDuration(0);
+            shown->show();
+        });
+        later.start(ShowAfterMs);
+        loop.exec();
+        hold.lock();
+        run->waiter = nullptr;
+        // The loop may have been left early (an application quitting).
+        run->ended.wait(hold, [&] { return run->done; });
+    }
+    if (run->failure)
+        std::rethrow_exception(run->failure);
 }

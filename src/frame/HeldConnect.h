@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class Connection;
 struct ConnectParams;
 class QWidget;
@@ -13,3 +15,20 @@ class QWidget;
 // as Connection::open does.
 void openHoldingPage(QWidget *page, Connection &connection, const QString &connectionString);
 void openHoldingPage(QWidget *page, Connection &connection, const ConnectParams &params);
+
+// Runs `work`, calls on a connection that touch no widget, on a thread kept
+// for it, and returns when it has ended, rethrowing what it threw. Work that
+// ends within a few tens of milliseconds (the usual case) is waited for
+// plainly. Longer, the window keeps painting while the user's input to
+// the application is held back (keys, mouse, closing a window); after a
+// moment a window on `page` says "Waiting for the server at HOST" (`host`)
+// until the work ends. The work cannot be given up: a statement already
+// sent is not undone by leaving it.
+void runHoldingInput(QWidget *page, const QString &host, const std::function<void()> &work);
+// Lets the user's input to `window` through during such waits: for a
+// progress window whose Cancel only asks a longer job to stop between its
+// steps.
+void letInputThroughWhileHolding(QWidget *window);
+// Whether such a wait is running now: whatever would use the connection
+// being waited on (a queued re-read) waits for its end.
+bool isHoldingInput();

@@ -34,12 +34,18 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 Form3::Form3(Wizard &wizard)
     : m_wizard(wizard), m_pointer(new PagePointer(this)), m_model(new GridModel(this)), m_order(new GridOrder(this))
 {
     m_order->setGridModel(m_model);
+    // Row writes wait for a slow server with the window alive.
+    m_model->setWriteRunner([this](const std::function<void()> &work) {
+        const Connection *c = m_model->connection();
+        runHoldingInput(this, c ? QString::fromUtf8(c->params().host) : QString(), work);
+    });
     m_shownRows = std::make_unique<ShownRows>(m_model->exportSource(), *m_order);
     setObjectName(QStringLiteral("Form3"));
     buildControls();
@@ -265,22 +271,27 @@ bool Form3::reportWrite(GridModel::Outcome outcome, const QString &notDone)
 void Form3::rereadLater()
 {
     // Not from inside the view's own row change.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            try {
-                // The write may have left the connection closed.
-                Connection *connection = m_model->connection();
-                if (connection && !connection->isOpen()) {
-                    const ConnectParams params = connection->params();
-                    openHoldingPage(this, *connection, params);
-                }
-                requeryGrid();
-            } catch (const Failure &e) {
-                tell(failureText(QStringLiteral("The table could not be read again."), e));
-            }
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { rereadNow(); }, Qt::QueuedConnection);
+}
+
+void Form3::rereadNow()
+{
+    if (isHoldingInput()) {
+        // A write or connect is waiting on the connection: after it.
+        QTimer::singleShot(50, this, [this] { rereadNow(); });
+        return;
+    }
+    try {
+        // The write may have left the connection closed.
+        Connection *connection = m_model->connection();
+        if (connection && !connection->isOpen()) {
+            const ConnectParams params = connection->params();
+            openHoldingPage(this, *connection, params);
+        }
+        requeryGrid();
+    } catch (const Failure &e) {
+        tell(failureText(QStringLiteral("The table could not be read again."), e));
+    }
 }
 
 bool Form3::commitHeldRow()

@@ -119,6 +119,7 @@ private:
     // Reads the table again once the current event is done (after a write
     // left the grid's copy out of date), opening the connection if it was lost.
     void rereadLater();
+    void rereadNow();
     void finishPaste(const GridPaste &paste);
     static QString failureText(const QString &what, const Failure &e);
     void loadFailed(const QString &description, long number);

@@ -205,14 +205,16 @@ GridModel::Outcome GridModel::commitRow()
 
 GridModel::Outcome GridModel::commitNewRow(const Held &held)
 {
-    const int at = newRowLine();
     if (held.changes.empty()) {
         m_held.reset();
-        showRow(at);
+        showRow(newRowLine());
         return Outcome::Done;
     }
     const WriteResult result = m_writes.insert(held.changes);
     m_held.reset();
+    // Rows of a running load may have come during the write: the new row
+    // goes after them.
+    const int at = newRowLine();
     if (result.status == WriteResult::Status::Unknown) {
         showRow(at);
         return Outcome::Unknown;

@@ -77,6 +77,8 @@ public:
     // What the last commitRow() or deleteRow() has to tell beyond its
     // outcome (a lost connection checked, a row not confirmed); empty if none.
     const QString &notice() const { return m_writes.notice(); }
+    // How row writes wait for the server (see GridWrites::setRunner).
+    void setWriteRunner(GridWrites::Runner runner) { m_writes.setRunner(std::move(runner)); }
     // A row added whose stored form could not be identified for certain: it
     // shows what was typed and cannot be edited or deleted until read again.
     bool isUnconfirmed(int row) const { return m_unconfirmed.count(row) > 0; }

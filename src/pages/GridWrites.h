@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class Connection;
@@ -13,6 +14,10 @@ class RowSet;
 // after a write lost the connection, by opening it again before the next
 // write, so the user can retry once the server is back. Collects what the
 // last write has to tell the user beyond its outcome (notice()).
+//
+// Each write, with any reconnect before it, runs through the runner when one
+// is set (on another thread, while the window waits; see runHoldingInput);
+// it touches nothing of the grid's rows there.
 class GridWrites
 {
 public:
@@ -28,16 +33,20 @@ public:
     WriteResult insert(const CellChanges &changes);
     WriteResult remove(const RowValues &original);
 
+    using Runner = std::function<void(const std::function<void()> &work)>;
+    void setRunner(Runner runner) { m_runner = std::move(runner); }
+
     const QString &notice() const { return m_notice; }
     void addNotice(const QString &text);
 
 private:
     template <class F> WriteResult run(F &&f);
-    RowWriter &writer();
 
     RowSet *m_rows = nullptr;
     Connection *m_connection = nullptr;
     std::unique_ptr<RowWriter> m_writer;
     bool m_connectionLost = false;
+    bool m_running = false;
     QString m_notice;
+    Runner m_runner;
 };

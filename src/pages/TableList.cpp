@@ -1,6 +1,7 @@
 #include "pages/TableList.h"
 
 #include "db/Connection.h"
+#include "frame/HeldConnect.h"
 #include "db/RowSet.h"
 #include "frame/Desktop.h"
 #include "frame/Trap.h"
@@ -31,7 +32,8 @@ void FillTableList(Trap &trap, Connection &connection, QListWidget *list, Deskto
     const auto done = qScopeGuard([list] { list->setProperty(FillingProperty, false); });
     std::unique_ptr<RowSet> rows;
     const bool listed = trap.step(112, [&] {
-        rows = connection.execute(QStringLiteral("SHOW TABLES;"));
+        runHoldingInput(list->window(), QString::fromUtf8(connection.params().host),
+                        [&] { rows = connection.execute(QStringLiteral("SHOW TABLES;")); });
         if (!rows)
             throw Failure(QStringLiteral("SHOW TABLES returned no rows."));
     });

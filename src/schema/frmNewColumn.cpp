@@ -149,6 +149,14 @@ void frmNewColumn::Form_Load()
     trap.step(118, [&] { m_pointer->setState(PagePointer::State::Default); });
 }
 
+// Runs `sql` with the window alive: an ALTER may wait on a lock as long as
+// another session holds the table.
+void frmNewColumn::execWaiting(const QString &sql)
+{
+    Connection &c = openConnection();
+    runHoldingInput(this, QString::fromUtf8(c.params().host), [&c, bytes = sql.toUtf8()] { c.exec(bytes); });
+}
+
 Connection &frmNewColumn::openConnection() const
 {
     if (!m_connection)
@@ -251,10 +259,10 @@ void frmNewColumn::addToOpenTable(Trap &trap)
     // handler; the dialog keeps what the user typed.
     try {
         m_pointer->setState(PagePointer::State::Busy);                 // 134
-        openConnection().exec(sql.toUtf8());                            // 136
+        execWaiting(sql);                                               // 136
         if (isFilled(column.defaultValue)) {                            // 138
             sql = SetDefaultStatement(m_opener.currentTable(), column.name, column.defaultValue); // 140
-            openConnection().exec(sql.toUtf8());                        // 142
+            execWaiting(sql);                                           // 142
         }
         m_pointer->setState(PagePointer::State::Default);              // 144
         m_opener.desktop.message(this, Main::appTitle(), QStringLiteral("Column added.")); // 146

@@ -1,7 +1,9 @@
 #include "EditorSession.h"
 #include "db/Connection.h"
+#include "db/Failure.h"
 #include "db/RowSet.h"
 #include "db/RowStore.h"
+#include "frame/HeldConnect.h"
 #include "frame/Main.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
@@ -23,10 +25,12 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -267,6 +271,117 @@ private slots:
         QVERIFY(picker()->isVisible());
         QVERIFY(!m_wizard->hasForm3() || !editor()->isVisible());
         QCOMPARE(m_desktop.texts(), QStringList());
+    }
+
+    // A row write the server is slow to answer: the window keeps painting,
+    // says after a moment who it waits for, and takes no input meanwhile; the
+    // row is then saved as usual.
+    void aSlowWriteKeepsTheWindowAlive()
+    {
+        FaultProxy proxy(TestDb::host(), TestDb::port().toUShort());
+        m_wizard = signedInWizard(m_desktop, Db, QString::number(proxy.port()));
+        m_wizard->form1()->PushButton3_Click();
+        pick(QStringLiteral("t"));
+        picker()->PushButton3_Click();
+        QVERIFY(model()->exportSource().waitUntilLoaded({}));
+        view()->setCurrentIndex(model()->index(0, 1));
+        QVERIFY(model()->setData(model()->index(0, 1), QStringLiteral("slow")));
+
+        int beats = 0;
+        QTimer heartbeat;
+        connect(&heartbeat, &QTimer::timeout, [&] { ++beats; });
+        heartbeat.start(5);
+        QString said;
+        QTimer look;
+        connect(&look, &QTimer::timeout, [&] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (auto *d = qobject_cast<QProgressDialog *>(w); d && d->objectName() == QStringLiteral("ServerWait") && d->isVisible())
+                    said = d->labelText();
+        });
+        look.start(50);
+        // Keys pressed during the wait would move to another row, which
+        // commits and writes again.
+        QTimer::singleShot(100, [&] { QTest::keyClick(view(), Qt::Key_Down); });
+
+        proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^UPDATE"), std::chrono::milliseconds(1500));
+        QVERIFY(editor()->commitHeldRow());
+        QVERIFY(proxy.hasFired());
+        QVERIFY2(beats > 20, qPrintable(QString::number(beats)));
+        QCOMPARE(said, QStringLiteral("Waiting for the server at %1").arg(TestDb::host()));
+        QCOMPARE(view()->currentIndex().row(), 0);
+        QCOMPARE(TestDb::scalar(Db, "SELECT v FROM t WHERE id = 1"), QStringLiteral("slow"));
+        QCOMPARE(m_desktop.texts(), QStringList());
+        QTRY_VERIFY(said.isEmpty() || [] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (w->objectName() == QStringLiteral("ServerWait") && w->isVisible())
+                    return false;
+            return true;
+        }());
+        TestDb::run(Db, {"UPDATE t SET v = 'v1' WHERE id = 1"});
+    }
+
+    // During such a wait, input reaches only windows that let it through
+    // (a long job's progress window, whose Cancel stops between steps).
+    void aWaitHoldsInputBackButFromProgressWindows()
+    {
+        QWidget page;
+        auto *edit = new QLineEdit(&page);
+        page.show();
+        QWidget progress;
+        auto *cancel = new QPushButton(QStringLiteral("Cancel"), &progress);
+        letInputThroughWhileHolding(&progress);
+        progress.show();
+        int cancelled = 0;
+        connect(cancel, &QPushButton::clicked, [&] { ++cancelled; });
+        bool during = false;
+        QTimer::singleShot(100, [&] {
+            during = isHoldingInput();
+            QTest::keyClicks(edit, QStringLiteral("typed"));
+            QTest::mouseClick(cancel, Qt::LeftButton);
+        });
+        runHoldingInput(&page, QStringLiteral("here"), [] { std::this_thread::sleep_for(std::chrono::milliseconds(600)); });
+        QVERIFY(during);
+        QVERIFY(!isHoldingInput());
+        QCOMPARE(edit->text(), QString());
+        QCOMPARE(cancelled, 1);
+        // What the work throws reaches the caller.
+        try {
+            runHoldingInput(&page, QStringLiteral("here"), [] { throw Failure(QStringLiteral("gone"), 2013); });
+            QFAIL("no failure");
+        } catch (const Failure &f) {
+            QCOMPARE(f.number(), 2013L);
+        }
+    }
+
+    // Rows of a running load that come while an added row waits for the
+    // server: the added row goes after them, where the store puts it.
+    void anAddedRowGoesAfterRowsThatCameDuringItsWrite()
+    {
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE grow (id INT AUTO_INCREMENT PRIMARY KEY, v VARCHAR(20))",
+                         "INSERT INTO grow (v) SELECT CONCAT('v', seq) FROM seq_1_to_300000"});
+        FaultProxy proxy(TestDb::host(), TestDb::port().toUShort());
+        m_wizard = signedInWizard(m_desktop, Db, QString::number(proxy.port()));
+        m_wizard->form1()->PushButton3_Click();
+        pick(QStringLiteral("grow"));
+        // The load's first rows hold it back a little, so the write starts
+        // before it ends.
+        proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^SELECT \\* FROM `grow`"), std::chrono::milliseconds(300));
+        picker()->PushButton3_Click();
+        QTRY_VERIFY(model()->exportSource().rowCount() > 0);
+        QVERIFY(model()->isLoading());
+        const qint64 before = model()->rowSet()->recordCount();
+        QSignalSpy written(model(), &GridModel::rowWritten);
+        proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^INSERT"), std::chrono::milliseconds(1500));
+        QCOMPARE(model()->insertValues({CellValue::null(), CellValue::of("added")}), GridModel::Outcome::Done);
+        QVERIFY(proxy.hasFired());
+        const qint64 after = model()->rowSet()->recordCount();
+        QVERIFY2(after > before + 1, "no rows came during the write");
+        QCOMPARE(written.count(), 1);
+        const int row = written.first().at(2).toInt();
+        QCOMPARE(row, int(after - 1));
+        QCOMPARE(model()->index(row, 1).data().toString(), QStringLiteral("added"));
+        QCOMPARE(model()->rowCount({}), int(after + 1)); // and the new-row line
+        QTRY_VERIFY_WITH_TIMEOUT(!model()->isLoading(), 20000);
     }
 
     void badTableNameIsReportedAtItsLine()
