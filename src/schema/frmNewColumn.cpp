@@ -177,7 +177,11 @@ void frmNewColumn::cboPosition_Click()
     Trap trap(m_opener.desktop, this, QLatin1String(Location::frmNewColumn_cboPosition_Click));
     QStringList names;
     BusyPointer busy(*m_pointer);
-    if (!trap.step(104, [&] { names = ColumnNames(openConnection(), ColumnListingQuery(m_opener.currentTable())); }))
+    if (!trap.step(104, [&] {
+            Connection &c = openConnection();
+            const QString sql = ColumnListingQuery(m_opener.currentTable());
+            runHoldingInput(this, QString::fromUtf8(c.params().host), [&] { names = ColumnNames(c, sql); });
+        }))
         return;
     trap.step(106, [&] {
         cboColumnName->clear();
