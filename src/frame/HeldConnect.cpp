@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QThreadPool>
 #include <QTimer>
@@ -41,18 +42,31 @@ QThreadPool &workThread()
     return *pool;
 }
 
-// Swallows the user's input to every window while it lives.
+// Swallows the user's input to every window while it lives, but for windows
+// that let it through and for a modal window opened meanwhile (a message
+// from something that ran during the wait): that one could otherwise never
+// be closed, and the wait would never end.
 class InputHold : public QObject
 {
 public:
-    InputHold() { qApp->installEventFilter(this); }
+    InputHold() : m_modalBefore(QApplication::activeModalWidget()) { qApp->installEventFilter(this); }
     ~InputHold() override { qApp->removeEventFilter(this); }
 
 protected:
     bool eventFilter(QObject *target, QEvent *event) override
     {
-        if (const auto *w = qobject_cast<QWidget *>(target); w && w->window()->property(PassesInput).toBool())
+        // A window of the platform hands its input on to its widgets, which
+        // are judged here then.
+        if (target->isWindowType())
             return false;
+        if (const auto *w = qobject_cast<QWidget *>(target)) {
+            const QWidget *window = w->window();
+            if (window->property(PassesInput).toBool())
+                return false;
+            const QWidget *modal = QApplication::activeModalWidget();
+            if (modal && modal != m_modalBefore && window == modal)
+                return false;
+        }
         switch (event->type()) {
         case QEvent::KeyPress:
         case QEvent::KeyRelease:
@@ -66,13 +80,20 @@ protected:
         case QEvent::TouchBegin:
         case QEvent::TouchUpdate:
         case QEvent::TouchEnd:
-        case QEvent::Close:
+            event->ignore();
+            return true;
+        case QEvent::Close: // the user's, not a close in the program
+            if (!event->spontaneous())
+                return false;
             event->ignore();
             return true;
         default:
             return false;
         }
     }
+
+private:
+    QPointer<QWidget> m_modalBefore; // null once closed: a new one is another
 };
 
 } // namespace

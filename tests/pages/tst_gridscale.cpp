@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -339,7 +340,24 @@ private slots:
             QTest::keyClicks(edit, QStringLiteral("typed"));
             QTest::mouseClick(cancel, Qt::LeftButton);
         });
+        // A message opened by something that runs during the wait can be
+        // answered: otherwise the wait would never end.
+        bool answered = false;
+        bool forced = false;
+        QTimer::singleShot(150, [&] {
+            QDialog box(&page);
+            auto *ok = new QPushButton(QStringLiteral("OK"), &box);
+            connect(ok, &QPushButton::clicked, &box, &QDialog::accept);
+            QTimer::singleShot(100, ok, [ok] { QTest::mouseClick(ok, Qt::LeftButton); });
+            QTimer::singleShot(5000, &box, [&] {
+                forced = true;
+                box.hide(); // ends exec() without a close the hold could keep back
+            });
+            answered = box.exec() == QDialog::Accepted;
+        });
         runHoldingInput(&page, QStringLiteral("here"), [] { std::this_thread::sleep_for(std::chrono::milliseconds(600)); });
+        QVERIFY(answered);
+        QVERIFY(!forced);
         QVERIFY(during);
         QVERIFY(!isHoldingInput());
         QCOMPARE(edit->text(), QString());
