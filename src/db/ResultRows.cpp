@@ -92,7 +92,8 @@ private:
     MYSQL_RES *m_res;
 };
 
-// Writes `v` in decimal at the end of `out` (24 bytes); returns the start.
+// Writes `v` in decimal (a minus before it when `negative`) so that it ends
+// just before `end`; returns where it starts. Needs 21 bytes.
 char *decimal(unsigned long long v, bool negative, char *end)
 {
     char *p = end;
@@ -105,6 +106,8 @@ char *decimal(unsigned long long v, bool negative, char *end)
     return p;
 }
 
+// Writes the last `width` decimal digits of `v` at `p`, zeros in front;
+// returns the end.
 char *digits(char *p, unsigned v, int width)
 {
     for (int i = width - 1; i >= 0; --i, v /= 10)
