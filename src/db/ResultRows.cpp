@@ -148,7 +148,6 @@ public:
         m_lengths.assign(n, 0);
         m_fetched.assign(n, 0);
         m_null.assign(n, 0);
-        m_error.assign(n, 0);
         m_cells.assign(n, nullptr);
         for (size_t i = 0; i < n; ++i) {
             Column &c = m_column[i];
@@ -249,7 +248,6 @@ private:
         MYSQL_BIND &b = m_bind[i];
         b.length = &m_fetched[i];
         b.is_null = &m_null[i];
-        b.error = &m_error[i];
         switch (c.kind) {
         case Kind::Text:
             b.buffer_type = MYSQL_TYPE_STRING;
@@ -333,7 +331,6 @@ private:
     std::vector<unsigned long> m_lengths; // of the cells as text
     std::vector<unsigned long> m_fetched; // as the library fetched them
     std::vector<my_bool> m_null;
-    std::vector<my_bool> m_error;
     std::vector<const char *> m_cells;
     std::optional<Failure> m_failure;
 };

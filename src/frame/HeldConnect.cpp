@@ -127,6 +127,16 @@ bool isHoldingInput()
     return holding > 0;
 }
 
+void runHoldingInput(QWidget *page, const Connection &connection, const std::function<void()> &work)
+{
+    runHoldingInput(page, QString::fromUtf8(connection.params().host), work);
+}
+
+void execHoldingInput(QWidget *page, Connection &connection, const QByteArray &sql)
+{
+    runHoldingInput(page, connection, [&] { connection.exec(sql); });
+}
+
 void runHoldingInput(QWidget *page, const QString &host, const std::function<void()> &work)
 {
     struct Run

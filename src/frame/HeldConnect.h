@@ -25,6 +25,10 @@ void openHoldingPage(QWidget *page, Connection &connection, const ConnectParams 
 // until the work ends. The work cannot be given up: a statement already
 // sent is not undone by leaving it.
 void runHoldingInput(QWidget *page, const QString &host, const std::function<void()> &work);
+// The same for work on `connection`, whose server the window names.
+void runHoldingInput(QWidget *page, const Connection &connection, const std::function<void()> &work);
+// Runs one statement on `connection` that way (Connection::exec).
+void execHoldingInput(QWidget *page, Connection &connection, const QByteArray &sql);
 // Lets the user's input to `window` through during such waits: for a
 // progress window whose Cancel only asks a longer job to stop between its
 // steps.

@@ -43,8 +43,7 @@ Form3::Form3(Wizard &wizard)
     m_order->setGridModel(m_model);
     // Row writes wait for a slow server with the window alive.
     m_model->setWriteRunner([this](const std::function<void()> &work) {
-        const Connection *c = m_model->connection();
-        runHoldingInput(this, c ? QString::fromUtf8(c->params().host) : QString(), work);
+        runHoldingInput(this, *m_model->connection(), work); // writes need a connection
     });
     m_shownRows = std::make_unique<ShownRows>(m_model->exportSource(), *m_order);
     setObjectName(QStringLiteral("Form3"));

@@ -32,8 +32,7 @@ void FillTableList(Trap &trap, Connection &connection, QListWidget *list, Deskto
     const auto done = qScopeGuard([list] { list->setProperty(FillingProperty, false); });
     std::unique_ptr<RowSet> rows;
     const bool listed = trap.step(112, [&] {
-        runHoldingInput(list->window(), QString::fromUtf8(connection.params().host),
-                        [&] { rows = connection.execute(QStringLiteral("SHOW TABLES;")); });
+        runHoldingInput(list->window(), connection, [&] { rows = connection.execute(QStringLiteral("SHOW TABLES;")); });
         if (!rows)
             throw Failure(QStringLiteral("SHOW TABLES returned no rows."));
     });

@@ -149,14 +149,6 @@ void frmNewColumn::Form_Load()
     trap.step(118, [&] { m_pointer->setState(PagePointer::State::Default); });
 }
 
-// Runs `sql` with the window alive: an ALTER may wait on a lock as long as
-// another session holds the table.
-void frmNewColumn::execWaiting(const QString &sql)
-{
-    Connection &c = openConnection();
-    runHoldingInput(this, QString::fromUtf8(c.params().host), [&c, bytes = sql.toUtf8()] { c.exec(bytes); });
-}
-
 Connection &frmNewColumn::openConnection() const
 {
     if (!m_connection)
@@ -180,7 +172,7 @@ void frmNewColumn::cboPosition_Click()
     if (!trap.step(104, [&] {
             Connection &c = openConnection();
             const QString sql = ColumnListingQuery(m_opener.currentTable());
-            runHoldingInput(this, QString::fromUtf8(c.params().host), [&] { names = ColumnNames(c, sql); });
+            runHoldingInput(this, c, [&] { names = ColumnNames(c, sql); });
         }))
         return;
     trap.step(106, [&] {
@@ -263,10 +255,10 @@ void frmNewColumn::addToOpenTable(Trap &trap)
     // handler; the dialog keeps what the user typed.
     try {
         m_pointer->setState(PagePointer::State::Busy);                 // 134
-        execWaiting(sql);                                               // 136
+        execHoldingInput(this, openConnection(), sql.toUtf8());        // 136
         if (isFilled(column.defaultValue)) {                            // 138
             sql = SetDefaultStatement(m_opener.currentTable(), column.name, column.defaultValue); // 140
-            execWaiting(sql);                                           // 142
+            execHoldingInput(this, openConnection(), sql.toUtf8());    // 142
         }
         m_pointer->setState(PagePointer::State::Default);              // 144
         m_opener.desktop.message(this, Main::appTitle(), QStringLiteral("Column added.")); // 146

@@ -71,7 +71,6 @@ private:
     void appendFieldRow(Trap &trap);
     void closeDialog();
     Connection &openConnection() const;
-    void execWaiting(const QString &sql);
 
     SchemaOpener m_opener;
     PagePointer *m_pointer;

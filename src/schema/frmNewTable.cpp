@@ -213,10 +213,7 @@ void frmNewTable::PushButton2_Click()
     {
         BusyPointer busy(*m_pointer);
         trap.step(120, [&] { openHoldingPage(this, *connection, m_opener.connectionString()); });
-        trap.step(122, [&] {
-            Connection &c = *connection;
-            runHoldingInput(this, QString::fromUtf8(c.params().host), [&c, bytes = sql.toUtf8()] { c.exec(bytes); });
-        });
+        trap.step(122, [&] { execHoldingInput(this, *connection, sql.toUtf8()); });
         trap.step(124, [&] { connection->close(); });
         trap.step(126, [&] { connection.reset(); });
     }
