@@ -18,8 +18,13 @@ Failure failureOf(MYSQL *m)
     return Failure(QString::fromUtf8(mysql_error(m)), long(mysql_errno(m)));
 }
 
-Failure failureOf(MYSQL_STMT *s)
+// The statement's error. Connector/C leaves some on the connection only
+// (a connection lost while rows are read), so that one is taken when the
+// statement has none.
+Failure failureOf(MYSQL_STMT *s, MYSQL *m)
 {
+    if (!mysql_stmt_errno(s) && mysql_errno(m))
+        return failureOf(m);
     return Failure(QString::fromUtf8(mysql_stmt_error(s)), long(mysql_stmt_errno(s)));
 }
 
@@ -137,8 +142,8 @@ class StatementRows final : public ResultRows
     };
 
 public:
-    // `stmt` is executed; its rows are not read yet.
-    explicit StatementRows(MYSQL_STMT *stmt) : m_stmt(stmt), m_res(mysql_stmt_result_metadata(stmt))
+    // `stmt`, a statement of `m`, is executed; its rows are not read yet.
+    StatementRows(MYSQL *m, MYSQL_STMT *stmt) : m_mysql(m), m_stmt(stmt), m_res(mysql_stmt_result_metadata(stmt))
     {
         m_columns = int(mysql_stmt_field_count(stmt));
         const MYSQL_FIELD *fields = m_res ? mysql_fetch_fields(m_res) : nullptr;
@@ -174,7 +179,7 @@ public:
         if (rc == MYSQL_NO_DATA)
             return false;
         if (rc != 0 && rc != MYSQL_DATA_TRUNCATED) {
-            m_failure = failureOf(m_stmt);
+            m_failure = failureOf(m_stmt, m_mysql);
             return false;
         }
         bool grown = false;
@@ -191,7 +196,7 @@ public:
                     c.buffer.resize(std::max<size_t>(m_fetched[i] + 1, c.buffer.size() * 2));
                     bindBuffer(i, MYSQL_TYPE_STRING);
                     if (mysql_stmt_fetch_column(m_stmt, &m_bind[i], unsigned(i), 0) != 0) {
-                        m_failure = failureOf(m_stmt);
+                        m_failure = failureOf(m_stmt, m_mysql);
                         return false;
                     }
                     grown = true;
@@ -324,6 +329,7 @@ private:
         m_lengths[i] = static_cast<unsigned long>(p - start);
     }
 
+    MYSQL *m_mysql;
     MYSQL_STMT *m_stmt;
     MYSQL_RES *m_res;
     std::vector<MYSQL_BIND> m_bind;
@@ -352,9 +358,8 @@ MYSQL_STMT *executeBinary(MYSQL *m, const QByteArray &sql)
     if (!stmt)
         return nullptr;
     const auto giveUp = [&]() -> MYSQL_STMT * {
-        const unsigned err = mysql_stmt_errno(stmt);
-        if (err >= 2000) { // the client's own: the connection, not the statement
-            const Failure f = failureOf(stmt);
+        const Failure f = failureOf(stmt, m);
+        if (f.number() >= 2000) { // the client's own: the connection, not the statement
             mysql_stmt_close(stmt);
             throw f;
         }
@@ -377,7 +382,7 @@ MYSQL_STMT *executeBinary(MYSQL *m, const QByteArray &sql)
         return nullptr;
     }
     if (mysql_stmt_execute(stmt) != 0) {
-        const Failure f = failureOf(stmt);
+        const Failure f = failureOf(stmt, m);
         mysql_stmt_close(stmt);
         throw f;
     }
@@ -389,7 +394,7 @@ MYSQL_STMT *executeBinary(MYSQL *m, const QByteArray &sql)
 std::unique_ptr<ResultRows> ResultRows::run(MYSQL *mysql, const QByteArray &sql, const QString &source)
 {
     if (MYSQL_STMT *stmt = executeBinary(mysql, sql))
-        return std::make_unique<StatementRows>(stmt);
+        return std::make_unique<StatementRows>(mysql, stmt);
     if (mysql_real_query(mysql, sql.constData(), static_cast<unsigned long>(sql.size())) != 0)
         throw failureOf(mysql);
     MYSQL_RES *res = mysql_use_result(mysql);

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -209,6 +210,31 @@ private slots:
         QCOMPARE(finished.first().first().toBool(), false);
         QVERIFY2(loader.failure().isConnectionLost(), qPrintable(loader.failure().description()));
         QVERIFY(target.rowCount() < 200000);
+    }
+
+    // The network goes down while the rows of a load come through the
+    // binary protocol: the failure is the connection's, which the client
+    // library leaves on the connection rather than on the statement.
+    void aLoadCutAfterItsFirstRowsSaysTheConnectionWasLost()
+    {
+        auto proxy = std::make_unique<FaultProxy>(TestDb::host(), TestDb::port().toUShort());
+        auto c = TestDb::admin(Db);
+        ConnectParams params = c->params();
+        params.host = "127.0.0.1";
+        params.port = proxy->port();
+        params.forceTcp = true;
+        RowStore target;
+        TableLoader loader(target);
+        QSignalSpy finished(&loader, &TableLoader::finished);
+        loader.start(params, "SELECT a.id, a.v FROM t a, t b"); // far more rows than ever arrive
+        QTRY_VERIFY_WITH_TIMEOUT(target.rowCount() >= TableLoader::FirstChunkRows, 20000);
+        proxy.reset(); // closes both ends of every connection through it
+        QVERIFY(finished.count() > 0 || finished.wait(20000));
+        QCOMPARE(finished.first().first().toBool(), false);
+        const Failure &f = loader.failure();
+        const QString said = QStringLiteral("\"%1\" (%2)").arg(f.description()).arg(f.number());
+        QVERIFY2(!f.description().isEmpty() && f.number() != 0, qPrintable(said));
+        QVERIFY2(f.isConnectionLost(), qPrintable(said));
     }
 
     void outOfMemoryStopsTheLoadAndSaysHowFar()
