@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include <errmsg.h>
 #include <mysql.h>
 
 namespace {
@@ -28,23 +29,37 @@ Failure failureOf(MYSQL_STMT *s, MYSQL *m)
     return Failure(QString::fromUtf8(mysql_stmt_error(s)), long(mysql_stmt_errno(s)));
 }
 
-// The column kinds whose text the client library gives exactly as a MariaDB
-// server's text protocol would: integers (zero-filled ones too), FLOAT and
-// DOUBLE with and without fixed decimals, DECIMAL, dates and times with
-// their fractions (zero dates, negative and long TIMEs too), YEAR, BIT, and
-// every kind sent as bytes (strings, blobs, ENUM, SET, geometry, INET6,
-// UUID). ResultRows is tested on each against the text protocol; a kind not
-// listed here, new in some server, keeps the text protocol.
-bool formatsAsServer(int type)
+// The server's NOT_FIXED_DEC: a FLOAT or DOUBLE without fixed decimals.
+constexpr unsigned NotFixedDecimals = 31;
+
+// Whether the client library writes a column of this kind exactly as a
+// MariaDB server's text protocol would: integers (zero-filled ones too),
+// FLOAT and DOUBLE with and without fixed decimals, DECIMAL, dates and times
+// with their fractions (zero dates, negative and long TIMEs too), YEAR, BIT,
+// and every kind sent as bytes (strings, blobs, ENUM, SET, geometry, INET6,
+// UUID). ResultRows is tested on each, with every flag and width, against
+// the text protocol; a kind not listed here, new in some server, keeps the
+// text protocol. So do two kinds the library gets wrong:
+// - FLOAT and DOUBLE with ZEROFILL: for a value wider than the display width
+//   the library writes nothing at all (the server writes it unpadded);
+// - DOUBLE with fixed decimals that is not a stored column, as in
+//   TRUNCATE(1e300, 20): the library writes it into a 300-byte buffer of its
+//   own and overruns it. A stored column's declared width (at most 255
+//   digits) bounds its values.
+bool formatsAsServer(const MYSQL_FIELD &f)
 {
-    switch (type) {
+    switch (f.type) {
+    case MYSQL_TYPE_FLOAT:
+    case MYSQL_TYPE_DOUBLE:
+        if (f.flags & ZEROFILL_FLAG)
+            return false;
+        return f.type == MYSQL_TYPE_FLOAT || f.decimals >= NotFixedDecimals
+            || (f.org_table_length > 0 && f.length <= 255);
     case MYSQL_TYPE_TINY:
     case MYSQL_TYPE_SHORT:
     case MYSQL_TYPE_INT24:
     case MYSQL_TYPE_LONG:
     case MYSQL_TYPE_LONGLONG:
-    case MYSQL_TYPE_FLOAT:
-    case MYSQL_TYPE_DOUBLE:
     case MYSQL_TYPE_NEWDECIMAL:
     case MYSQL_TYPE_DATE:
     case MYSQL_TYPE_DATETIME:
@@ -153,6 +168,7 @@ public:
         m_lengths.assign(n, 0);
         m_fetched.assign(n, 0);
         m_null.assign(n, 0);
+        m_error.assign(n, 0);
         m_cells.assign(n, nullptr);
         for (size_t i = 0; i < n; ++i) {
             Column &c = m_column[i];
@@ -162,6 +178,8 @@ public:
             const unsigned long declared = fields ? fields[i].length : 0;
             c.buffer.resize(std::clamp<unsigned long>(declared + 1, 64, 4096));
             bindBuffer(i, fields ? fields[i].type : MYSQL_TYPE_STRING);
+            if (c.kind == Kind::Text)
+                m_textColumns.push_back(i);
         }
         mysql_stmt_bind_result(m_stmt, m_bind.data());
     }
@@ -175,6 +193,10 @@ public:
     MYSQL_RES *metadata() const override { return m_res; }
     bool next(const char *const *&cells, const unsigned long *&lengths) override
     {
+        for (const size_t i : m_textColumns) {
+            m_fetched[i] = NotWritten;
+            m_error[i] = 0;
+        }
         const int rc = mysql_stmt_fetch(m_stmt);
         if (rc == MYSQL_NO_DATA)
             return false;
@@ -184,25 +206,14 @@ public:
         }
         bool grown = false;
         for (size_t i = 0; i < size_t(m_columns); ++i) {
-            Column &c = m_column[i];
             if (m_null[i]) {
                 m_cells[i] = nullptr;
                 continue;
             }
-            switch (c.kind) {
+            switch (m_column[i].kind) {
             case Kind::Text:
-                if (m_fetched[i] > m_bind[i].buffer_length) {
-                    // Too long for its buffer: grow it and take the cell again.
-                    c.buffer.resize(std::max<size_t>(m_fetched[i] + 1, c.buffer.size() * 2));
-                    bindBuffer(i, MYSQL_TYPE_STRING);
-                    if (mysql_stmt_fetch_column(m_stmt, &m_bind[i], unsigned(i), 0) != 0) {
-                        m_failure = failureOf(m_stmt, m_mysql);
-                        return false;
-                    }
-                    grown = true;
-                }
-                m_cells[i] = c.buffer.data();
-                m_lengths[i] = m_fetched[i];
+                if (!takeText(i, grown))
+                    return false;
                 break;
             case Kind::Signed:
             case Kind::Unsigned:
@@ -247,12 +258,44 @@ private:
             c.kind = (f.flags & UNSIGNED_FLAG) ? Kind::Unsigned : Kind::Signed;
     }
 
+    // Takes the text the library wrote for cell `i`, again into a larger
+    // buffer when it did not fit. A cell the library left unwritten or
+    // flagged as wrong fails the read: its buffer holds an earlier row's
+    // bytes, or a text that is not the server's.
+    bool takeText(size_t i, bool &grown)
+    {
+        Column &c = m_column[i];
+        if (m_fetched[i] != NotWritten && m_fetched[i] > m_bind[i].buffer_length) {
+            c.buffer.resize(std::max<size_t>(m_fetched[i] + 1, c.buffer.size() * 2));
+            bindBuffer(i, MYSQL_TYPE_STRING);
+            m_fetched[i] = NotWritten;
+            m_error[i] = 0;
+            if (mysql_stmt_fetch_column(m_stmt, &m_bind[i], unsigned(i), 0) != 0) {
+                m_failure = failureOf(m_stmt, m_mysql);
+                return false;
+            }
+            grown = true;
+        }
+        if (m_fetched[i] == NotWritten || m_error[i]) {
+            const MYSQL_FIELD *fields = m_res ? mysql_fetch_fields(m_res) : nullptr;
+            const QString name
+                = fields ? QString::fromUtf8(fields[i].name, int(fields[i].name_length)) : QString::number(i + 1);
+            m_failure = Failure(
+                QStringLiteral("A value of the column %1 could not be read exactly.").arg(name), CR_UNKNOWN_ERROR);
+            return false;
+        }
+        m_cells[i] = c.buffer.data();
+        m_lengths[i] = m_fetched[i];
+        return true;
+    }
+
     void bindBuffer(size_t i, int type)
     {
         Column &c = m_column[i];
         MYSQL_BIND &b = m_bind[i];
         b.length = &m_fetched[i];
         b.is_null = &m_null[i];
+        b.error = &m_error[i];
         switch (c.kind) {
         case Kind::Text:
             b.buffer_type = MYSQL_TYPE_STRING;
@@ -329,6 +372,9 @@ private:
         m_lengths[i] = static_cast<unsigned long>(p - start);
     }
 
+    // What the library's length of a cell keeps when it wrote nothing.
+    static constexpr unsigned long NotWritten = ~0UL;
+
     MYSQL *m_mysql;
     MYSQL_STMT *m_stmt;
     MYSQL_RES *m_res;
@@ -337,6 +383,8 @@ private:
     std::vector<unsigned long> m_lengths; // of the cells as text
     std::vector<unsigned long> m_fetched; // as the library fetched them
     std::vector<my_bool> m_null;
+    std::vector<my_bool> m_error;      // the library's flag of a wrong text
+    std::vector<size_t> m_textColumns; // of Kind::Text
     std::vector<const char *> m_cells;
     std::optional<Failure> m_failure;
 };
@@ -372,7 +420,7 @@ MYSQL_STMT *executeBinary(MYSQL *m, const QByteArray &sql)
     if (MYSQL_RES *meta = suitable ? mysql_stmt_result_metadata(stmt) : nullptr) {
         const MYSQL_FIELD *f = mysql_fetch_fields(meta);
         for (unsigned i = 0, n = mysql_num_fields(meta); i < n; ++i)
-            suitable = suitable && formatsAsServer(f[i].type);
+            suitable = suitable && formatsAsServer(f[i]);
         mysql_free_result(meta);
     } else {
         suitable = false;
