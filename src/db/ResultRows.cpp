@@ -34,7 +34,7 @@ constexpr unsigned NotFixedDecimals = 31;
 
 // Whether the client library writes a column of this kind exactly as a
 // MariaDB server's text protocol would: integers (zero-filled ones too),
-// FLOAT and DOUBLE with and without fixed decimals, DECIMAL, dates and times
+// FLOAT, DOUBLE without fixed decimals, DECIMAL, dates and times
 // with their fractions (zero dates, negative and long TIMEs too), YEAR, BIT,
 // and every kind sent as bytes (strings, blobs, ENUM, SET, geometry, INET6,
 // UUID). ResultRows is tested on each, with every flag and width, against
@@ -42,19 +42,18 @@ constexpr unsigned NotFixedDecimals = 31;
 // text protocol. So do two kinds the library gets wrong:
 // - FLOAT and DOUBLE with ZEROFILL: for a value wider than the display width
 //   the library writes nothing at all (the server writes it unpadded);
-// - DOUBLE with fixed decimals that is not a stored column, as in
-//   TRUNCATE(1e300, 20): the library writes it into a 300-byte buffer of its
-//   own and overruns it. A stored column's declared width (at most 255
-//   digits) bounds its values.
+// - DOUBLE with fixed decimals: the library writes it into a 300-byte buffer
+//   of its own, which a value such as TRUNCATE(1e300, 20) overruns. Neither
+//   the field's length nor its table bounds the value (a derived table
+//   names a table, yet passes such a value on).
+// A FLOAT with fixed decimals needs at most 71 bytes.
 bool formatsAsServer(const MYSQL_FIELD &f)
 {
     switch (f.type) {
     case MYSQL_TYPE_FLOAT:
+        return !(f.flags & ZEROFILL_FLAG);
     case MYSQL_TYPE_DOUBLE:
-        if (f.flags & ZEROFILL_FLAG)
-            return false;
-        return f.type == MYSQL_TYPE_FLOAT || f.decimals >= NotFixedDecimals
-            || (f.org_table_length > 0 && f.length <= 255);
+        return !(f.flags & ZEROFILL_FLAG) && f.decimals >= NotFixedDecimals;
     case MYSQL_TYPE_TINY:
     case MYSQL_TYPE_SHORT:
     case MYSQL_TYPE_INT24:

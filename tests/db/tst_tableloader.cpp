@@ -274,7 +274,11 @@ private slots:
                          "INSERT INTO kinds (f, f2, d, d2) VALUES (1234567, 123.4, 0.1, 0.1), (1e-10, 0.001, 1e-300, 1e15), "
                          "(123456789, -0.5, 123456789012345678, 99999999.9999)"});
         auto c = TestDb::admin(Db);
-        compareProtocols(*c, "SELECT * FROM kinds", true);
+        compareProtocols(*c,
+            "SELECT ti, tu, si, su, mi, mu, i, iu, bi, bu, f, f2, d, de, dt, dt6, dt3, ts, da, tm, tm4, y, b, e, s, j, "
+            "g, bl, i6, u, bin, vb, lt, c FROM kinds",
+            true);
+        compareProtocols(*c, "SELECT * FROM kinds", false); // d2 DOUBLE(12,4) is read as text
         // A cell longer than any before it, after short ones, and back.
         compareProtocols(*c, "SELECT id, IF(id % 1000 = 0, REPEAT('y', id * 10), v) FROM t", true);
         // Under another character set of the results, converted alike.
@@ -286,12 +290,13 @@ private slots:
         compareProtocols(*c, "SELECT * FROM `q?``x`", true);
         // A kind not known to format alike keeps the text protocol.
         compareProtocols(*c, "SELECT NULL AS nothing, ti FROM kinds", false);
-        // So does a DOUBLE with fixed decimals whose width no column bounds.
+        // So does a DOUBLE with fixed decimals, which no width bounds.
         compareProtocols(*c, "SELECT TRUNCATE(d, 20) FROM kinds", false);
+        compareProtocols(*c, "SELECT * FROM (SELECT TRUNCATE(d, 20) AS x FROM kinds) AS derived", false);
 
         // Every kind with every flag, width and fraction. FLOAT and DOUBLE
-        // with ZEROFILL are read as text: the client library drops a value
-        // wider than the display width.
+        // with ZEROFILL are read as text (the client library drops a value
+        // wider than the display width), and so is DOUBLE(M,D).
         const QStringList flags{"", " UNSIGNED", " ZEROFILL", " UNSIGNED ZEROFILL"};
         const QStringList numbers
             = crossed({"TINYINT", "SMALLINT", "MEDIUMINT", "INT", "BIGINT"}, {"", "(1)", "(4)", "(12)", "(255)"}, flags)
@@ -317,8 +322,8 @@ private slots:
             QStringList columns[2], kinds[2]; // read as text, through the statement
             for (qsizetype i = 0; i < family.kinds.size(); ++i) {
                 const QString &kind = family.kinds[i];
-                const bool binary
-                    = !kind.contains("ZEROFILL") || !(kind.startsWith("FLOAT") || kind.startsWith("DOUBLE"));
+                const bool real = kind.startsWith("FLOAT") || kind.startsWith("DOUBLE");
+                const bool binary = !(real && kind.contains("ZEROFILL")) && !kind.startsWith("DOUBLE(");
                 columns[binary] << QStringLiteral("c%1").arg(i);
                 kinds[binary] << kind;
             }
