@@ -213,27 +213,49 @@ void GridView::setGridModel(GridModel *model, GridOrder *order)
         connect(order, &GridOrder::orderChanged, this, &GridView::showSortIndicator);
     if (!shown)
         return;
-    // Columns fit what shows first, once, when the first rows arrive.
-    const auto fitOnce = [this, shown] {
-        if (!m_fitted && shown->rowCount() > 0) {
-            m_fitted = true;
-            // What shows first is known once the view has its size.
-            if (isVisible())
-                QTimer::singleShot(0, this, &GridView::fitColumns);
-            else
-                m_fitWhenShown = true;
-        }
+    // Columns fit what shows first, once: when a screen of the table's own
+    // rows is there, or the load ended with fewer. The new-row line alone is
+    // no row to measure.
+    const auto fitOnce = [this, shown](bool loadEnded) {
+        if (m_fitted)
+            return;
+        const int rows = tableRowCount();
+        const bool loading = m_model && m_model->isLoading() && !loadEnded;
+        if (loading ? rows < screenRows() : shown->columnCount() == 0)
+            return;
+        m_fitted = true;
+        // What shows first is known once the view has its size.
+        if (isVisible())
+            QTimer::singleShot(0, this, &GridView::fitColumns);
+        else
+            m_fitWhenShown = true;
     };
     connect(shown, &QAbstractItemModel::modelReset, this, [this, fitOnce] {
         m_fitted = false;
-        fitOnce();
+        fitOnce(false);
     });
-    connect(shown, &QAbstractItemModel::rowsInserted, this, fitOnce);
+    connect(shown, &QAbstractItemModel::rowsInserted, this, [fitOnce] { fitOnce(false); });
+    if (m_model) {
+        connect(m_model, &GridModel::loadFinished, this, [fitOnce] { fitOnce(true); });
+        connect(m_model, &GridModel::loadFailed, this, [fitOnce] { fitOnce(true); });
+    }
     connect(shown, &QAbstractItemModel::rowsAboutToBeInserted, this,
             [this](const QModelIndex &, int first, int) { noteRowsComing(first); });
     // After the header's own handler, which was connected with the model.
     connect(shown, &QAbstractItemModel::rowsInserted, this, &GridView::rowsArrived);
-    fitOnce();
+    fitOnce(false);
+}
+
+int GridView::tableRowCount() const
+{
+    if (!m_model)
+        return model() ? model()->rowCount() : 0;
+    return m_model->rowCount() - (m_model->newRowLine() >= 0 ? 1 : 0);
+}
+
+int GridView::screenRows() const
+{
+    return qMax(1, viewport()->height() / qMax(1, verticalHeader()->defaultSectionSize()));
 }
 
 void GridView::showEvent(QShowEvent *event)

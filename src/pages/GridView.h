@@ -146,6 +146,10 @@ private:
     void undoWrite();
     void redoWrite();
     void noteRowsComing(int first);
+    // The rows of the table shown, without the new-row line; and how many
+    // rows the viewport holds.
+    int tableRowCount() const;
+    int screenRows() const;
     void rowsCounted(int oldCount, int newCount);
     void rowsArrived();
     // Rows and columns of the view that the selection touches, in order.

@@ -64,6 +64,40 @@ QJsonArray cell(const QJsonArray &rows, int row, int column)
     return rows.at(row - 1).toArray().at(column - 1).toArray();
 }
 
+// The cells of a small CSV text, each marked "t:" when quoted (text) or
+// "n:" when bare (a number); quotes inside quoted cells are doubled.
+QList<QStringList> typedCells(const QByteArray &bytes)
+{
+    QList<QStringList> rows;
+    const QString text = QString::fromUtf8(bytes).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QStringList row;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        QString cell;
+        bool quoted = text[i] == u'"';
+        if (quoted) {
+            for (++i; i < text.size(); ++i) {
+                if (text[i] == u'"' && (i + 1 >= text.size() || text[i + 1] != u'"'))
+                    break;
+                if (text[i] == u'"')
+                    ++i;
+                cell += text[i];
+            }
+            ++i;
+        } else {
+            while (i < text.size() && text[i] != u',' && text[i] != u'\n')
+                cell += text[i++];
+        }
+        row << (quoted ? QStringLiteral("t:") : QStringLiteral("n:")) + cell;
+        if (i >= text.size() || text[i] == u'\n') {
+            rows << row;
+            row.clear();
+        }
+        ++i;
+    }
+    return rows;
+}
+
 } // namespace
 
 class TestXlsxExport : public QObject
@@ -290,7 +324,9 @@ private slots:
         QVERIFY(near(sheets[1].toObject()["widths"].toArray()[4], 255));
     }
 
-    // LibreOffice, where installed, reads the same cells.
+    // LibreOffice, where installed, reads the same cells: numbers as numbers
+    // (written unquoted, as shown) and text as text (quoted, since the filter
+    // is asked to quote every text cell), whatever its default quoting.
     void libreOfficeReadsIt()
     {
         const QString soffice = QStandardPaths::findExecutable("soffice");
@@ -303,12 +339,17 @@ private slots:
         SaveDataGridToWorkbook(grid, &spreadsheet, "t", desktop, nullptr, nullptr, {});
         QProcess lo;
         lo.setWorkingDirectory(m_dir.path());
-        lo.start(soffice, {"--headless", "-env:UserInstallation=file://" + m_dir.filePath("lo-profile"),
-                           "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76,1", "--outdir", m_dir.path(), file});
+        // Comma, double quote, UTF-8, from line 1; token 7 quotes all text
+        // cells, token 9 writes cells as shown.
+        lo.start(soffice,
+            {"--headless", "-env:UserInstallation=file://" + m_dir.filePath("lo-profile"), "--convert-to",
+                "csv:Text - txt - csv (StarCalc):44,34,76,1,,0,true,true,true", "--outdir", m_dir.path(), file});
         QVERIFY(lo.waitForFinished(120000));
         QFile csv(m_dir.filePath("lo.csv"));
         QVERIFY(csv.open(QIODevice::ReadOnly));
-        QCOMPARE(csv.readAll().replace("\r\n", "\n"), QByteArray("id,price,code\n1,10472.90,007\n2,0.5,Zoë\n"));
+        const QList<QStringList> expected
+            = {{"t:id", "t:price", "t:code"}, {"n:1", "n:10472.90", "t:007"}, {"n:2", "n:0.5", "t:Zoë"}};
+        QCOMPARE(typedCells(csv.readAll()), expected);
     }
 
     // The desktop's program for .xlsx: none registered is "not installed";
