@@ -23,6 +23,15 @@ RowValues applied(RowValues row, const CellChanges &changes)
     return row;
 }
 
+// `conditions` with the changed columns compared the server's way, which
+// finds a value it converted on writing.
+std::vector<Condition> converted(std::vector<Condition> conditions, const CellChanges &changes)
+{
+    for (Condition &c : conditions)
+        c.exact = c.exact && !changes.count(c.column);
+    return conditions;
+}
+
 } // namespace
 
 RowWriter::RowWriter(Connection &connection, QByteArray table, std::vector<FieldInfo> fields)
@@ -192,11 +201,7 @@ WriteResult RowWriter::update(const RowValues &original, const CellChanges &chan
         for (const auto &[column, value] : changes)
             after.push_back({column, value, true});
     } else {
-        // Unchanged cells are the server's own bytes; typed ones go through
-        // its conversion, as they did when written.
-        const RowValues now = applied(original, changes);
-        for (size_t c = 0; c < now.size(); ++c)
-            after.push_back({int(c), now[c], !changes.count(int(c))});
+        after = identityConditions(m_identity, applied(original, changes));
     }
     Phase phase = Phase::Before;
     qint64 matching = -1;
@@ -226,8 +231,12 @@ WriteResult RowWriter::update(const RowValues &original, const CellChanges &chan
         rollbackQuietly();
         throw;
     }
-    // By key the row is certain; without one, by every value it now holds.
+    // By key the row is certain; without one, by every value it now holds:
+    // the typed bytes first, as 'abc' would pass for 'ABC'; then typed values
+    // through the server's conversion, as they were written.
     r.stored = readBack(keyed ? key : after);
+    if (!r.stored && !keyed)
+        r.stored = readBack(converted(after, changes));
     return r;
 }
 
@@ -274,6 +283,8 @@ WriteResult RowWriter::checkUpdate(const std::vector<Condition> &before, const s
         return {WriteResult::Status::Unknown, std::nullopt, true};
     if (!row)
         row = readBack(after);
+    if (!row)
+        row = readBack(converted(after, changes));
     return {WriteResult::Status::Done, std::move(row), true};
 }
 

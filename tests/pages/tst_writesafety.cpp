@@ -96,6 +96,7 @@ private slots:
     void lostReplyOutcomeIsNeverGuessed();
     void keyedWriteMatchingTwoRowsIsRefused_data();
     void keyedWriteMatchingTwoRowsIsRefused();
+    void keylessRowIsReadBackByItsBytes();
     void oddSessionSettingsChangeOneCellOnly_data();
     void oddSessionSettingsChangeOneCellOnly();
     void hostileNamesTouchOnlyTheirObject();
@@ -339,6 +340,19 @@ void TestWriteSafety::keyedWriteMatchingTwoRowsIsRefused()
     const Told told = attempt([&] { return remove ? m.deleteRow(1) : m.commitRow(); });
     QVERIFY2(told.failure.contains(QStringLiteral("More than one row matched")), qPrintable(told.failure));
     QCOMPARE(server("SELECT * FROM two ORDER BY id"), QStringList({"1|a2", "2|b", "2|b"}));
+}
+
+// Another row equal under the collation is not shown in place of the one
+// written.
+void TestWriteSafety::keylessRowIsReadBackByItsBytes()
+{
+    TestDb::run(Db,
+        {"CREATE OR REPLACE TABLE kl (v VARCHAR(10) COLLATE utf8mb4_general_ci, n INT)",
+            "INSERT INTO kl VALUES ('abc', 1), ('x', 1)"});
+    auto grid = openGrid(QStringLiteral("kl"));
+    QVERIFY(grid->model.setData(grid->model.index(1, 0), QStringLiteral("ABC")));
+    QCOMPARE(grid->model.commitRow(), GridModel::Outcome::Done);
+    QCOMPARE(grid->cell(0, 0) + "," + grid->cell(1, 0), QStringLiteral("abc,ABC"));
 }
 
 void TestWriteSafety::oddSessionSettingsChangeOneCellOnly_data()
