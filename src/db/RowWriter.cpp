@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 #include "db/Failure.h"
+#include "db/StoredForm.h"
 
 #include <QThread>
 
@@ -20,6 +21,15 @@ RowValues applied(RowValues row, const CellChanges &changes)
     for (const auto &[column, value] : changes)
         row[size_t(column)] = value;
     return row;
+}
+
+// `conditions` with the changed columns compared the server's way, which
+// finds a value it converted on writing.
+std::vector<Condition> converted(std::vector<Condition> conditions, const CellChanges &changes)
+{
+    for (Condition &c : conditions)
+        c.exact = c.exact && !changes.count(c.column);
+    return conditions;
 }
 
 } // namespace
@@ -185,15 +195,13 @@ WriteResult RowWriter::update(const RowValues &original, const CellChanges &chan
     const std::vector<Condition> before = updateConditions(m_identity, original, changes);
     std::vector<Condition> after, key;
     if (keyed) {
+        // The typed bytes exactly: the server's comparison would take 'ABC'
+        // for 'abc', or '05' for 5, and call a lost write done.
         key = after = identityConditions(m_identity, applied(original, changes));
         for (const auto &[column, value] : changes)
-            after.push_back({column, value, false});
+            after.push_back({column, value, true});
     } else {
-        // Unchanged cells are the server's own bytes; typed ones go through
-        // its conversion, as they did when written.
-        const RowValues now = applied(original, changes);
-        for (size_t c = 0; c < now.size(); ++c)
-            after.push_back({int(c), now[c], !changes.count(int(c))});
+        after = identityConditions(m_identity, applied(original, changes));
     }
     Phase phase = Phase::Before;
     qint64 matching = -1;
@@ -218,13 +226,17 @@ WriteResult RowWriter::update(const RowValues &original, const CellChanges &chan
             notSaved(false);
         if (!clean)
             return {WriteResult::Status::Unknown, std::nullopt, true};
-        return checkUpdate(before, after, matching);
+        return checkUpdate(before, after, matching, changes);
     } catch (const Failure &) {
         rollbackQuietly();
         throw;
     }
-    // By key the row is certain; without one, by every value it now holds.
+    // By key the row is certain; without one, by every value it now holds:
+    // the typed bytes first, as 'abc' would pass for 'ABC'; then typed values
+    // through the server's conversion, as they were written.
     r.stored = readBack(keyed ? key : after);
+    if (!r.stored && !keyed)
+        r.stored = readBack(converted(after, changes));
     return r;
 }
 
@@ -239,21 +251,25 @@ void RowWriter::rollbackQuietly()
     }
 }
 
-// After a lost UPDATE: the row with the new values means it was applied, the
-// row as it was read means it was not. Without a key, by how many rows as
-// read are left (`matching` were there before).
+// After a lost UPDATE: the row with the new bytes means it was applied. The
+// row as it was read means it was not, but only when the new values would
+// have been stored as typed: a converted value may read as the old one.
+// Without a key, by how many rows as read are left (`matching` were there).
 WriteResult RowWriter::checkUpdate(const std::vector<Condition> &before, const std::vector<Condition> &after,
-                                   qint64 matching)
+    qint64 matching, const CellChanges &changes)
 {
     enum { Unknown, Applied, NotApplied } found = Unknown;
     std::optional<RowValues> row;
     try {
         if (matching >= 0) {
             const qint64 left = count(before);
-            found = left == matching ? NotApplied : left == matching - 1 ? Applied : Unknown;
+            if (left == matching - 1)
+                found = Applied;
+            else if (left == matching && storedUnchanged(changes))
+                found = NotApplied;
         } else if ((row = readRow(after))) {
             found = Applied;
-        } else if (readRow(before)) {
+        } else if (readRow(before) && storedUnchanged(changes)) {
             found = NotApplied;
         }
     } catch (const Lost &) {
@@ -267,6 +283,8 @@ WriteResult RowWriter::checkUpdate(const std::vector<Condition> &before, const s
         return {WriteResult::Status::Unknown, std::nullopt, true};
     if (!row)
         row = readBack(after);
+    if (!row)
+        row = readBack(converted(after, changes));
     return {WriteResult::Status::Done, std::move(row), true};
 }
 
@@ -343,21 +361,30 @@ std::optional<std::vector<Condition>> RowWriter::insertedKey(const CellChanges &
 WriteResult RowWriter::insert(const CellChanges &values)
 {
     m_connection.requireKnownCharset();
+    // By the received bytes: a FLOAT never equals its decimal literal, and
+    // 'ABC' would count 'abc'.
     std::vector<Condition> typed;
     for (const auto &[column, value] : values)
-        typed.push_back({column, value, false});
+        typed.push_back({column, value, true});
     const QByteArray sql = insertStatement(m_table, m_fields, values, quoter());
     Phase phase = Phase::Before;
     std::optional<RowValues> returned;
     std::optional<std::vector<Condition>> key;
-    // Rows that match `witness` once the insert is in: counted again after a
-    // lost reply to tell whether it was.
+    // Rows that match `witness`: `expected` once the insert is in, one fewer
+    // without it; -1 when the count may not see the new row.
     std::vector<Condition> witness = typed;
-    qint64 expected = -1;
+    qint64 typedBefore = -1, expected = -1;
+    // The AUTO_INCREMENT counter before the insert, on a table without
+    // transactions: unmoved after a lost reply, nothing was inserted.
+    std::optional<qint64> counter;
     try {
         begin();
+        if (!m_transactional && autoIncrementColumn(values) >= 0)
+            counter = autoIncrementCounter();
+        if (m_transactional ? !m_connection.canReturnInserted() : !counter)
+            typedBefore = count(typed);
         if (!m_transactional)
-            expected = count(typed) + 1;
+            expected = typedBefore + 1;
         phase = Phase::Sent;
         if (m_connection.canReturnInserted()) {
             const std::unique_ptr<RowSet> rows = query(sql + " RETURNING *");
@@ -373,6 +400,13 @@ WriteResult RowWriter::insert(const CellChanges &values)
             else if (returned)
                 witness = identityConditions(RowIdentity(), *returned);
             expected = count(witness);
+            // A key is unique and the insert did not clash, so one row is the
+            // new one; typed values may have been converted past finding.
+            const bool seen = key ? expected == 1
+                : returned        ? expected >= 1
+                                  : typedBefore >= 0 && expected == typedBefore + 1;
+            if (!seen)
+                expected = -1;
         }
         finish(true, phase);
     } catch (const Lost &) {
@@ -383,7 +417,7 @@ WriteResult RowWriter::insert(const CellChanges &values)
             return {WriteResult::Status::Unknown, std::nullopt, true};
         if (!m_transactional)
             key = insertedKey(values, std::nullopt, 0);
-        return checkInsert(witness, expected, key);
+        return checkInsert(witness, expected, key, counter, values);
     } catch (const Failure &) {
         rollbackQuietly();
         throw;
@@ -396,24 +430,105 @@ WriteResult RowWriter::insert(const CellChanges &values)
     return r;
 }
 
+// After a lost INSERT: by the AUTO_INCREMENT counter when there is one, else
+// by the count of `witness`. A count one short proves nothing on a table
+// without transactions unless the values would be stored as typed.
 WriteResult RowWriter::checkInsert(const std::vector<Condition> &witness, qint64 expected,
-                                   const std::optional<std::vector<Condition>> &key)
+    const std::optional<std::vector<Condition>> &key, std::optional<qint64> counter, const CellChanges &values)
 {
     WriteResult r{WriteResult::Status::Unknown, std::nullopt, true};
-    qint64 now = -1;
+    enum { Unknown, Applied, NotApplied } found = Unknown;
     try {
-        now = count(witness);
+        if (counter) {
+            const std::optional<qint64> next = autoIncrementCounter();
+            if (next && *next == *counter) {
+                found = NotApplied;
+            } else if (next && *next > *counter) {
+                // The id it took, unless someone else's insert came first.
+                std::vector<Condition> mine = witness;
+                mine.push_back({autoIncrementColumn(values), CellValue::of(QByteArray::number(*counter)), false});
+                if ((r.stored = readRow(mine)))
+                    found = Applied;
+            }
+        } else if (expected >= 0) {
+            const qint64 now = count(witness);
+            if (now == expected)
+                found = Applied;
+            else if (now == expected - 1 && (m_transactional || storedUnchanged(values)))
+                found = NotApplied;
+        }
     } catch (const Lost &) {
-        return r;
+        found = Unknown;
     } catch (const Failure &) {
-        return r;
+        found = Unknown;
     }
-    if (expected < 0 || (now != expected && now != expected - 1))
-        return r;
-    if (now == expected - 1)
+    if (found == NotApplied)
         notSaved(true);
+    if (found == Unknown)
+        return {WriteResult::Status::Unknown, std::nullopt, true};
     r.status = WriteResult::Status::Done;
-    if (key)
+    if (!r.stored && key)
         r.stored = readBack(*key);
     return r;
+}
+
+// Whether each of `values` would be stored exactly as given: the column
+// keeps those bytes and no BEFORE trigger may change them. False when the
+// server cannot be asked.
+bool RowWriter::storedUnchanged(const CellChanges &values)
+{
+    const QByteArray table = m_connection.quote(m_table);
+    const std::unique_ptr<RowSet> triggers
+        = query("SELECT COUNT(*) FROM information_schema.TRIGGERS WHERE EVENT_OBJECT_SCHEMA = DATABASE() AND "
+                "EVENT_OBJECT_TABLE = "
+            + table + " AND ACTION_TIMING = 'BEFORE'");
+    if (triggers->recordCount() != 1 || bytesOf(triggers->rows().cell(0, 0)) != "0")
+        return false;
+    const std::unique_ptr<RowSet> columns
+        = query("SELECT COLUMN_NAME, DATA_TYPE, COLUMN_TYPE, CHARACTER_SET_NAME, CHARACTER_MAXIMUM_LENGTH, "
+                "CHARACTER_OCTET_LENGTH, IS_NULLABLE, EXTRA, @@SESSION.sql_mode FROM information_schema.COLUMNS "
+                "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = "
+            + table);
+    const RowStore &rows = columns->rows();
+    for (const auto &[column, value] : values) {
+        qint64 r = 0;
+        while (r < columns->recordCount()
+            && bytesOf(rows.cell(r, 0)).compare(m_fields[size_t(column)].orgName, Qt::CaseInsensitive) != 0)
+            ++r;
+        if (r == columns->recordCount())
+            return false;
+        const auto text = [&](int c) { return bytesOf(rows.cell(r, c)); };
+        const auto number = [&](int c) { return rows.cell(r, c).isNull() ? qint64(-1) : text(c).toLongLong(); };
+        ColumnType type{text(1).toLower(), text(2).toLower(), text(3).toLower(), number(4), number(5), text(6) == "YES",
+            text(7).toLower().contains("auto_increment")};
+        if (!storesUnchanged(type, value, text(8).contains("EMPTY_STRING_IS_NULL")))
+            return false;
+    }
+    return true;
+}
+
+// The identifying AUTO_INCREMENT column that the server fills in for
+// `values`, or -1.
+int RowWriter::autoIncrementColumn(const CellChanges &values) const
+{
+    if (m_identity.columns.size() != 1)
+        return -1;
+    const int c = m_identity.columns.front();
+    const auto typed = values.find(c);
+    const bool given = typed != values.end() && !typed->second.isNull;
+    return (m_fields[size_t(c)].flags & AUTO_INCREMENT_FLAG) && !given ? c : -1;
+}
+
+// The table's next AUTO_INCREMENT value, exact for engines without
+// transactions.
+std::optional<qint64> RowWriter::autoIncrementCounter()
+{
+    const std::unique_ptr<RowSet> rows = query("SELECT AUTO_INCREMENT FROM information_schema.TABLES WHERE "
+                                               "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = "
+        + m_connection.quote(m_table));
+    if (rows->recordCount() != 1 || rows->rows().cell(0, 0).isNull())
+        return std::nullopt;
+    bool ok = false;
+    const qint64 next = bytesOf(rows->rows().cell(0, 0)).toLongLong(&ok);
+    return ok ? std::optional<qint64>(next) : std::nullopt;
 }

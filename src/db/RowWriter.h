@@ -73,9 +73,13 @@ private:
     void rollbackQuietly();
     std::optional<std::vector<Condition>> insertedKey(const CellChanges &values, const std::optional<RowValues> &returned,
                                                       quint64 id) const;
-    WriteResult checkUpdate(const std::vector<Condition> &before, const std::vector<Condition> &after, qint64 matching);
+    WriteResult checkUpdate(const std::vector<Condition> &before, const std::vector<Condition> &after, qint64 matching,
+        const CellChanges &changes);
     WriteResult checkInsert(const std::vector<Condition> &witness, qint64 expected,
-                            const std::optional<std::vector<Condition>> &key);
+        const std::optional<std::vector<Condition>> &key, std::optional<qint64> counter, const CellChanges &values);
+    bool storedUnchanged(const CellChanges &values);
+    int autoIncrementColumn(const CellChanges &values) const;
+    std::optional<qint64> autoIncrementCounter();
     [[noreturn]] void notSaved(bool asked) const;
     Quote quoter() const;
 

@@ -9,6 +9,7 @@ target_sources(corvane_db PRIVATE
   db/ResultRows.h db/ResultRows.cpp
   db/RowStatements.h db/RowStatements.cpp
   db/RowWriter.h db/RowWriter.cpp
+  db/StoredForm.h db/StoredForm.cpp
   db/MySQL.h db/MySQL.cpp
   db/Identifier.h db/Identifier.cpp
   db/Failure.h db/Failure.cpp

@@ -1,4 +1,5 @@
 #include "db/RowWriter.h"
+#include "db/StoredForm.h"
 
 #include <QCryptographicHash>
 #include <QTest>
@@ -118,6 +119,48 @@ private slots:
         QFETCH(QByteArray, statement);
         QFETCH(QByteArray, expected);
         QCOMPARE(statement, expected);
+    }
+
+    // Only a value stored as typed lets a lost write be called not applied
+    // when its old bytes are still there.
+    void storesUnchanged_data()
+    {
+        QTest::addColumn<QByteArray>("columnType");
+        QTest::addColumn<QByteArray>("charset");
+        QTest::addColumn<QByteArray>("value"); // "NULL" for NULL
+        QTest::addColumn<bool>("unchanged");
+        QTest::newRow("case kept in text")
+            << QByteArray("varchar(3)") << QByteArray("utf8mb4") << QByteArray("ABC") << true;
+        QTest::newRow("trailing space kept by VARCHAR")
+            << QByteArray("varchar(3)") << QByteArray("utf8mb4") << QByteArray("a ") << true;
+        QTest::newRow("CHAR strips or pads")
+            << QByteArray("char(3)") << QByteArray("utf8mb4") << QByteArray("a") << false;
+        QTest::newRow("too long is cut") << QByteArray("varchar(3)") << QByteArray("utf8mb4") << QByteArray("abcd")
+                                         << false;
+        QTest::newRow("outside latin1") << QByteArray("varchar(3)") << QByteArray("latin1")
+                                        << QByteArray("\xe2\x9c\x93") << false;
+        QTest::newRow("4 bytes in utf8mb3")
+            << QByteArray("varchar(3)") << QByteArray("utf8mb3") << QByteArray("\xf0\x9f\x98\x80") << false;
+        QTest::newRow("plain integer") << QByteArray("int(11)") << QByteArray() << QByteArray("-12") << true;
+        QTest::newRow("leading zero") << QByteArray("int(11)") << QByteArray() << QByteArray("05") << false;
+        QTest::newRow("out of range") << QByteArray("tinyint(3) unsigned") << QByteArray() << QByteArray("256")
+                                      << false;
+        QTest::newRow("zerofill") << QByteArray("int(5) unsigned zerofill") << QByteArray() << QByteArray("5") << false;
+        QTest::newRow("float") << QByteArray("float") << QByteArray() << QByteArray("0.5") << false;
+        QTest::newRow("decimal") << QByteArray("decimal(5,2)") << QByteArray() << QByteArray("1.00") << false;
+        QTest::newRow("date") << QByteArray("date") << QByteArray() << QByteArray("2020-01-01") << false;
+        QTest::newRow("NULL where allowed") << QByteArray("date") << QByteArray() << QByteArray("NULL") << true;
+    }
+    void storesUnchanged()
+    {
+        QFETCH(QByteArray, columnType);
+        QFETCH(QByteArray, charset);
+        QFETCH(QByteArray, value);
+        QFETCH(bool, unchanged);
+        const QByteArray dataType = columnType.split('(').front().split(' ').front();
+        const ColumnType t{dataType, columnType, charset, 3, 12, true, false};
+        const CellValue v = value == "NULL" ? CellValue::null() : CellValue::of(value);
+        QCOMPARE(::storesUnchanged(t, v, false), unchanged);
     }
 
     void cellValuesTellNullFromEmpty()

@@ -92,6 +92,11 @@ private slots:
 
     void lostReplyIsCheckedNeverRepeated_data();
     void lostReplyIsCheckedNeverRepeated();
+    void lostReplyOutcomeIsNeverGuessed_data();
+    void lostReplyOutcomeIsNeverGuessed();
+    void keyedWriteMatchingTwoRowsIsRefused_data();
+    void keyedWriteMatchingTwoRowsIsRefused();
+    void keylessRowIsReadBackByItsBytes();
     void oddSessionSettingsChangeOneCellOnly_data();
     void oddSessionSettingsChangeOneCellOnly();
     void hostileNamesTouchOnlyTheirObject();
@@ -183,6 +188,171 @@ void TestWriteSafety::lostReplyIsCheckedNeverRepeated()
         QCOMPARE(server("SELECT * FROM lr ORDER BY id"), QStringList({"2|b"}));
         QCOMPARE(grid->cell(0, 1), QStringLiteral("b"));
     }
+}
+
+void TestWriteSafety::lostReplyOutcomeIsNeverGuessed_data()
+{
+    QTest::addColumn<QStringList>("setup");
+    QTest::addColumn<int>("column"); // of row 0; the new-row line for an INSERT
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("pattern");
+    // saved, not written, unknown; certain: one of the first two; empty:
+    // whatever is true. Which of them is true may race with the cut.
+    QTest::addColumn<QString>("expect");
+    const int drop = int(FaultProxy::Fault::DropAndCut), cut = int(FaultProxy::Fault::CutBeforeReply);
+    const auto keyed = [](const char *engine, const char *type, const char *value) {
+        return QStringList{QStringLiteral("CREATE TABLE t (id INT PRIMARY KEY, v %1) ENGINE=%2").arg(type, engine),
+            QStringLiteral("INSERT INTO t VALUES (1, %1)").arg(value)};
+    };
+    const QString ci = QStringLiteral("VARCHAR(10) COLLATE utf8mb4_general_ci");
+    // An UPDATE that the server's comparison takes for done, or a stored
+    // value it cannot find by what was typed.
+    QTest::newRow("case, COMMIT dropped") << keyed("InnoDB", qPrintable(ci), "'abc'") << 1 << "ABC" << drop << "^COMMIT"
+                                          << "not written";
+    QTest::newRow("accent, COMMIT dropped")
+        << keyed("InnoDB", qPrintable(ci), "'e'") << 1 << "\u00e9" << drop << "^COMMIT"
+        << "not written";
+    QTest::newRow("pad space, COMMIT dropped")
+        << keyed("InnoDB", qPrintable(ci), "'a'") << 1 << "a " << drop << "^COMMIT"
+        << "not written";
+    QTest::newRow("case, Aria UPDATE dropped")
+        << keyed("Aria", qPrintable(ci), "'abc'") << 1 << "ABC" << drop << "^UPDATE"
+        << "not written";
+    QTest::newRow("case, keyless, UPDATE dropped")
+        << QStringList{"CREATE TABLE t (v VARCHAR(10)) ENGINE=Aria", "INSERT INTO t VALUES ('abc')"} << 0 << "ABC"
+        << drop << "^UPDATE"
+        << "not written";
+    QTest::newRow("date, COMMIT dropped")
+        << keyed("InnoDB", "DATE", "'2020-01-01'") << 1 << "2020-1-1" << drop << "^COMMIT"
+        << "unknown";
+    QTest::newRow("integer, COMMIT dropped") << keyed("InnoDB", "INT", "5") << 1 << "05" << drop << "^COMMIT"
+                                             << "unknown";
+    QTest::newRow("decimal rounded, COMMIT cut")
+        << keyed("InnoDB", "DECIMAL(5,2)", "1") << 1 << "1.001" << cut << "^COMMIT"
+        << "unknown";
+    QTest::newRow("ENUM by index, COMMIT cut")
+        << keyed("InnoDB", "ENUM('a','b')", "'b'") << 1 << "2" << cut << "^COMMIT"
+        << "unknown";
+    QTest::newRow("float, COMMIT cut") << keyed("InnoDB", "FLOAT", "0.5") << 1 << "0.1" << cut << "^COMMIT"
+                                       << "certain";
+    QTest::newRow("integer, keyless, UPDATE cut")
+        << QStringList{"CREATE TABLE t (v INT) ENGINE=Aria", "INSERT INTO t VALUES (5)"} << 0 << "05" << cut
+        << "^UPDATE"
+        << "unknown";
+    // An INSERT whose row the count by what was typed does not find.
+    QTest::newRow("float, AUTO_INCREMENT, INSERT cut")
+        << QStringList{"CREATE TABLE t (id INT AUTO_INCREMENT PRIMARY KEY, f FLOAT) ENGINE=MyISAM"} << 1 << "0.1" << cut
+        << "^INSERT"
+        << "certain";
+    QTest::newRow("float, keyless, INSERT cut")
+        << QStringList{"CREATE TABLE t (f FLOAT) ENGINE=MyISAM"} << 0 << "0.1" << cut << "^INSERT"
+        << "certain";
+    QTest::newRow("decimal rounded, keyless, INSERT cut")
+        << QStringList{"CREATE TABLE t (d DECIMAL(5,2)) ENGINE=MyISAM"} << 0 << "1.505" << cut << "^INSERT"
+        << "";
+    QTest::newRow("float, keyless, COMMIT dropped")
+        << QStringList{"CREATE TABLE t (f FLOAT) ENGINE=InnoDB"} << 0 << "0.1" << drop << "^COMMIT"
+        << "not written";
+    QTest::newRow("decimal key rounded, COMMIT dropped")
+        << QStringList{"CREATE TABLE t (k DECIMAL(5,2) PRIMARY KEY) ENGINE=InnoDB"} << 0 << "1.005" << drop << "^COMMIT"
+        << "unknown";
+    // An INSERT that never reaches the server.
+    for (const char *engine : {"InnoDB", "MyISAM"}) {
+        QTest::addRow("%s INSERT dropped", engine)
+            << QStringList{QStringLiteral("CREATE TABLE t (id INT AUTO_INCREMENT PRIMARY KEY, v VARCHAR(10)) "
+                                          "ENGINE=%1")
+                               .arg(engine)}
+            << 1 << "new" << drop << "^INSERT"
+            << "not written";
+        QTest::addRow("%s keyless INSERT dropped", engine)
+            << QStringList{QStringLiteral("CREATE TABLE t (v VARCHAR(10)) ENGINE=%1").arg(engine)} << 0 << "new" << drop
+            << "^INSERT"
+            << "not written";
+    }
+}
+
+// The user hears "saved" only when it was, "nothing was written" only when
+// nothing was, and else that it cannot be told: never a guess from a
+// comparison that a collation or a conversion can fool.
+void TestWriteSafety::lostReplyOutcomeIsNeverGuessed()
+{
+    QFETCH(QStringList, setup);
+    QFETCH(int, column);
+    QFETCH(QString, typed);
+    QFETCH(int, fault);
+    QFETCH(QString, pattern);
+    QFETCH(QString, expect);
+    TestDb::run(Db, QStringList{"DROP TABLE IF EXISTS t"} + setup);
+    const auto table = [] {
+        QStringList rows = server("SELECT * FROM t");
+        rows.sort();
+        return rows;
+    };
+    const QStringList before = table();
+    FaultProxy proxy(
+        TestDb::host().isEmpty() ? QStringLiteral("127.0.0.1") : TestDb::host(), TestDb::port().toUShort());
+    auto grid = openGrid(QStringLiteral("t"), params(proxy.port()));
+    grid->connection->setUseReturning(false);
+    GridModel &m = grid->model;
+    QVERIFY(m.setData(m.index(before.isEmpty() ? m.newRowLine() : 0, column), typed));
+    proxy.arm(FaultProxy::Fault(fault), pattern);
+    const Told told = attempt([&] { return m.commitRow(); });
+    QCOMPARE(proxy.firedCount(), 1);
+    const bool notWritten = told.failure.contains(QStringLiteral("nothing was written"));
+    QVERIFY2(told.failure.isEmpty() || notWritten, qPrintable(told.failure));
+    const QString said = notWritten                   ? QStringLiteral("not written")
+        : told.outcome == GridModel::Outcome::Unknown ? QStringLiteral("unknown")
+                                                      : QStringLiteral("saved");
+    if (expect == QLatin1String("certain"))
+        QVERIFY(said != QLatin1String("unknown"));
+    else if (!expect.isEmpty())
+        QCOMPARE(said, expect);
+    const QStringList after = table();
+    if (said == QLatin1String("not written"))
+        QCOMPARE(after, before);
+    else if (said == QLatin1String("saved"))
+        QVERIFY(after != before);
+}
+
+void TestWriteSafety::keyedWriteMatchingTwoRowsIsRefused_data()
+{
+    QTest::addColumn<bool>("remove");
+    QTest::newRow("update") << false;
+    QTest::newRow("delete") << true;
+}
+
+// The key the grid read is gone and another connection copied a row: a
+// write by that key matches two rows, and is refused whole.
+void TestWriteSafety::keyedWriteMatchingTwoRowsIsRefused()
+{
+    QFETCH(bool, remove);
+    TestDb::run(Db,
+        {"CREATE OR REPLACE TABLE two (id INT PRIMARY KEY, v VARCHAR(10))",
+            "INSERT INTO two VALUES (1, 'a'), (2, 'b')"});
+    auto grid = openGrid(QStringLiteral("two"));
+    GridModel &m = grid->model;
+    QVERIFY(m.setData(m.index(0, 1), QStringLiteral("a2")));
+    QCOMPARE(m.commitRow(), GridModel::Outcome::Done);
+    TestDb::run(Db, {"ALTER TABLE two DROP PRIMARY KEY", "INSERT INTO two VALUES (2, 'b')"});
+    if (!remove)
+        QVERIFY(m.setData(m.index(1, 1), QStringLiteral("c")));
+    const Told told = attempt([&] { return remove ? m.deleteRow(1) : m.commitRow(); });
+    QVERIFY2(told.failure.contains(QStringLiteral("More than one row matched")), qPrintable(told.failure));
+    QCOMPARE(server("SELECT * FROM two ORDER BY id"), QStringList({"1|a2", "2|b", "2|b"}));
+}
+
+// Another row equal under the collation is not shown in place of the one
+// written.
+void TestWriteSafety::keylessRowIsReadBackByItsBytes()
+{
+    TestDb::run(Db,
+        {"CREATE OR REPLACE TABLE kl (v VARCHAR(10) COLLATE utf8mb4_general_ci, n INT)",
+            "INSERT INTO kl VALUES ('abc', 1), ('x', 1)"});
+    auto grid = openGrid(QStringLiteral("kl"));
+    QVERIFY(grid->model.setData(grid->model.index(1, 0), QStringLiteral("ABC")));
+    QCOMPARE(grid->model.commitRow(), GridModel::Outcome::Done);
+    QCOMPARE(grid->cell(0, 0) + "," + grid->cell(1, 0), QStringLiteral("abc,ABC"));
 }
 
 void TestWriteSafety::oddSessionSettingsChangeOneCellOnly_data()

@@ -185,6 +185,10 @@ void FaultProxy::pump(int client, int server)
                 const bool fire = command && matches(packet.mid(5), fault, stall);
                 if (fire && fault == Fault::Stall)
                     std::this_thread::sleep_for(stall);
+                if (fire && fault == Fault::DropAndCut) {
+                    open = false;
+                    break;
+                }
                 open = sendAll(server, packet.constData(), size_t(packet.size()));
                 if (fire && fault == Fault::CutBeforeReply)
                     open = false;

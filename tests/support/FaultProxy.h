@@ -21,6 +21,8 @@
 //                    before the server's reply can come back;
 //   CutAfterReply  - the statement and the server's first reply bytes are
 //                    forwarded, then both sides are closed;
+//   DropAndCut     - the statement is not forwarded, and both sides are
+//                    closed: it never reaches the server;
 //   Stall          - the statement is held for the given time, then sent on;
 //                    the connection stays open (a slow server or network).
 // stallAll() holds every connection in both directions for a time;
@@ -31,7 +33,7 @@
 class FaultProxy
 {
 public:
-    enum class Fault { CutBeforeReply, CutAfterReply, Stall };
+    enum class Fault { CutBeforeReply, CutAfterReply, Stall, DropAndCut };
 
     FaultProxy(const QString &serverHost, quint16 serverPort);
     ~FaultProxy();
