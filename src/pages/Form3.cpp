@@ -401,8 +401,17 @@ void Form3::undoWrite(bool redo)
         // RowChanged comes back as a Failure with its reason.
         reportWrite(redo ? m_history->redo() : m_history->undo(), QString());
     } catch (const Failure &e) {
-        tell(failureText(redo ? QStringLiteral("The change was not redone.") : QStringLiteral("The change was not undone."),
-                         e));
+        const QString &leftOver = m_history->leftOver();
+        if (leftOver.isEmpty()) {
+            tell(failureText(
+                redo ? QStringLiteral("The change was not redone.") : QStringLiteral("The change was not undone."), e));
+            return;
+        }
+        tell(failureText(redo ? QStringLiteral("The change was not redone in full.")
+                              : QStringLiteral("The change was not undone in full."),
+                 e)
+            + QStringLiteral("\n\n") + leftOver);
+        rereadLater();
     }
 }
 
