@@ -93,7 +93,11 @@ void RowSet::openInBackground(const QString &source, Connection &connection,
     m_source = source;
     m_table = table;
     m_background = true;
-    if (!m_loader->waitForFields(waiting))
+    // A load stopped from outside (the grid let go of the rows) would
+    // otherwise be waited for without end: it posts nothing more.
+    const auto stillWaiting
+        = [this, &waiting](qint64 ms) { return m_loader->isLoading() && (!waiting || waiting(ms)); };
+    if (!m_loader->waitForFields(stillWaiting))
         return; // given up: stays closed
     // The loader emptied the rows for these fields; some may have come since.
     m_fields = m_loader->fields();
@@ -120,14 +124,14 @@ void RowSet::adopt(std::vector<FieldInfo> fields, RowStore rows)
     m_open = true;
 }
 
-void RowSet::requery()
+void RowSet::requery(const std::function<bool(qint64 ms)> &waiting)
 {
     if (!m_open || !m_connection)
         Failure::throwNotOpen();
     Connection &c = *m_connection;
     const QString source = m_source;
     if (m_background)
-        openInBackground(source, c, {}, m_table);
+        openInBackground(source, c, waiting, m_table);
     else
         open(source, c);
 }

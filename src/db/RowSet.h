@@ -53,15 +53,17 @@ public:
     // loop until the statement has been accepted (fields() known); the rows
     // then arrive while it runs on (see loader()). `waiting` is called every
     // 100 ms of that wait with the time so far and returns false to give up;
-    // the row set then stays closed (state() 0). With `table`, a table too
+    // the row set then stays closed (state() 0), as it does when the load is
+    // stopped meanwhile (stopLoading()). With `table`, a table too
     // large for the memory free is refused before reading. Throws Failure.
     void openInBackground(const QString &source, Connection &connection,
                           const std::function<bool(qint64 ms)> &waiting = {}, const QString &table = QString());
     // Reads the result of the statement just run on `connection`.
     void readResult(Connection &connection, const QString &source);
     // Runs the query again on the same connection (in the background when it
-    // was opened so).
-    void requery();
+    // was opened so, waiting as openInBackground() does: `waiting` may give
+    // the wait up, which leaves the row set closed).
+    void requery(const std::function<bool(qint64 ms)> &waiting = {});
     void close();
 
     // The background reader while rows may still arrive; null for a row set

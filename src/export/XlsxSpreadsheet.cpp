@@ -2,6 +2,7 @@
 
 #include "db/Failure.h"
 
+#include <QByteArrayList>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -95,6 +96,22 @@ QString XlsxSpreadsheet::fileName(const QString &name)
 
 namespace {
 
+// LibreOffice's ".~lock.NAME#", and "~$NAME" of others.
+bool isLockFile(const QByteArray &name)
+{
+    return name.startsWith(".~lock.") || name.startsWith("~$");
+}
+
+QByteArray lockFile(const QByteArray &workbook)
+{
+    return QByteArray(".~lock.").append(workbook).append('#');
+}
+
+QByteArray officeLockFile(const QByteArray &workbook)
+{
+    return QByteArray("~$").append(workbook);
+}
+
 // Newest change in `folder` (itself or an entry), whether a spreadsheet
 // program marks a file in it open, and whether it holds only plain entries.
 struct FolderState
@@ -123,29 +140,87 @@ FolderState folderState(const QByteArray &folder, const struct stat &self)
             continue;
         }
         state.newest = std::max(state.newest, qint64(st.st_mtime));
-        // LibreOffice's ".~lock.NAME#", and "~$NAME" of others.
-        if (name.startsWith(".~lock.") || name.startsWith("~$"))
+        if (isLockFile(name))
             state.locked = true;
     }
     ::closedir(dir);
     return state;
 }
 
-void removeFolder(const QByteArray &folder)
+// The workbook the program wrote into the folder `fd`: the name its record
+// gives; for a folder made before records were kept, its one .xlsx file when
+// nothing but that file's lock files is beside it. Empty when unknown.
+QByteArray writtenWorkbook(int fd)
+{
+    const int record = ::openat(fd, XlsxWorkbook::FolderRecord, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (record >= 0) {
+        char name[4096];
+        const ssize_t n = ::read(record, name, sizeof name);
+        ::close(record);
+        return n > 0 ? QByteArray(name, int(n)) : QByteArray();
+    }
+    const int listing = ::dup(fd);
+    DIR *dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!dir) {
+        if (listing >= 0)
+            ::close(listing);
+        return {};
+    }
+    QByteArrayList names;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            names << name;
+    }
+    ::closedir(dir);
+    QByteArray workbook;
+    for (const QByteArray &name : std::as_const(names)) {
+        if (isLockFile(name))
+            continue;
+        if (!workbook.isEmpty() || !name.endsWith(".xlsx"))
+            return {};
+        workbook = name;
+    }
+    for (const QByteArray &name : std::as_const(names)) {
+        if (isLockFile(name) && name != lockFile(workbook) && name != officeLockFile(workbook))
+            return {};
+    }
+    return workbook;
+}
+
+// Removes what the program wrote into `folder`, by name (the workbook, the
+// spreadsheet program's lock files of it, the record), and the folder when
+// that leaves it empty: a file the user saved there stays. True when the
+// folder went.
+bool removeFolder(const QByteArray &folder)
 {
     const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
-        return;
-    if (DIR *dir = ::fdopendir(fd)) {
-        while (const dirent *entry = ::readdir(dir)) {
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                ::unlinkat(::dirfd(dir), entry->d_name, 0); // never follows a link
-        }
-        ::closedir(dir);
-    } else {
-        ::close(fd);
+        return false;
+    const QByteArray workbook = writtenWorkbook(fd);
+    if (!workbook.isEmpty() && !workbook.contains('/') && workbook != "." && workbook != "..") {
+        const QByteArray names[] = {workbook, lockFile(workbook), officeLockFile(workbook)};
+        for (const QByteArray &name : names)
+            ::unlinkat(fd, name.constData(), 0); // never follows a link
     }
-    ::rmdir(folder.constData());
+    ::unlinkat(fd, XlsxWorkbook::FolderRecord, 0);
+    ::close(fd);
+    return ::rmdir(folder.constData()) == 0;
+}
+
+// Names the workbook in its folder, so that the cleanup removes that file
+// and no other. Without it (a full disk, which the workbook then reports),
+// the cleanup still knows a folder holding the one workbook.
+void writeRecord(const QByteArray &folder, const QByteArray &workbook)
+{
+    const QByteArray path = folder + '/' + XlsxWorkbook::FolderRecord;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    const bool written = ::write(fd, workbook.constData(), size_t(workbook.size())) == ssize_t(workbook.size());
+    ::close(fd);
+    if (!written)
+        ::unlink(path.constData());
 }
 
 } // namespace
@@ -166,8 +241,8 @@ int XlsxSpreadsheet::removeStaleFolders(const QString &tempDir, qint64 nowSecond
         const qint64 age = nowSeconds - state.newest;
         if (!state.plain || !(age > Day || (age > Hour && !state.locked)))
             continue;
-        removeFolder(folder);
-        ++removed;
+        if (removeFolder(folder))
+            ++removed;
     }
     return removed;
 }
@@ -182,9 +257,12 @@ std::unique_ptr<Spreadsheet::Workbook> XlsxSpreadsheet::newWorkbook(const QStrin
                           .arg(QDir::tempPath(), QString::fromLocal8Bit(std::strerror(errno))));
     }
     const QString dir = QFile::decodeName(folder);
+    const QString file = fileName(name);
+    writeRecord(folder, QFile::encodeName(file));
     try {
-        return std::make_unique<XlsxWorkbook>(dir + QLatin1Char('/') + fileName(name), m_opener, dir);
+        return std::make_unique<XlsxWorkbook>(dir + QLatin1Char('/') + file, m_opener, dir);
     } catch (...) {
+        QFile::remove(dir + QLatin1Char('/') + QLatin1String(XlsxWorkbook::FolderRecord));
         QDir().rmdir(dir);
         throw;
     }

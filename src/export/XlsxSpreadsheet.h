@@ -28,9 +28,10 @@ public:
     static void openWithDesktop(const QString &file);
     // `name` made fit for a file name.
     static QString fileName(const QString &name);
-    // Removes the current user's workbook folders in `tempDir` that are
-    // older than a day, or older than an hour and not marked open by a
-    // spreadsheet program's lock file. Returns how many went.
+    // Removes from the current user's workbook folders in `tempDir` that
+    // are older than a day, or older than an hour and not marked open by a
+    // spreadsheet program's lock file, the files the program wrote, by name;
+    // a folder goes when that leaves it empty. Returns how many went.
     static int removeStaleFolders(const QString &tempDir, qint64 nowSeconds);
 
     static constexpr char FolderPrefix[] = "corvane-xlsx-";

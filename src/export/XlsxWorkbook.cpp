@@ -63,9 +63,16 @@ XlsxWorkbook::~XlsxWorkbook()
     if (m_saved)
         return;
     lxw_workbook_free(m_book);
+    removeCopy();
+}
+
+void XlsxWorkbook::removeCopy()
+{
     QFile::remove(m_file);
-    if (!m_folder.isEmpty())
-        QDir().rmdir(m_folder);
+    if (m_folder.isEmpty())
+        return;
+    QFile::remove(m_folder + QLatin1Char('/') + QLatin1String(FolderRecord));
+    QDir().rmdir(m_folder);
 }
 
 void XlsxWorkbook::addSheet()
@@ -151,9 +158,7 @@ void XlsxWorkbook::save()
     const lxw_error error = workbook_close(m_book);
     m_book = nullptr;
     if (error != LXW_NO_ERROR) {
-        QFile::remove(m_file);
-        if (!m_folder.isEmpty())
-            QDir().rmdir(m_folder);
+        removeCopy();
         check(error);
     }
 }
@@ -168,9 +173,7 @@ void XlsxWorkbook::makeVisible()
     } catch (...) {
         // Nothing will read the copy: it goes now rather than with the
         // stale ones.
-        QFile::remove(m_file);
-        if (!m_folder.isEmpty())
-            QDir().rmdir(m_folder);
+        removeCopy();
         throw;
     }
 }

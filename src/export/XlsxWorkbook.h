@@ -28,7 +28,9 @@ public:
     static constexpr qint64 CellChars = 32767;
 
     // `opener` shows the saved file (may be empty); `folder`, when given, is
-    // a private folder holding only this file.
+    // a private folder holding only this file and a record of its name
+    // (FolderRecord).
+    static constexpr char FolderRecord[] = ".corvane-workbook";
     explicit XlsxWorkbook(const QString &file, Opener opener = {}, const QString &folder = QString(),
                           qint64 rowLimit = SheetRows);
     ~XlsxWorkbook() override;
@@ -48,6 +50,8 @@ public:
 
 private:
     lxw_format *numberFormat(int decimals);
+    // Removes the file, and the folder when it was given one.
+    void removeCopy();
 
     QString m_file;
     Opener m_opener;

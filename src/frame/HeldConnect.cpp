@@ -127,6 +127,14 @@ bool isHoldingInput()
     return holding > 0;
 }
 
+void holdInputDuring(const std::function<void()> &wait)
+{
+    ++holding;
+    const auto release = qScopeGuard([] { --holding; });
+    InputHold input;
+    wait();
+}
+
 void runHoldingInput(QWidget *page, const Connection &connection, const std::function<void()> &work)
 {
     runHoldingInput(page, QString::fromUtf8(connection.params().host), work);

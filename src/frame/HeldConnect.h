@@ -29,6 +29,12 @@ void runHoldingInput(QWidget *page, const QString &host, const std::function<voi
 void runHoldingInput(QWidget *page, const Connection &connection, const std::function<void()> &work);
 // Runs one statement on `connection` that way (Connection::exec).
 void execHoldingInput(QWidget *page, Connection &connection, const QByteArray &sql);
+// Runs `wait`, which runs the event loop itself until something it waits
+// for has come (a background read's first answer), with the user's input
+// held back as above; a modal window that `wait` opens (a wait dialog with
+// Cancel) takes input.
+// isHoldingInput() is true meanwhile.
+void holdInputDuring(const std::function<void()> &wait);
 // Lets the user's input to `window` through during such waits: for a
 // progress window whose Cancel only asks a longer job to stop between its
 // steps.

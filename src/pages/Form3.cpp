@@ -207,6 +207,7 @@ void Form3::bindGrid(std::unique_ptr<Connection> connection, std::unique_ptr<Row
 
 void Form3::unbindGrid()
 {
+    ++m_unbinds;
     m_model->setRowSet(nullptr, nullptr);
     // The editor's own rows stay open but are not read on for nobody: a
     // table of a million rows is not read twice.
@@ -226,9 +227,22 @@ void Form3::requeryGrid()
     if (m_model->hasHeldRow() && m_model->commitRow() != GridModel::Outcome::Done)
         throw Failure(QStringLiteral("The row being edited was changed or deleted by someone else; its changes were not saved."));
     Connection *connection = m_model->connection();
+    // Kept through the wait, whoever lets go of them meanwhile.
+    const bool own = rows == m_rows.get();
+    const std::shared_ptr<RowSet> keepRows = own ? m_rows : m_gridRows;
+    const std::shared_ptr<Connection> keepConnection = own ? m_connection : m_gridConnection;
+    const quint64 unbinds = m_unbinds;
+    const auto bound = [this, unbinds] { return m_unbinds == unbinds; };
     m_model->setRowSet(nullptr, nullptr);
-    rows->requery();
-    m_model->setRowSet(rows, connection);
+    OpenProgress progress(this, m_wizard.CurrentTable, [this, bound] { return bound() && isVisible(); });
+    try {
+        holdInputDuring([&] { rows->requery(progress.waiting()); });
+    } catch (const Failure &) {
+        if (bound())
+            throw;
+    }
+    if (bound())
+        m_model->setRowSet(rows, connection);
 }
 
 void Form3::tell(const QString &text)
@@ -387,8 +401,17 @@ void Form3::undoWrite(bool redo)
         // RowChanged comes back as a Failure with its reason.
         reportWrite(redo ? m_history->redo() : m_history->undo(), QString());
     } catch (const Failure &e) {
-        tell(failureText(redo ? QStringLiteral("The change was not redone.") : QStringLiteral("The change was not undone."),
-                         e));
+        const QString &leftOver = m_history->leftOver();
+        if (leftOver.isEmpty()) {
+            tell(failureText(
+                redo ? QStringLiteral("The change was not redone.") : QStringLiteral("The change was not undone."), e));
+            return;
+        }
+        tell(failureText(redo ? QStringLiteral("The change was not redone in full.")
+                              : QStringLiteral("The change was not undone in full."),
+                 e)
+            + QStringLiteral("\n\n") + leftOver);
+        rereadLater();
     }
 }
 

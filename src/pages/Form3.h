@@ -47,7 +47,9 @@ public:
     // re-reads the grid with requeryGrid().
     void chkNewColumn_Click();
     // Runs the grid's query again and lays the grid out anew (lines 108, 110
-    // of "Add New Column"). Writes held edits first. Throws Failure.
+    // of "Add New Column"). Writes held edits first. The user's input is held
+    // back while the server is waited for, but for the wait dialog's Cancel;
+    // leaving the table meanwhile gives the re-read up. Throws Failure.
     void requeryGrid();
 
     // The "Save As" menu's items (Form3Exports.cpp, Form3Pdf.cpp).
@@ -132,10 +134,13 @@ private:
     std::unique_ptr<ShownRows> m_shownRows;
     bool m_loaded = false;
     bool m_bindFollows = false;
-    // The editor's own connection and rows, opened by the load.
-    std::unique_ptr<Connection> m_connection;
-    std::unique_ptr<RowSet> m_rows;
+    // The editor's own connection and rows, opened by the load. Shared so a
+    // re-read that waits keeps them while the page is left meanwhile.
+    std::shared_ptr<Connection> m_connection;
+    std::shared_ptr<RowSet> m_rows;
     // The connection and rows the grid shows.
-    std::unique_ptr<Connection> m_gridConnection;
-    std::unique_ptr<RowSet> m_gridRows;
+    std::shared_ptr<Connection> m_gridConnection;
+    std::shared_ptr<RowSet> m_gridRows;
+    // Counts unbindGrid(): a re-read whose binding is gone is given up.
+    quint64 m_unbinds = 0;
 };

@@ -3,6 +3,8 @@
 #include "db/Failure.h"
 #include "pages/GridModel.h"
 
+#include <QStringList>
+
 WriteHistory::WriteHistory(GridModel &model, QObject *parent) : QObject(parent), m_model(model)
 {
     connect(&model, &GridModel::rowWritten, this, &WriteHistory::record);
@@ -66,6 +68,7 @@ GridModel::Outcome WriteHistory::redo()
 GridModel::Outcome WriteHistory::apply(std::vector<Change> &changes, bool backwards)
 {
     m_replaying = true;
+    m_leftOver.clear();
     const auto change = [&](size_t i) -> Change & { return changes[backwards ? changes.size() - 1 - i : i]; };
     size_t done = 0;
     try {
@@ -81,20 +84,72 @@ GridModel::Outcome WriteHistory::apply(std::vector<Change> &changes, bool backwa
             }
         }
     } catch (const Failure &) {
-        // Put back what this step already moved, newest first.
-        try {
-            while (done-- > 0)
-                applyOne(change(done), !backwards);
-        } catch (const Failure &) {
-        }
+        putBack(change, done, backwards, changes.size());
         m_replaying = false;
+        if (!m_leftOver.isEmpty())
+            clear(); // the step is no longer what the table holds
         throw;
     }
     m_replaying = false;
     return GridModel::Outcome::Done;
 }
 
+void WriteHistory::putBack(const std::function<Change &(size_t)> &change, size_t done, bool backwards, size_t total)
+{
+    // Newest first. A put-back refused by the server stops it; a row someone
+    // else changed meanwhile is left to them.
+    size_t back = 0, changed = 0, unknown = 0;
+    bool reread = false;
+    for (size_t i = done; i-- > 0;) {
+        GridModel::Outcome outcome = GridModel::Outcome::Done;
+        try {
+            outcome = writeOne(change(i), !backwards);
+        } catch (const Failure &) {
+            break;
+        }
+        if (outcome == GridModel::Outcome::RowChanged) {
+            ++changed;
+        } else if (outcome == GridModel::Outcome::Unknown) {
+            ++unknown;
+            break; // the connection was lost: nothing more is written
+        } else {
+            ++back;
+            reread = reread || outcome == GridModel::Outcome::Reread;
+        }
+    }
+    const size_t stay = done - back - changed - unknown;
+    if (stay == 0 && changed == 0 && unknown == 0 && !reread)
+        return;
+    const QString verb = backwards ? QStringLiteral("undone") : QStringLiteral("redone");
+    const auto was
+        = [](size_t n) { return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? "was" : "were")); };
+    QStringList parts;
+    if (back > 0)
+        parts << was(back) + QStringLiteral(" put back")
+                + (reread ? QStringLiteral(" (the server changed a row as it stored it)") : QString());
+    if (stay > 0)
+        parts << QStringLiteral("%1 %2 still %3").arg(stay).arg(QLatin1String(stay == 1 ? "is" : "are")).arg(verb);
+    if (changed > 0)
+        parts << was(changed) + QStringLiteral(" changed by someone else meanwhile");
+    if (unknown > 0)
+        parts << QStringLiteral("whether %1 was put back is not known").arg(unknown);
+    m_leftOver = QStringLiteral("Before that, %1 of the %2 rows of this change had been %3; of these, %4. The table "
+                                "is read again: check these rows before you change them again.")
+                     .arg(done)
+                     .arg(total)
+                     .arg(verb, parts.join(QStringLiteral(", ")));
+}
+
 GridModel::Outcome WriteHistory::applyOne(Change &change, bool backwards)
+{
+    const GridModel::Outcome outcome = writeOne(change, backwards);
+    if (outcome == GridModel::Outcome::RowChanged)
+        throw Failure(QStringLiteral("The row was changed or deleted by someone else since it was written, so "
+                                     "the change cannot be undone or redone without overwriting theirs."));
+    return outcome;
+}
+
+GridModel::Outcome WriteHistory::writeOne(Change &change, bool backwards)
 {
     const RowValues &from = backwards ? change.after : change.before;
     RowValues &to = backwards ? change.before : change.after;
@@ -110,8 +165,7 @@ GridModel::Outcome WriteHistory::applyOne(Change &change, bool backwards)
     else
         outcome = m_model.rewriteValues(from, to, change.row);
     if (outcome == GridModel::Outcome::RowChanged)
-        throw Failure(QStringLiteral("The row was changed or deleted by someone else since it was written, so "
-                                     "the change cannot be undone or redone without overwriting theirs."));
+        return outcome;
     // The server's form of the row (defaults, triggers) is what the next
     // replay finds.
     if (m_replayed.row >= 0)

@@ -7,6 +7,7 @@
 #include "FakeSpreadsheet.h"
 #include "MemoryGrid.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -16,6 +17,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -407,6 +411,42 @@ private slots:
             QVERIFY(QDir(folder).exists());
         }
         QVERIFY(!QDir(folder).exists());
+    }
+
+    // An old copy's folder loses what the program wrote there, and goes
+    // only when nothing else is in it: not a workbook the user saved there.
+    void staleFolderKeepsTheUsersFiles_data()
+    {
+        QTest::addColumn<QStringList>("userFiles");
+        QTest::newRow("workbook alone") << QStringList();
+        QTest::newRow("user's workbook beside it") << QStringList{"t.xlsx (mine).xlsx", ".~lock.t.xlsx (mine).xlsx#"};
+    }
+
+    void staleFolderKeepsTheUsersFiles()
+    {
+        QFETCH(QStringList, userFiles);
+        XlsxSpreadsheet spreadsheet([](const QString &) {});
+        auto book = spreadsheet.newWorkbook("t");
+        book->setCell(1, 1, "x");
+        book->makeVisible();
+        const QString file = static_cast<XlsxWorkbook *>(book.get())->fileName();
+        const QDir folder = QFileInfo(file).dir();
+        for (const QString &name : userFiles) {
+            QFile mine(folder.filePath(name));
+            QVERIFY(mine.open(QIODevice::WriteOnly));
+        }
+        const qint64 twoDaysAgo = QDateTime::currentSecsSinceEpoch() - 48 * 3600;
+        const timespec times[2] = {{time_t(twoDaysAgo), 0}, {time_t(twoDaysAgo), 0}};
+        const QStringList entries = folder.entryList(QDir::Files | QDir::Hidden) << QStringLiteral(".");
+        for (const QString &name : entries)
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(folder.filePath(name)).constData(), times, 0), 0);
+
+        XlsxSpreadsheet::removeStaleFolders(QDir::tempPath(), QDateTime::currentSecsSinceEpoch());
+        QVERIFY(!QFile::exists(file));
+        QCOMPARE(folder.exists(), !userFiles.isEmpty());
+        for (const QString &name : userFiles)
+            QVERIFY2(QFile::exists(folder.filePath(name)), qPrintable(name));
+        QDir(folder).removeRecursively();
     }
 };
 

@@ -10,6 +10,7 @@
 #include "pages/Wizard.h"
 #include "pages/WriteHistory.h"
 #include "support/FakeDesktop.h"
+#include "support/FaultProxy.h"
 #include "support/TestDb.h"
 
 #include <QApplication>
@@ -295,6 +296,45 @@ private slots:
         TestDb::run(Db, {"UPDATE hist SET t = 'mine' WHERE id = 1"});
         QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(TestDb::scalar(Db, "SELECT t FROM hist WHERE id = 1"), QStringLiteral("one"));
+    }
+
+    // A step's undo refused midway puts back the rows it had undone; one that
+    // someone else changed meanwhile cannot be: the page says which rows are
+    // in which state and reads the table again.
+    void aPutBackRefusedAfterARefusedUndoReadsTheTableAgain()
+    {
+        TestDb::run(Db,
+            {"CREATE OR REPLACE TABLE putback (id INT PRIMARY KEY, t VARCHAR(20))",
+                "INSERT INTO putback VALUES (1, 'one'), (2, 'two')"});
+        FaultProxy proxy(TestDb::host(), TestDb::port().toUShort());
+        m_wizard = signedInWizard(m_desktop, Db, QString::number(proxy.port()));
+        pickTable(*m_wizard, "putback");
+        m_wizard->form2()->PushButton3_Click();
+        QVERIFY(model()->exportSource().waitUntilLoaded({}));
+        pasteAt(0, 1, "a\nb\n");
+        const QString all = "SELECT id, t FROM putback ORDER BY id";
+        QCOMPARE(TestDb::rows(Db, all), QStringList({"1|a", "2|b"}));
+        // Undo goes newest first: row 2 is undone, then, while row 1's undo
+        // waits, another connection changes both rows.
+        proxy.arm(FaultProxy::Fault::Stall, "^UPDATE .*'one'", std::chrono::milliseconds(1000));
+        QTimer during;
+        connect(&during, &QTimer::timeout, [&] {
+            if (proxy.hasFired() && during.isActive()) {
+                during.stop();
+                TestDb::run(Db, {"UPDATE putback SET t = CONCAT(t, '!')"});
+            }
+        });
+        during.start(10);
+        QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(proxy.hasFired());
+        QCOMPARE(TestDb::rows(Db, all), QStringList({"1|a!", "2|two!"}));
+        QCOMPARE(m_desktop.texts().size(), 1);
+        QCOMPARE(m_desktop.texts().front().section("\n\n", -1),
+            "Before that, 1 of the 2 rows of this change had been undone; of these, 1 was changed by someone "
+            "else meanwhile. The table is read again: check these rows before you change them again.");
+        QTRY_COMPARE(model()->index(1, 1).data().toString(), QStringLiteral("two!"));
+        QCOMPARE(model()->index(0, 1).data().toString(), QStringLiteral("a!"));
+        QVERIFY(!editor()->history().canUndo());
     }
 
     void bulkDeleteTakesExactlyTheSelectedRows()

@@ -440,6 +440,67 @@ private slots:
         QCOMPARE(names.size(), tables);
         QVERIFY(!editor()->isVisible());
     }
+
+    // The table left while its re-read waits for the server: the user's Back
+    // is held back; left and another table opened meanwhile by calls that are
+    // not input, the re-read is given up, and its rows outlive its wait.
+    void leavingTheTableDuringAStalledRereadIsSafe()
+    {
+        FaultProxy proxy(TestDb::host(), TestDb::port().toUShort());
+        m_wizard = signedInWizard(m_desktop, Db, QString::number(proxy.port()));
+        m_wizard->form1()->PushButton3_Click();
+        pick(QStringLiteral("t"));
+        picker()->PushButton3_Click();
+        QVERIFY(model()->exportSource().waitUntilLoaded({}));
+        const RowSet *before = model()->rowSet();
+        // Ends a wait that nothing else would end, as quitting the program does.
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        watchdog.start(15000);
+        bool backHeld = false;
+        QTimer during;
+        connect(&during, &QTimer::timeout, [&] {
+            if (!proxy.hasFired() || !during.isActive())
+                return;
+            during.stop();
+            QTest::mouseClick(editor()->PushButton1, Qt::LeftButton);
+            backHeld = editor()->isVisible() && !picker()->isVisible();
+            // Calls of the program's own are not held.
+            editor()->PushButton1_Click();
+            pick(QStringLiteral("t"));
+            picker()->PushButton3_Click();
+        });
+        during.start(10);
+        proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^SELECT \\* FROM `t`"), std::chrono::milliseconds(2000));
+        editor()->requeryGrid();
+        watchdog.stop();
+        QVERIFY(proxy.hasFired());
+        QVERIFY(backHeld);
+        QVERIFY(editor()->isVisible());
+        QVERIFY(!picker()->isVisible());
+        QVERIFY(model()->rowSet() && model()->rowSet() != before);
+        QVERIFY(model()->exportSource().waitUntilLoaded({}));
+        QCOMPARE(model()->rowSet()->recordCount(), qint64(1000));
+        QCOMPARE(m_desktop.texts(), QStringList());
+
+        // The wait dialog's Cancel gets through the hold and gives the re-read up.
+        QTimer cancel;
+        connect(&cancel, &QTimer::timeout, [] {
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (w->objectName() == QStringLiteral("OpenProgress") && w->isVisible())
+                    QTest::mouseClick(w->findChild<QPushButton *>(), Qt::LeftButton);
+        });
+        cancel.start(50);
+        proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^SELECT \\* FROM `t`"), std::chrono::milliseconds(4000));
+        QElapsedTimer clock;
+        clock.start();
+        editor()->requeryGrid();
+        QVERIFY2(clock.elapsed() < 3000, "the wait was not given up");
+        QCOMPARE(model()->rowSet()->state(), 0);
+        editor()->PushButton3_Click();
+        QVERIFY(!editor()->isVisible());
+    }
 };
 
 QTEST_MAIN(TestGridScale)
