@@ -33,9 +33,12 @@ inline std::unique_ptr<Wizard> signedInWizard(FakeDesktop &desktop, const QStrin
     return wizard;
 }
 
+// Shows the picker, as a user sees it: its waits for the server are given up
+// when it is hidden, which a slow connect on a busy machine would otherwise meet.
 inline void pickTable(Wizard &wizard, const QString &table)
 {
     Form2 *f2 = wizard.form2();
+    f2->show();
     f2->List1->clear();
     f2->List1->addItem(table);
     f2->List1->setCurrentRow(0);

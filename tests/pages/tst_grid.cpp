@@ -21,6 +21,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <memory>
@@ -472,11 +473,14 @@ private slots:
         open(QStringLiteral("s"));
         type(0, 1, QStringLiteral("kept"));
         TestDb::stopServer();
+        // The tests after this one need the server, also when this one fails.
+        auto restart = qScopeGuard([] { TestDb::startServer(); });
         QVERIFY(!editor()->commitHeldRow());
         QCOMPARE(m_desktop.boxes.size(), 1);
         QVERIFY(m_desktop.boxes.first().text.contains(QStringLiteral("server")));
         QCOMPARE(cell(0, 1), QStringLiteral("kept"));
         QVERIFY(!editor()->commitHeldRow()); // still down: told again, no hang
+        restart.dismiss();
         TestDb::startServer();
         QVERIFY(editor()->commitHeldRow()); // the retry signs in again
         QCOMPARE(server("SELECT v FROM s"), QStringList{"kept"});

@@ -438,6 +438,7 @@ private slots:
     {
         SchemaSession s(m_fields);
         Form2 *picker = s.wizard->form2();
+        picker->show(); // a hidden picker gives a slow connect up
         picker->List1->addItem(QStringLiteral("orders"));
         picker->List1->setCurrentRow(0);
         picker->PushButton3_Click();
