@@ -1,8 +1,9 @@
 #include "db/Connection.h"
 
 #include "db/ConnectionString.h"
-#include "db/RowSet.h"
 #include "db/Failure.h"
+#include "db/GreetingGuard.h"
+#include "db/RowSet.h"
 #include "db/Workers.h"
 
 #include <QElapsedTimer>
@@ -74,6 +75,12 @@ void Connection::open(const QString &connectionString)
 void Connection::open(const ConnectParams &params)
 {
     close();
+    // Where TLS is required but the library would sign in without it, the
+    // guard reaches the server first and lets the library have the
+    // connection only once the server's greeting offers TLS.
+    std::unique_ptr<GreetingGuard> guard;
+    if (GreetingGuard::isNeeded(params))
+        guard = std::make_unique<GreetingGuard>(params, ConnectTimeoutSeconds);
     MYSQL *m = mysql_init(nullptr);
     if (!m)
         throw Failure(QStringLiteral("Out of memory while creating a connection."), 2008);
@@ -84,20 +91,13 @@ void Connection::open(const ConnectParams &params)
     mysql_optionsv(m, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
     mysql_optionsv(m, MYSQL_OPT_WRITE_TIMEOUT, &ioTimeout);
     mysql_optionsv(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    if (params.forceTcp) {
+    if (params.forceTcp || guard) {
         const unsigned proto = MYSQL_PROTOCOL_TCP;
         mysql_optionsv(m, MYSQL_OPT_PROTOCOL, &proto);
     }
     TlsOptions::apply(m, params);
-    const auto orNull = [](const QByteArray &b) { return b.isEmpty() ? nullptr : b.constData(); };
-    if (!mysql_real_connect(m, orNull(params.host), params.user.constData(), params.password.constData(),
-                            orNull(params.database), params.port, nullptr, CLIENT_FOUND_ROWS)) {
-        const Failure f(TlsOptions::describeFailure(params, mysql_errno(m), QString::fromUtf8(mysql_error(m))),
-                        long(mysql_errno(m)));
-        mysql_close(m);
-        throw f;
-    }
     try {
+        signIn(m, params, guard.get());
         TlsOptions::checkEncrypted(m, params);
     } catch (...) {
         mysql_close(m);
@@ -106,6 +106,25 @@ void Connection::open(const ConnectParams &params)
     m_mysql = m;
     m_params = params;
     afterConnect();
+}
+
+void Connection::signIn(MYSQL *m, const ConnectParams &params, GreetingGuard *guard)
+{
+    const auto orNull = [](const QByteArray &b) { return b.isEmpty() ? nullptr : b.constData(); };
+    const char *host = guard ? GreetingGuard::placeholderHost() : orNull(params.host);
+    const unsigned port = guard ? guard->placeholderPort() : params.port;
+    if (guard)
+        guard->arm(m);
+    const bool connected = mysql_real_connect(m, host, params.user.constData(), params.password.constData(),
+        orNull(params.database), port, nullptr, CLIENT_FOUND_ROWS);
+    if (guard)
+        guard->disarm(m);
+    if (connected)
+        return;
+    if (guard && guard->refusedPlain())
+        TlsOptions::refuseUnencrypted();
+    throw Failure(
+        TlsOptions::describeFailure(params, mysql_errno(m), QString::fromUtf8(mysql_error(m))), long(mysql_errno(m)));
 }
 
 bool Connection::openWaiting(const ConnectParams &params, const std::function<bool(qint64 ms)> &waiting)
@@ -226,6 +245,11 @@ QString Connection::tlsVersion() const
     if (!m_mysql || tlsCipher().isEmpty() || mariadb_get_infov(m_mysql, MARIADB_CONNECTION_TLS_VERSION, &version) != 0)
         return {};
     return version ? QString::fromLatin1(version) : QString();
+}
+
+bool Connection::isLocalSocket() const
+{
+    return m_mysql && TlsOptions::isLocalSocket(m_mysql);
 }
 
 void Connection::close()

@@ -13,6 +13,7 @@ typedef struct st_mysql MYSQL;
 struct st_mysql_res;
 typedef struct st_mysql_res MYSQL_RES;
 class RowSet;
+class GreetingGuard;
 
 // Where and as whom a connection signs in, read from the connection text.
 struct ConnectParams
@@ -79,6 +80,8 @@ public:
     // The session's cipher and TLS version; empty when it is not encrypted.
     QString tlsCipher() const;
     QString tlsVersion() const;
+    // The session runs over the local socket, which never leaves this computer.
+    bool isLocalSocket() const;
     // The server's id of this session (for KILL), read at connect.
     unsigned long sessionId() const { return m_sessionId; }
     // MariaDB 10.5 and later: INSERT ... RETURNING.
@@ -108,6 +111,8 @@ public:
     static ConnectParams paramsFrom(const QString &connectionString);
 
 private:
+    // mysql_real_connect, through `guard` when there is one; throws Failure.
+    static void signIn(MYSQL *m, const ConnectParams &params, GreetingGuard *guard);
     void afterConnect();
 
     MYSQL *m_mysql = nullptr;

@@ -39,8 +39,9 @@ QString modeName(TlsMode mode)
 QByteArray allowedAuthMethods(TlsMode mode)
 {
     QByteArray methods = "mysql_native_password,client_ed25519";
-    // Only this mode makes the library refuse a server without TLS before
-    // the sign-in; the others find out afterwards.
+    // Only this mode makes sure that the server is the one named before the
+    // password could be handed over; the others stop a server without TLS
+    // but not one with a certificate of its own (or of the same CA).
     if (mode == TlsMode::VerifyIdentity)
         methods += ",caching_sha2_password,sha256_password,mysql_clear_password,dialog";
     return methods;
@@ -49,8 +50,10 @@ QByteArray allowedAuthMethods(TlsMode mode)
 void apply(MYSQL *mysql, const ConnectParams &params)
 {
     // Connector/C asks for TLS only when told to; with this it encrypts
-    // whenever the server offers TLS and goes on in the clear otherwise,
-    // which checkEncrypted() refuses for the stricter modes.
+    // whenever the server offers TLS and otherwise signs in in the clear
+    // (3.3), unless it checks the host name. GreetingGuard stops that sign-in
+    // in the other modes that require TLS; checkEncrypted() stays as the last
+    // check after connecting.
     const my_bool on = 1;
     mysql_optionsv(mysql, MYSQL_OPT_SSL_ENFORCE, &on);
     if (params.tls == TlsMode::VerifyCa || params.tls == TlsMode::VerifyIdentity) {
@@ -64,15 +67,25 @@ void apply(MYSQL *mysql, const ConnectParams &params)
     mysql_optionsv(mysql, MARIADB_OPT_RESTRICTED_AUTH, methods.constData());
 }
 
+bool isLocalSocket(MYSQL *mysql)
+{
+    unsigned int transport = 0;
+    return mariadb_get_infov(mysql, MARIADB_CONNECTION_PVIO_TYPE, &transport) == 0 && transport == PVIO_TYPE_UNIXSOCKET;
+}
+
 void checkEncrypted(MYSQL *mysql, const ConnectParams &params)
 {
     if (params.tls == TlsMode::Preferred || mysql_get_ssl_cipher(mysql))
         return;
     // The local socket never leaves the machine; the server, too, counts it
     // as secure transport.
-    unsigned int transport = 0;
-    if (mariadb_get_infov(mysql, MARIADB_CONNECTION_PVIO_TYPE, &transport) == 0 && transport == PVIO_TYPE_UNIXSOCKET)
+    if (isLocalSocket(mysql))
         return;
+    refuseUnencrypted();
+}
+
+void refuseUnencrypted()
+{
     throw Failure(QStringLiteral("The server does not offer an encrypted connection, and the connection "
                                  "security setting requires one."),
                   CR_SSL_CONNECTION_ERROR);

@@ -25,9 +25,14 @@ QString modeName(TlsMode mode);
 // before it connects.
 void apply(MYSQL *mysql, const ConnectParams &params);
 
+// The session runs over the local socket.
+bool isLocalSocket(MYSQL *mysql);
+
 // After connecting: throws Failure when the mode requires TLS and the
 // session is neither encrypted nor on the local socket.
 void checkEncrypted(MYSQL *mysql, const ConnectParams &params);
+// Throws the Failure for a server that offers no TLS where the mode requires it.
+[[noreturn]] void refuseUnencrypted();
 
 // The client's message for a failed connect, said plainly when it is about
 // TLS or the server's certificate.

@@ -2,6 +2,7 @@ target_sources(corvane_db PRIVATE
   db/ConnectionString.h db/ConnectionString.cpp
   db/Connection.h db/Connection.cpp
   db/TlsOptions.h db/TlsOptions.cpp
+  db/GreetingGuard.h db/GreetingGuard.cpp
   db/RowIndex.h db/RowIndex.cpp
   db/RowStore.h db/RowStore.cpp
   db/RowSet.h db/RowSet.cpp

@@ -221,7 +221,11 @@ void Form1::PushButton5_Click()
             m_pointer->setState(PagePointer::State::Default);
             return;
         }
-        m_wizard.desktop().message(this, Main::appTitle(), QStringLiteral("Connection successful.")); // 108
+        // The fallback to a plain connection is named, as a refusal is.
+        const QString clear = connection->tlsCipher().isEmpty() && !connection->isLocalSocket()
+            ? QStringLiteral("\r\r") + SecurityBadge::notEncryptedText()
+            : QString();
+        m_wizard.desktop().message(this, Main::appTitle(), QStringLiteral("Connection successful.") + clear); // 108
         m_pointer->setState(PagePointer::State::Default);                    // 110
     } catch (const Failure &f) {
         failed = true;

@@ -34,16 +34,33 @@ QIcon lockIcon(bool closed)
     return QIcon(pixmap);
 }
 
+QString notEncryptedText()
+{
+    return QStringLiteral("The connection is not encrypted: the server did not offer TLS, so the sign-in and the "
+                          "data cross the network in the clear.");
+}
+
 void show(QLabel *label, const Connection &connection)
 {
     const QString cipher = connection.tlsCipher();
     const bool encrypted = !cipher.isEmpty();
-    label->setPixmap(lockIcon(encrypted).pixmap(16, 16));
     const QString text = encrypted
         ? QStringLiteral("Encrypted connection (%1, %2)").arg(connection.tlsVersion(), cipher)
         : QStringLiteral("Connection not encrypted");
     label->setToolTip(text);
     label->setAccessibleName(text);
+    label->setStyleSheet(QString());
+    if (encrypted || connection.isLocalSocket()) {
+        label->setPixmap(lockIcon(encrypted).pixmap(16, 16));
+        return;
+    }
+    // Not a grey glyph to be overlooked: words, in the colour of a warning.
+    label->setText(QStringLiteral("Not encrypted"));
+    label->setAccessibleName(label->text());
+    label->setAccessibleDescription(notEncryptedText());
+    label->setToolTip(notEncryptedText());
+    label->setStyleSheet(QStringLiteral("QLabel { color: #8a1c1c; background: #fdecea; border: 1px solid #b71c1c; "
+                                        "border-radius: 3px; padding: 1px 6px; font-weight: bold; }"));
 }
 
 } // namespace SecurityBadge

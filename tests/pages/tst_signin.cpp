@@ -194,7 +194,10 @@ private slots:
         desktop.clear();
         page->Text3->setText(TestDb::password());
         page->PushButton5->click();
-        QCOMPARE(desktop.texts(), QStringList{"Connection successful."});
+        // The server offers no TLS: "Preferred" fell back to a plain connection.
+        QCOMPARE(desktop.texts(),
+            QStringList{"Connection successful.\r\rThe connection is not encrypted: the server did not offer "
+                        "TLS, so the sign-in and the data cross the network in the clear."});
         QCOMPARE(page->pointer().state(), PagePointer::State::Default);
     }
 
@@ -239,6 +242,11 @@ private slots:
         QTRY_COMPARE(editor->model()->exportSource().rowCount(), qint64(2));
         QCOMPARE(editor->DataGrid1->model()->index(0, 1).data().toString(), QStringLiteral("10472.90"));
         QCOMPARE(editor->DataGrid1->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("total"));
+        // A plain connection says so in words, not only by a grey lock.
+        QVERIFY(editor->lblSecurity->isVisible());
+        QCOMPARE(editor->lblSecurity->text(), QStringLiteral("Not encrypted"));
+        QCOMPARE(editor->lblSecurity->accessibleName(), QStringLiteral("Not encrypted"));
+        QVERIFY(editor->lblSecurity->width() >= editor->lblSecurity->sizeHint().width());
 
         editor->PushButton1->click(); // "< Back"
         QVERIFY(picker->isVisible());

@@ -1,7 +1,7 @@
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
-#include "db/RowSet.h"
 #include "db/Failure.h"
+#include "db/RowSet.h"
 #include "frame/SettingsStore.h"
 #include "pages/ConnectionSecurity.h"
 #include "pages/Form1.h"
@@ -12,6 +12,7 @@
 #include "support/FakeDesktop.h"
 #include "support/Modal.h"
 #include "support/TestDb.h"
+#include "support/TlsStripProxy.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -160,6 +161,34 @@ private slots:
             QVERIFY2(failure.contains(refusal), qPrintable(failure));
             QVERIFY2(failure.contains("certificate was refused"), qPrintable(failure));
         }
+    }
+
+    // A man in the middle clears the TLS flag in the server's greeting: in
+    // every mode that requires TLS the connect fails, and nothing of the
+    // sign-in has crossed.
+    void strippedTlsRefusedBeforeSignIn_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("required") << "REQUIRED"
+                                  << "does not offer an encrypted connection";
+        QTest::newRow("verify CA") << "VERIFY_CA"
+                                   << "does not offer an encrypted connection";
+        QTest::newRow("verify identity") << "VERIFY_IDENTITY"
+                                         << "does not support";
+    }
+    void strippedTlsRefusedBeforeSignIn()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, refusal);
+        TlsStripProxy proxy(TestDb::host(), TestDb::port().toUShort());
+        ConnectionFields f = secured("localhost", mode, m_ca);
+        f.port = QString::number(proxy.port());
+        const QString failure = openFailure(f);
+        QCOMPARE(proxy.strippedCount(), 1);
+        QVERIFY2(!proxy.fromClients().contains(f.user.toUtf8()), proxy.fromClients().toHex().constData());
+        QCOMPARE(proxy.fromClients(), QByteArray());
+        QVERIFY2(failure.contains(refusal), qPrintable(failure));
     }
 
     // The whole path through the pages: the dialog stores the choice, the
