@@ -17,7 +17,7 @@ PATH=$PATH:/usr/sbin
 build=${CORVANE_BENCH_BUILD:-}
 if [ -z "$build" ]; then
   build=$repo/build-bench
-  cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF >/dev/null
+  cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF -DCORVANE_BENCH=ON >/dev/null
 fi
 cmake --build "$build" -j2 --target corvane-export-bench >/dev/null
 program=$build/bin/corvane-export-bench

@@ -23,7 +23,7 @@ runs=${CORVANE_BENCH_RUNS:-5}
 data=${CORVANE_BENCH_DATA:-$root/../shared/bench/big-table.sql}
 PATH=$PATH:/usr/sbin
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF -DCORVANE_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target corvane-bench corvane-wait-bench corvane-sort-bench corvane-clip-bench store-walk >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-bench.XXXXXX")

@@ -19,7 +19,7 @@ runs=${CORVANE_BENCH_RUNS:-5}
 rows=${CORVANE_BENCH_ROWS:-10000000}
 PATH=$PATH:/usr/sbin
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF -DCORVANE_BENCH=ON >/dev/null
 cmake --build "$build" -j2 --target corvane-bench corvane-wait-bench store-walk >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-scale.XXXXXX")
