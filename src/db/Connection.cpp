@@ -185,37 +185,62 @@ bool Connection::openWaiting(const ConnectParams &params, const std::function<bo
     // Take over the attempt's session.
     std::swap(m_mysql, attempt->opened.m_mysql);
     m_sessionId = attempt->opened.m_sessionId;
+    m_serverIdentity = attempt->opened.m_serverIdentity;
+    m_openedAt = attempt->opened.m_openedAt;
     m_canReturn = attempt->opened.m_canReturn;
     m_charsetProblem = attempt->opened.m_charsetProblem;
     m_params = attempt->opened.m_params;
     return true;
 }
 
+namespace {
+
+// The columns that tell the server instance apart: a host name, port and
+// data folder name one installation; server_uuid (MySQL) one data folder.
+// None of them changes when the server restarts (see restartedSinceOpen()).
+QByteArray serverIdentityColumns(MYSQL *m, bool mariaDb)
+{
+    QByteArray columns = ", @@hostname, @@port, @@datadir, @@server_id";
+    if (!mariaDb && mysql_get_server_version(m) >= 50600)
+        columns += ", @@server_uuid";
+    return columns;
+}
+
+} // namespace
+
 // The server may have put the session in another character set
 // (init_connect); the client library's own call sets it for the session and
 // for the library's escaping alike. What the session then says is checked.
+// The same statement reads which server this is, at no extra round trip.
 void Connection::afterConnect()
 {
     m_charsetProblem.clear();
+    m_serverIdentity.clear();
     m_sessionId = mysql_thread_id(m_mysql);
     const unsigned long version = mysql_get_server_version(m_mysql);
-    m_canReturn = version >= 100500 && QByteArray(mysql_get_server_info(m_mysql)).contains("MariaDB");
+    const bool mariaDb = QByteArray(mysql_get_server_info(m_mysql)).contains("MariaDB");
+    m_canReturn = version >= 100500 && mariaDb;
     if (mysql_set_character_set(m_mysql, "utf8mb4") != 0) {
         m_charsetProblem = QStringLiteral("The session's character set could not be set to utf8mb4: %1")
                                .arg(QString::fromUtf8(mysql_error(m_mysql)));
         return;
     }
-    const std::unique_ptr<RowSet> rows = select(
-        "SELECT @@character_set_client, @@character_set_connection, @@character_set_results, CONNECTION_ID()");
+    const std::unique_ptr<RowSet> rows
+        = select("SELECT @@character_set_client, @@character_set_connection, @@character_set_results, CONNECTION_ID(), "
+                 "UNIX_TIMESTAMP()"
+            + serverIdentityColumns(m_mysql, mariaDb));
     const auto cell = [&](int c) {
         const RowStore::Cell v = rows->rows().cell(0, c);
         return v.isNull() ? QByteArray("NULL") : QByteArray(v.text().data(), qsizetype(v.text().size()));
     };
-    if (!rows || rows->recordCount() != 1 || rows->fieldCount() != 4) {
+    if (!rows || rows->recordCount() != 1 || rows->fieldCount() < 6) {
         m_charsetProblem = QStringLiteral("The session's character set could not be read.");
         return;
     }
     m_sessionId = cell(3).toULong();
+    m_openedAt = cell(4).toLongLong();
+    for (int c = 5; c < rows->fieldCount(); ++c)
+        m_serverIdentity += QByteArray::number(cell(c).size()) + ':' + cell(c);
     const char *names[] = {"client", "connection", "results"};
     for (int c = 0; c < 3; ++c) {
         if (cell(c) != "utf8mb4") {
@@ -225,6 +250,37 @@ void Connection::afterConnect()
             return;
         }
     }
+}
+
+// Uptime costs the server a walk over all its sessions, so it is read only
+// here, when a lost session's fate matters, not at every connect.
+bool Connection::restartedSinceOpen(qint64 openedAt)
+{
+    const std::unique_ptr<RowSet> rows = select("SHOW GLOBAL STATUS LIKE 'Uptime'");
+    if (rows->recordCount() != 1 || rows->fieldCount() != 2)
+        throw Failure(QStringLiteral("The server did not tell its uptime."));
+    const RowStore::Cell v = rows->rows().cell(0, 1);
+    const qint64 uptime = QByteArray(v.text().data(), qsizetype(v.text().size())).toLongLong();
+    return m_openedAt - uptime > openedAt;
+}
+
+std::vector<ServerWarning> Connection::warnings()
+{
+    std::vector<ServerWarning> out;
+    if (!m_mysql || mysql_warning_count(m_mysql) == 0)
+        return out;
+    const std::unique_ptr<RowSet> rows = select("SHOW WARNINGS");
+    if (rows->fieldCount() < 3)
+        return out;
+    for (qint64 r = 0; r < rows->recordCount(); ++r) {
+        const auto text = [&](int c) {
+            const RowStore::Cell v = rows->rows().cell(r, c);
+            return QString::fromUtf8(v.text().data(), qsizetype(v.text().size()));
+        };
+        if (text(0).compare(QLatin1String("Note"), Qt::CaseInsensitive) != 0)
+            out.push_back({text(1).toUInt(), text(2)});
+    }
+    return out;
 }
 
 void Connection::requireKnownCharset() const

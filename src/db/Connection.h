@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 struct st_mysql;
 typedef struct st_mysql MYSQL;
@@ -14,6 +15,13 @@ struct st_mysql_res;
 typedef struct st_mysql_res MYSQL_RES;
 class RowSet;
 class GreetingGuard;
+
+// One warning of the server about a statement (SHOW WARNINGS).
+struct ServerWarning
+{
+    unsigned code = 0;
+    QString message;
+};
 
 // Where and as whom a connection signs in, read from the connection text.
 struct ConnectParams
@@ -84,6 +92,19 @@ public:
     bool isLocalSocket() const;
     // The server's id of this session (for KILL), read at connect.
     unsigned long sessionId() const { return m_sessionId; }
+    // Which server this session runs on, read at connect: its host name,
+    // port, data folder and server id (and server_uuid on MySQL). Sessions
+    // of the same server have equal ones; empty when unread.
+    const QByteArray &serverIdentity() const { return m_serverIdentity; }
+    // The server's clock (Unix seconds) when this session opened.
+    qint64 openedAt() const { return m_openedAt; }
+    // Whether the server started anew after `openedAt` (its clock), which
+    // ended every session of that time and numbers sessions from 1 again.
+    // Asks the server; throws Failure.
+    bool restartedSinceOpen(qint64 openedAt);
+    // The warnings (not notes) the last statement left, as the server words
+    // them; asks the server only when it counted some. Throws Failure.
+    std::vector<ServerWarning> warnings();
     // MariaDB 10.5 and later: INSERT ... RETURNING.
     bool canReturnInserted() const { return m_canReturn && m_useReturning; }
     // Off: inserts are read back as from a server without RETURNING.
@@ -117,6 +138,8 @@ private:
 
     MYSQL *m_mysql = nullptr;
     unsigned long m_sessionId = 0;
+    QByteArray m_serverIdentity;
+    qint64 m_openedAt = 0;
     bool m_canReturn = false;
     bool m_useReturning = true;
     QString m_charsetProblem;

@@ -104,14 +104,23 @@ void RowWriter::finish(bool commit, Phase &phase)
 
 // Opens the connection again. With `killOld`, the lost session is ended and
 // waited for, so that nothing it still had on its way can land after the
-// caller's check. False when that cannot be made sure of.
+// caller's check. False when that cannot be made sure of, and whenever the
+// new session runs on another server than the lost one (a load balancer, a
+// fail-over): there the old session id names someone else's session, and
+// the rows are not the ones written.
 bool RowWriter::reconnect(bool killOld)
 {
     const unsigned long old = m_connection.sessionId();
+    const QByteArray server = m_connection.serverIdentity();
+    const qint64 openedAt = m_connection.openedAt();
     try {
         const ConnectParams params = m_connection.params();
         m_connection.open(params);
-        if (!killOld || old == 0)
+        if (server.isEmpty() || m_connection.serverIdentity() != server)
+            return false;
+        // Ids are unique among live sessions: ours again means the old is
+        // gone; after a restart the old id may be someone else's.
+        if (!killOld || old == 0 || old == m_connection.sessionId() || m_connection.restartedSinceOpen(openedAt))
             return true;
         try {
             m_connection.exec("KILL CONNECTION " + QByteArray::number(qulonglong(old)));
@@ -155,6 +164,32 @@ std::optional<RowValues> RowWriter::readBack(const std::vector<Condition> &condi
             return std::nullopt;
         }
     }
+    return std::nullopt;
+}
+
+// After a write: its warnings must not make it look failed, but a lost
+// connection is a lost connection.
+std::vector<ServerWarning> RowWriter::readWarnings()
+{
+    try {
+        return m_connection.warnings();
+    } catch (const Failure &e) {
+        if (e.isConnectionLost())
+            throw Lost{};
+        return {};
+    }
+}
+
+// The row a write with warnings left, when its typed values no longer find
+// it: by its other values, if they match it alone. Only to tell the user.
+std::optional<RowValues> RowWriter::findWarned(std::vector<Condition> conditions, const CellChanges &changes)
+{
+    std::erase_if(conditions, [&](const Condition &c) { return changes.count(c.column) != 0; });
+    try {
+        if (!conditions.empty() && count(conditions) == 1)
+            return readRow(conditions);
+    } catch (const Lost &) {
+    } catch (const Failure &) { }
     return std::nullopt;
 }
 
@@ -218,6 +253,7 @@ WriteResult RowWriter::update(const RowValues &original, const CellChanges &chan
             r.status = WriteResult::Status::RowChanged;
             return r;
         }
+        r.warnings = readWarnings();
         finish(true, phase);
     } catch (const Lost &) {
         r.checkedAfterLoss = true;
@@ -237,6 +273,8 @@ WriteResult RowWriter::update(const RowValues &original, const CellChanges &chan
     r.stored = readBack(keyed ? key : after);
     if (!r.stored && !keyed)
         r.stored = readBack(converted(after, changes));
+    if (!r.warnings.empty())
+        r.warnedRow = r.stored ? r.stored : findWarned(keyed ? key : after, changes);
     return r;
 }
 
@@ -377,6 +415,7 @@ WriteResult RowWriter::insert(const CellChanges &values)
     // The AUTO_INCREMENT counter before the insert, on a table without
     // transactions: unmoved after a lost reply, nothing was inserted.
     std::optional<qint64> counter;
+    std::vector<ServerWarning> warnings;
     try {
         begin();
         if (!m_transactional && autoIncrementColumn(values) >= 0)
@@ -393,7 +432,9 @@ WriteResult RowWriter::insert(const CellChanges &values)
         } else {
             send(sql);
         }
-        key = insertedKey(values, returned, m_connection.insertId());
+        const quint64 id = m_connection.insertId(); // before another statement
+        warnings = readWarnings();
+        key = insertedKey(values, returned, id);
         if (m_transactional) {
             if (key)
                 witness = *key;
@@ -427,6 +468,9 @@ WriteResult RowWriter::insert(const CellChanges &values)
         r.stored = std::move(returned);
     else if (key)
         r.stored = readBack(*key);
+    r.warnings = std::move(warnings);
+    if (!r.warnings.empty())
+        r.warnedRow = r.stored;
     return r;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/Connection.h"
 #include "db/RowStatements.h"
 
 #include <QByteArray>
@@ -8,8 +9,6 @@
 #include <memory>
 #include <optional>
 #include <vector>
-
-class Connection;
 
 // What became of one write.
 struct WriteResult
@@ -25,6 +24,11 @@ struct WriteResult
     // The connection was lost during the write; what happened was checked on
     // a new connection (status tells the result).
     bool checkedAfterLoss = false;
+    // The server's warnings on the write (a typed value cut or converted),
+    // and the row as found after it, to tell what became of the typed
+    // values: `stored`, or a row told apart by its other values only.
+    std::vector<ServerWarning> warnings;
+    std::optional<RowValues> warnedRow;
 };
 
 // Writes single rows of one table back to the server on the grid's
@@ -69,6 +73,8 @@ private:
     bool reconnect(bool killOld);
     std::optional<RowValues> readRow(const std::vector<Condition> &conditions);
     std::optional<RowValues> readBack(const std::vector<Condition> &conditions);
+    std::vector<ServerWarning> readWarnings();
+    std::optional<RowValues> findWarned(std::vector<Condition> conditions, const CellChanges &changes);
     qint64 count(const std::vector<Condition> &conditions);
     void rollbackQuietly();
     std::optional<std::vector<Condition>> insertedKey(const CellChanges &values, const std::optional<RowValues> &returned,

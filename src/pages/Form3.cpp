@@ -269,8 +269,13 @@ bool Form3::reportWrite(GridModel::Outcome outcome, const QString &notDone)
         tell(notDone);
         return false;
     case GridModel::Outcome::Reread:
-        tell(QStringLiteral("The change was saved, but the server changed the row as it saved it (a trigger or a "
-                            "column set on update), so the grid's copy is out of date. The table is read again."));
+        // A notice says why the row was not found again; without one the
+        // server changed other columns on its own.
+        if (!m_model->notice().isEmpty())
+            tell(m_model->notice() + QStringLiteral("\n\nThe table is read again."));
+        else
+            tell(QStringLiteral("The change was saved, but the server changed the row as it saved it (a trigger or a "
+                                "column set on update), so the grid's copy is out of date. The table is read again."));
         break;
     case GridModel::Outcome::Unknown:
         tell(QStringLiteral("The connection to the server was lost during the write, and whether it was done could "

@@ -5,6 +5,7 @@
 #include "db/RowSet.h"
 
 #include <QScopeGuard>
+#include <QStringList>
 
 #include <optional>
 
@@ -69,12 +70,49 @@ template <class F> WriteResult GridWrites::run(F &&f)
 
 WriteResult GridWrites::update(const RowValues &original, const CellChanges &changes)
 {
-    return run([&](RowWriter &w) { return w.update(original, changes); });
+    const WriteResult result = run([&](RowWriter &w) { return w.update(original, changes); });
+    noteWarnings(result, changes, false);
+    return result;
 }
 
 WriteResult GridWrites::insert(const CellChanges &changes)
 {
-    return run([&](RowWriter &w) { return w.insert(changes); });
+    const WriteResult result = run([&](RowWriter &w) { return w.insert(changes); });
+    noteWarnings(result, changes, true);
+    return result;
+}
+
+// A server that is not strict stores what it can of a value it cannot take
+// (cut, rounded, clipped to the column's range) and only warns.
+void GridWrites::noteWarnings(const WriteResult &result, const CellChanges &typed, bool added)
+{
+    if (result.warnings.empty())
+        return;
+    const auto shown = [](const CellValue &v) {
+        if (v.isNull)
+            return QStringLiteral("NULL");
+        QString text = QString::fromUtf8(v.text);
+        if (text.size() > 40)
+            text = text.left(40) + QChar(0x2026);
+        return QLatin1Char('"') + text + QLatin1Char('"');
+    };
+    QStringList changed;
+    if (result.warnedRow) {
+        for (const auto &[column, value] : typed) {
+            const CellValue &stored = result.warnedRow->at(size_t(column));
+            if (!(stored == value))
+                changed << QStringLiteral("%1: %2 was saved as %3")
+                               .arg(m_rows->fields().at(size_t(column)).name, shown(value), shown(stored));
+        }
+    }
+    QString text = added ? QStringLiteral("The row was added") : QStringLiteral("The change was saved");
+    text += changed.isEmpty()
+        ? QStringLiteral(", but the server warned about the values typed.")
+        : QStringLiteral(", but the server did not store everything as typed:\n\n") + changed.join(QLatin1Char('\n'));
+    QStringList said;
+    for (const ServerWarning &w : result.warnings)
+        said << QStringLiteral("%1 (warning %2)").arg(w.message).arg(w.code);
+    addNotice(text + QStringLiteral("\n\nThe server said:\n\n") + said.join(QLatin1Char('\n')));
 }
 
 WriteResult GridWrites::remove(const RowValues &original)

@@ -41,6 +41,7 @@ public:
 
 private:
     template <class F> WriteResult run(F &&f);
+    void noteWarnings(const WriteResult &result, const CellChanges &typed, bool added);
 
     RowSet *m_rows = nullptr;
     Connection *m_connection = nullptr;

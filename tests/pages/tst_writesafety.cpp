@@ -7,6 +7,7 @@
 #include "support/TestDb.h"
 
 #include <QScopeGuard>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <memory>
@@ -54,6 +55,39 @@ std::unique_ptr<Grid> openGrid(const QString &table, const ConnectParams &p = pa
 }
 
 QStringList server(const QString &sql) { return TestDb::rows(Db, sql); }
+
+// Every row of `sql` on `c`, cells joined by "|".
+QStringList rowsOn(Connection &c, const QByteArray &sql)
+{
+    const std::unique_ptr<RowSet> rs = c.select(sql);
+    QStringList out;
+    for (qint64 r = 0; r < rs->recordCount(); ++r) {
+        QStringList cells;
+        for (int f = 0; f < rs->fieldCount(); ++f) {
+            const RowStore::Cell cell = rs->rows().cell(r, f);
+            cells << QString::fromUtf8(cell.text().data(), qsizetype(cell.text().size()));
+        }
+        out << cells.join(QLatin1Char('|'));
+    }
+    return out;
+}
+
+// The session id the server at `port` gives the next connection: read from
+// its greeting, with nothing signed in (so it costs no session).
+unsigned long nextSessionId(quint16 port)
+{
+    QTcpSocket s;
+    s.connectToHost(QStringLiteral("127.0.0.1"), port);
+    QByteArray greeting;
+    while (greeting.indexOf('\0', 5) < 0 && s.waitForReadyRead(5000))
+        greeting += s.readAll();
+    s.abort();
+    const qsizetype end = greeting.indexOf('\0', 5); // after the server's version
+    if (end < 0 || greeting.size() < end + 5)
+        return 0;
+    const auto *id = reinterpret_cast<const unsigned char *>(greeting.constData() + end + 1);
+    return id[0] | (id[1] << 8) | (id[2] << 16) | (ulong(id[3]) << 24);
+}
 
 // What the user is told of a write: its outcome, or the failure's text.
 struct Told
@@ -107,6 +141,10 @@ private slots:
     void binaryValuesFindTheirRow();
     void stalledStatementStillArrives();
     void outcomeThatCannotBeToldIsSaidSo();
+    void lostReplyOnAnotherServerIsUnknown_data();
+    void lostReplyOnAnotherServerIsUnknown();
+    void valuesTheServerChangesAreTold_data();
+    void valuesTheServerChangesAreTold();
     void largeRowIsDeleted();
 };
 
@@ -603,6 +641,122 @@ void TestWriteSafety::outcomeThatCannotBeToldIsSaidSo()
     grid->connection->open(params(proxy.port()));
     grid->reread();
     QCOMPARE(grid->cell(0, 1), server("SELECT v FROM u").value(0));
+}
+
+void TestWriteSafety::lostReplyOnAnotherServerIsUnknown_data()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("pattern");
+    QTest::newRow("InnoDB update, COMMIT cut") << "InnoDB"
+                                               << "^COMMIT";
+    QTest::newRow("Aria delete, DELETE cut") << "Aria"
+                                             << "^DELETE";
+}
+
+// The reply to a write is lost and the new connection reaches another server
+// (a load balancer): the old session id there is someone else's, and its
+// rows are not the ones written.
+void TestWriteSafety::lostReplyOnAnotherServerIsUnknown()
+{
+    QFETCH(QString, engine);
+    QFETCH(QString, pattern);
+    const quint16 second = TestDb::secondPort().toUShort();
+    if (!second)
+        QSKIP("no second test server");
+    const QString setup[] = {"CREATE OR REPLACE TABLE lb (id INT PRIMARY KEY, v VARCHAR(10)) ENGINE=" + engine,
+        "INSERT INTO lb VALUES (1, 'a'), (2, 'b')"};
+    TestDb::run(Db, {setup[0], setup[1]});
+    ConnectParams atB = params(second);
+    atB.database.clear();
+    Connection b;
+    b.open(atB);
+    // Both servers keep the default server id and share the host name.
+    QCOMPARE(rowsOn(b, "SELECT @@server_id, @@hostname"), server("SELECT @@server_id, @@hostname"));
+    for (const QString &sql : QStringList{"SET GLOBAL max_connect_errors = 1000000", "SET GLOBAL log_output = 'TABLE'", "SET GLOBAL general_log = 1",
+            "TRUNCATE mysql.general_log", "CREATE DATABASE IF NOT EXISTS " + Db, "USE " + Db, setup[0], setup[1]})
+        b.exec(sql.toUtf8());
+    FaultProxy proxy(QStringLiteral("127.0.0.1"), TestDb::port().toUShort());
+    auto grid = openGrid(QStringLiteral("lb"), params(proxy.port()));
+    const unsigned long ours = grid->connection->sessionId();
+    // An unrelated session on B with our id on A, where B's ids allow it.
+    for (unsigned long next = nextSessionId(second); next && next + 1 < ours;)
+        next = nextSessionId(second);
+    Connection bystander;
+    bystander.open(atB);
+    const bool sameId = bystander.sessionId() == ours;
+    proxy.setServer(QStringLiteral("127.0.0.1"), second);
+    proxy.arm(FaultProxy::Fault::CutBeforeReply, pattern);
+    GridModel &m = grid->model;
+    const Told told = attempt([&] {
+        if (engine == QLatin1String("Aria"))
+            return m.deleteRow(0);
+        m.setData(m.index(0, 1), QStringLiteral("changed"));
+        return m.commitRow();
+    });
+    QVERIFY(proxy.hasFired());
+    QVERIFY2(told.failure.isEmpty(), qPrintable(told.failure));
+    QCOMPARE(told.outcome, GridModel::Outcome::Unknown);
+    QCOMPARE(rowsOn(b, "SELECT COUNT(*) FROM mysql.general_log WHERE argument LIKE 'KILL%'"), QStringList{"0"});
+    if (sameId)
+        QCOMPARE(rowsOn(bystander, "SELECT CONNECTION_ID()"), QStringList{QString::number(ours)});
+    b.exec("SET GLOBAL general_log = 0");
+    // The write landed on A, where it was sent.
+    QTRY_COMPARE(server("SELECT COUNT(*) FROM lb WHERE v = 'a'"), QStringList{"0"});
+}
+
+void TestWriteSafety::valuesTheServerChangesAreTold_data()
+{
+    QTest::addColumn<bool>("keyed");
+    QTest::addColumn<bool>("insert");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("stored");
+    const struct
+    {
+        const char *name;
+        int column;
+        const char *typed, *stored;
+    } values[] = {{"VARCHAR(3) cut", 0, "abcdef", "abc"}, {"INT from text", 1, "12x", "12"},
+        {"TINYINT clipped", 2, "300", "127"}};
+    for (bool keyed : {true, false})
+        for (bool insert : {false, true})
+            for (const auto &v : values)
+                QTest::addRow("%s, %s, %s", keyed ? "keyed" : "keyless", insert ? "insert" : "update", v.name)
+                    << keyed << insert << v.column << v.typed << v.stored;
+}
+
+// A server that is not strict stores what it can and only warns: the user
+// hears which value changed, and the grid shows what was stored.
+void TestWriteSafety::valuesTheServerChangesAreTold()
+{
+    QFETCH(bool, keyed);
+    QFETCH(bool, insert);
+    QFETCH(int, column);
+    QFETCH(QString, typed);
+    QFETCH(QString, stored);
+    TestDb::run(Db,
+        {QStringLiteral("CREATE OR REPLACE TABLE w (s VARCHAR(3), i INT, t TINYINT%1)")
+                .arg(keyed ? ", id INT AUTO_INCREMENT PRIMARY KEY" : ""),
+            "INSERT INTO w (s, i, t) VALUES ('x', 1, 1), ('y', 2, 2)",
+            "CREATE OR REPLACE USER 'plain'@'%' IDENTIFIED BY 'plain-pass'",
+            "GRANT SELECT, INSERT, UPDATE, DELETE ON `" + Db + "`.* TO 'plain'@'%'"});
+    TestDb::run(QString(), {"SET GLOBAL init_connect = 'SET sql_mode = '''''"});
+    const auto restore = qScopeGuard([] { TestDb::run(QString(), {"SET GLOBAL init_connect = ''"}); });
+    auto grid = openGrid(QStringLiteral("w"), params(0, "plain", "plain-pass"));
+    GridModel &m = grid->model;
+    const int row = insert ? m.newRowLine() : 0;
+    QVERIFY(m.setData(m.index(row, column), typed));
+    const Told told = attempt([&] { return m.commitRow(); });
+    QVERIFY2(told.failure.isEmpty(), qPrintable(told.failure));
+    const QString name = m.headerData(column, Qt::Horizontal).toString();
+    const QString said = QStringLiteral("%1: \"%2\" was saved as \"%3\"").arg(name, typed, stored);
+    QVERIFY2(m.notice().contains(said) && m.notice().contains(QLatin1String("(warning 1")), qPrintable(m.notice()));
+    QCOMPARE(server(QStringLiteral("SELECT COUNT(*) FROM w WHERE %1 = '%2'").arg(name, stored)), QStringList{"1"});
+    if (told.outcome == GridModel::Outcome::Reread)
+        grid->reread();
+    else
+        QCOMPARE(told.outcome, GridModel::Outcome::Done);
+    QCOMPARE(grid->cell(row, column), stored);
 }
 
 QTEST_GUILESS_MAIN(TestWriteSafety)

@@ -104,6 +104,13 @@ void FaultProxy::stallAll(std::chrono::milliseconds duration)
     m_stallUntil = nowMs() + duration.count();
 }
 
+void FaultProxy::setServer(const QString &host, quint16 port)
+{
+    const std::lock_guard lock(m_mutex);
+    m_serverHost = host.toUtf8();
+    m_serverPort = port;
+}
+
 bool FaultProxy::stalled() const
 {
     return nowMs() < m_stallUntil;
@@ -135,7 +142,14 @@ void FaultProxy::acceptLoop()
             ::close(client);
             continue;
         }
-        const int server = connectTo(m_serverHost, m_serverPort);
+        QByteArray host;
+        quint16 port = 0;
+        {
+            const std::lock_guard lock(m_mutex);
+            host = m_serverHost;
+            port = m_serverPort;
+        }
+        const int server = connectTo(host, port);
         if (server < 0) {
             ::close(client);
             continue;

@@ -54,6 +54,9 @@ public:
     void stallAll(std::chrono::milliseconds duration);
     // While on, new connections are closed at once (a server out of reach).
     void setRefusing(bool refusing) { m_refusing = refusing; }
+    // New connections go to this server from now on (a load balancer, a
+    // fail-over); open ones stay where they are.
+    void setServer(const QString &host, quint16 port);
 
 private:
     void acceptLoop();

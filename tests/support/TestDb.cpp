@@ -13,20 +13,23 @@
 
 namespace {
 
+QMap<QString, QString> readEnv(const char *variable)
+{
+    QMap<QString, QString> out;
+    QFile f(qEnvironmentVariable(variable));
+    if (f.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : f.readAll().split('\n')) {
+            const int eq = line.indexOf('=');
+            if (eq > 0)
+                out.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
+        }
+    }
+    return out;
+}
+
 const QMap<QString, QString> &env()
 {
-    static const QMap<QString, QString> values = [] {
-        QMap<QString, QString> out;
-        QFile f(qEnvironmentVariable("CORVANE_DB_ENV"));
-        if (f.open(QIODevice::ReadOnly)) {
-            for (const QByteArray &line : f.readAll().split('\n')) {
-                const int eq = line.indexOf('=');
-                if (eq > 0)
-                    out.insert(QString::fromUtf8(line.left(eq)), QString::fromUtf8(line.mid(eq + 1)));
-            }
-        }
-        return out;
-    }();
+    static const QMap<QString, QString> values = readEnv("CORVANE_DB_ENV");
     return values;
 }
 
@@ -40,6 +43,12 @@ QString port() { return env().value(QStringLiteral("CORVANE_DB_PORT")); }
 QString user() { return env().value(QStringLiteral("CORVANE_DB_USER")); }
 QString password() { return env().value(QStringLiteral("CORVANE_DB_PASSWORD")); }
 QString socket() { return env().value(QStringLiteral("CORVANE_DB_SOCKET")); }
+
+QString secondPort()
+{
+    static const QMap<QString, QString> second = readEnv("CORVANE_SECOND_DB_ENV");
+    return second.value(QStringLiteral("CORVANE_DB_PORT"));
+}
 
 ConnectionFields fields(const QString &database)
 {

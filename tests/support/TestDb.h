@@ -22,6 +22,9 @@ QString port();
 QString user();
 QString password();
 QString socket();
+// The port of a second server started by the fixture (same account and
+// password), or an empty string when there is none.
+QString secondPort();
 
 // Drops and creates database `name`; returns the sign-in values for it.
 ConnectionFields create(const QString &name);
