@@ -85,7 +85,8 @@ setsid mariadbd --no-defaults --datadir="$dir/data" --socket="$dir/sock" --port=
   --innodb-buffer-pool-size=256M --innodb-flush-log-at-trx-commit=2 --sql-mode=STRICT_TRANS_TABLES,NO_ENGINE_SUBSTITUTION \
   "${asroot[@]}" "${tlsargs[@]}" </dev/null >/dev/null 2>&1 &
 
-for _ in $(seq 1 300); do
+# Up to 90 s: on a busy machine InnoDB's start alone can take half a minute.
+for _ in $(seq 1 900); do
   mariadb-admin --no-defaults --socket="$dir/sock" -uroot ping >/dev/null 2>&1 && break
   sleep 0.1
 done
