@@ -7,6 +7,7 @@
 #include "pages/FindBar.h"
 #include "pages/Form3.h"
 #include "pages/GridModel.h"
+#include "pages/GridOrder.h"
 #include "pages/Wizard.h"
 #include "export/TextExports.h"
 #include "support/FakeDesktop.h"
@@ -384,6 +385,11 @@ private slots:
             QCOMPARE(QString::fromLatin1(fields(txt, '\t', r, column)), hex[r]);
             QCOMPARE(QString::fromLatin1(fields(csv, ',', r, column)), hex[r]);
         }
+        // Find looks for what shows.
+        editor()->findBar->open(false);
+        editor()->findBar->txtFind->setText(hex[1]);
+        QTRY_COMPARE(order()->found(), std::vector<int32_t>{1});
+        QTest::keyClick(editor()->findBar->txtFind, Qt::Key_Escape);
 
         view()->setCurrentIndex(view()->model()->index(0, column));
         if (editable) {
