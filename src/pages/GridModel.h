@@ -24,9 +24,9 @@ class RowSet;
 // Cells show the server's text form untouched; NULL shows as empty text
 // (NullRole tells it apart from an empty string). A column of bytes shows
 // and takes hex in every row (CellDisplay); a GEOMETRY column cannot be
-// edited, nor a cell of a text column whose bytes are not UTF-8. Writing (and reconnecting
-// after a lost connection) is GridWrites' job; the exports read the rows
-// through exportSource().
+// edited, nor a cell of a text column whose bytes are not UTF-8. Writing
+// (and reconnecting after a lost connection) is GridWrites' job; the exports
+// read the rows through exportSource().
 class GridModel : public QAbstractTableModel
 {
     Q_OBJECT
