@@ -29,6 +29,12 @@ struct FieldInfo
     unsigned decimals = 0;
 
     bool isBinary() const { return charset == 63; }
+    // Values that are bytes, never text, whatever they hold: binary
+    // strings (BINARY, VARBINARY, BLOB), BIT and GEOMETRY. Numbers and dates,
+    // which some servers also describe with the binary charset, are not.
+    bool isBytes() const;
+    // GEOMETRY (and its subtypes): the server's internal form of a shape.
+    bool isGeometry() const;
     bool isNullable() const;
     bool isFloating() const;
     // Numbers of every kind (shown right-aligned).

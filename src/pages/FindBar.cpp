@@ -108,6 +108,9 @@ FindQuery FindBar::query() const
     s.matchCase = chkMatchCase->isChecked();
     s.wholeCell = chkWholeCell->isChecked();
     s.column = cboColumn->currentIndex() - 1;
+    if (const GridModel *model = m_order.gridModel(); model && model->rowSet())
+        for (const FieldInfo &field : model->rowSet()->fields())
+            s.hexColumns.push_back(CellDisplay::formOf(field) == CellDisplay::Form::Hex);
     return s;
 }
 
@@ -217,7 +220,7 @@ int FindBar::firstMatchingColumn(int shownRow) const
     const RowMatcher matcher(s);
     const qint64 source = m_order.sourceRow(shownRow);
     for (int c = 0; c < m_order.columnCount(); ++c)
-        if (matcher.cellMatches(model->rowSet()->rows().cell(source, c)))
+        if (matcher.cellMatches(model->rowSet()->rows().cell(source, c), c))
             return c;
     return 0;
 }

@@ -73,6 +73,7 @@ Form3::Form3(Wizard &wizard)
     DataGrid1->setUndoHandler([this](bool redo) { undoWrite(redo); },
                               [this](bool redo) { return redo ? m_history->canRedo() : m_history->canUndo(); });
     DataGrid1->setBulkNullHandler([this] { setSelectionToNull(); });
+    DataGrid1->setRefusalHandler([this](const QString &text) { tell(text); });
     DataGrid1->setDeleteRowsHandler([this](std::vector<int> rows) { deleteRows(std::move(rows)); });
     findBar->setBeforeFilter([this] { return commitHeldRow(); });
     connect(DataGrid1, &GridView::findRequested, findBar, &FindBar::open);

@@ -13,12 +13,13 @@ struct Cancelled
 {
 };
 
-// A cell's text as the grid shows it: bytes that are not UTF-8 as hex.
-std::string_view cellText(std::string_view text, QByteArray &hex)
+// A stored cell's text as the grid shows it: hex in a column of bytes, and
+// for bytes that are not UTF-8.
+std::string_view cellText(std::string_view text, bool hexColumn, QByteArray &hex)
 {
-    if (CellDisplay::isValidUtf8(text))
+    if (!hexColumn && CellDisplay::isValidUtf8(text))
         return text;
-    hex = "0x" + QByteArray(text.data(), qsizetype(text.size())).toHex().toUpper();
+    hex = CellDisplay::hexOf(text);
     return {hex.constData(), size_t(hex.size())};
 }
 
@@ -106,7 +107,7 @@ GridCopy::Result GridCopy::build(const Request &request, const std::atomic<bool>
             if (i > 0)
                 out.text.append('\t');
             const std::optional<std::string_view> cell = cellOf(request.columns[i]);
-            const std::string_view text = cell ? cellText(*cell, hex) : std::string_view();
+            const std::string_view text = cell ? *cell : std::string_view();
             ClipboardText::appendTextField(out.text, text);
             ClipboardText::appendHtmlField(out.html, text, !cell);
             out.nulls.append(cell ? '0' : '1');
@@ -133,7 +134,8 @@ GridCopy::Result GridCopy::build(const Request &request, const std::atomic<bool>
             request.store->row(row.stored, cells);
             addLine([&](int column) -> std::optional<std::string_view> {
                 const RowStore::Cell &c = cells[size_t(column)];
-                return c.isNull() ? std::nullopt : std::optional<std::string_view>(c.text());
+                const bool hexColumn = size_t(column) < request.hexColumns.size() && request.hexColumns[size_t(column)];
+                return c.isNull() ? std::nullopt : std::optional<std::string_view>(cellText(c.text(), hexColumn, hex));
             });
         } else {
             addLine([&](int column) -> std::optional<std::string_view> {

@@ -23,8 +23,8 @@ class GridCopy : public QObject
 {
     Q_OBJECT
 public:
-    // One row to copy: a row of the snapshot, or cells given whole (a row
-    // with edits not yet written; nullopt is NULL).
+    // One row to copy: a row of the snapshot, or cells given whole as the
+    // grid shows them (a row with edits not yet written; nullopt is NULL).
     struct Row
     {
         qint64 stored = -1;
@@ -36,6 +36,7 @@ public:
         std::vector<Row> rows;
         std::vector<int> columns;
         QStringList names; // a first line of column names when not empty
+        std::vector<bool> hexColumns; // by column: a column of bytes, copied as hex in every row
     };
 
     explicit GridCopy(QObject *parent = nullptr);

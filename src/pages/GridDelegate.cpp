@@ -7,6 +7,7 @@
 #include <QHelpEvent>
 #include <QLineEdit>
 #include <QPainter>
+#include <QRegularExpressionValidator>
 #include <QToolTip>
 
 #include <limits>
@@ -25,11 +26,16 @@ void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, 
     painter->restore();
 }
 
-QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &) const
+QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &index) const
 {
     auto *editor = new QLineEdit(parent);
     editor->setFrame(false);
     editor->setMaxLength(std::numeric_limits<int>::max());
+    if (index.data(GridModel::HexRole).toBool()) {
+        // Enter is refused until the hex digits pair up.
+        static const QRegularExpression hex(QStringLiteral("(?:0[xX])?(?:[0-9A-Fa-f]{2})*"));
+        editor->setValidator(new QRegularExpressionValidator(hex, editor));
+    }
     m_editor = editor;
     return editor;
 }

@@ -5,7 +5,8 @@
 
 // Draws and edits the grid's cells: NULL as a greyed "NULL" placeholder that
 // is not the cell's text, and a plain line editor without Qt's default
-// length limit. A cell is only written back when the user changed it.
+// length limit (for a column of bytes, one that takes only hex). A cell is
+// only written back when the user changed it.
 class GridDelegate : public QStyledItemDelegate
 {
     Q_OBJECT

@@ -21,7 +21,7 @@ qint64 GridExportSource::rowCount() const
 
 QByteArray GridExportSource::cellText(qint64 row, int column) const
 {
-    return m_display.bytes(m_rows->rows().cell(row, column));
+    return m_display.bytes(m_rows->rows().cell(row, column), CellDisplay::formOf(m_rows->field(column)));
 }
 
 bool GridExportSource::isNull(qint64 row, int column) const
@@ -35,13 +35,15 @@ void GridExportSource::rowText(qint64 row, std::vector<CellText> &cells) const
     cells.resize(m_rowCells.size());
     for (size_t c = 0; c < cells.size(); ++c) {
         const RowStore::Cell &stored = m_rowCells[c];
+        const CellDisplay::Form form = CellDisplay::formOf(m_rows->field(int(c)));
         CellText &cell = cells[c];
         cell.isNull = stored.isNull();
-        cell.numeric = stored.isPacked();
-        if (m_display.isText(stored)) {
+        // Hex is text, never a number, though a column of bytes may hold digits.
+        cell.numeric = stored.isPacked() && form == CellDisplay::Form::Text;
+        if (m_display.isText(stored, form)) {
             cell.text = QByteArrayView(stored.text().data(), qsizetype(stored.text().size()));
         } else {
-            cell.made = m_display.bytes(stored);
+            cell.made = m_display.bytes(stored, form);
             cell.text = cell.made;
         }
     }

@@ -9,7 +9,7 @@ class CellDisplay;
 class RowSet;
 
 // What the exports read from the editor's grid: the table's rows as the grid
-// shows them (hex for bytes that are not UTF-8), without the new-row line and
+// shows them (CellDisplay: a column of bytes as hex in every row), without the new-row line and
 // without edits not yet written. Reads the row store itself, never the
 // model's roles, so an export of a million rows makes no QVariant.
 class GridExportSource : public GridSource

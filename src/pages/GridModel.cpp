@@ -76,6 +76,11 @@ int GridModel::columnCount(const QModelIndex &parent) const
     return m_rows->fieldCount();
 }
 
+CellDisplay::Form GridModel::formOf(int column) const
+{
+    return CellDisplay::formOf(m_rows->field(column));
+}
+
 RowStore::Cell GridModel::cellAt(int row, int column) const
 {
     if (m_held && heldRow() == row) {
@@ -96,9 +101,10 @@ QVariant GridModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
     case Qt::EditRole: {
         const RowStore::Cell c = cellAt(index.row(), index.column());
+        const CellDisplay::Form form = formOf(index.column());
         if (role == Qt::DisplayRole)
-            return m_display.shown(c); // a huge cell is cut; the editor gets it whole
-        const QByteArray bytes = m_display.bytes(c);
+            return m_display.shown(c, form); // a huge cell is cut; the editor gets it whole
+        const QByteArray bytes = m_display.bytes(c, form);
         return QString::fromUtf8(bytes.constData(), bytes.size());
     }
     case NullRole:
@@ -108,6 +114,8 @@ QVariant GridModel::data(const QModelIndex &index, int role) const
         return cellAt(index.row(), index.column()).isNull();
     case HeldRole:
         return m_held && heldRow() == index.row() && m_held->changes.count(index.column()) > 0;
+    case HexRole:
+        return formOf(index.column()) == CellDisplay::Form::Hex;
     case Qt::TextAlignmentRole:
         if (m_rows->field(index.column()).isNumeric())
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
@@ -142,9 +150,13 @@ Qt::ItemFlags GridModel::flags(const QModelIndex &index) const
     Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
     if (!m_editable || isUnconfirmed(index.row()))
         return f;
-    // Binary bytes shown as hex are never typed over.
-    const RowStore::Cell c = cellAt(index.row(), index.column());
-    if (m_display.isText(c))
+    // A shape is never typed; bytes of a text column that show as hex
+    // are never typed over. A column of bytes takes hex.
+    const FieldInfo &field = m_rows->field(index.column());
+    if (field.isGeometry())
+        return f;
+    const CellDisplay::Form form = CellDisplay::formOf(field);
+    if (form == CellDisplay::Form::Hex || m_display.isText(cellAt(index.row(), index.column()), form))
         f |= Qt::ItemIsEditable;
     return f;
 }
@@ -157,7 +169,16 @@ bool GridModel::setData(const QModelIndex &index, const QVariant &value, int rol
     const bool isNew = row == newRowLine();
     if (m_held && heldRow() != row)
         return false;
-    const CellValue v = value.isValid() ? CellValue::of(value.toString().toUtf8()) : CellValue::null();
+    CellValue v = CellValue::null();
+    if (value.isValid() && formOf(index.column()) == CellDisplay::Form::Hex) {
+        // What shows is hex, so what is typed is: never the text's own bytes.
+        const std::optional<QByteArray> bytes = CellDisplay::fromHex(value.toString());
+        if (!bytes)
+            return false;
+        v = CellValue::of(*bytes);
+    } else if (value.isValid()) {
+        v = CellValue::of(value.toString().toUtf8());
+    }
     if (!m_held)
         m_held = Held{isNew, isNew ? -1 : row, {}};
     const RowStore::Cell was = isNew ? RowStore::Cell() : m_rows->rows().cell(row, index.column());

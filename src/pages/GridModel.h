@@ -22,10 +22,11 @@ class RowSet;
 // Edits are held for one row at a time and written with one statement by
 // commitRow(); the rows shown are then replaced by what the server stored.
 // Cells show the server's text form untouched; NULL shows as empty text
-// (NullRole tells it apart from an empty string), and a cell whose bytes are
-// not UTF-8 shows as hex and cannot be edited. Writing (and reconnecting
-// after a lost connection) is GridWrites' job; the exports read the rows
-// through exportSource().
+// (NullRole tells it apart from an empty string). A column of bytes shows
+// and takes hex in every row (CellDisplay); a GEOMETRY column cannot be
+// edited, nor a cell of a text column whose bytes are not UTF-8. Writing
+// (and reconnecting after a lost connection) is GridWrites' job; the exports
+// read the rows through exportSource().
 class GridModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -33,6 +34,7 @@ public:
     enum Role {
         NullRole = Qt::UserRole + 1, // bool: the cell is NULL
         HeldRole,                    // bool: the cell holds an edit not yet written
+        HexRole,                     // bool: the column shows and takes hex (a column of bytes)
     };
     enum class Outcome {
         Done,
@@ -118,6 +120,7 @@ private:
     };
 
     RowStore::Cell cellAt(int row, int column) const;
+    CellDisplay::Form formOf(int column) const;
     void connectLoader();
     void showRow(int row);
     Outcome commitNewRow(const Held &held);

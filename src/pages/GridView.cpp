@@ -1,6 +1,7 @@
 #include "pages/GridView.h"
 
 #include "db/RowSet.h"
+#include "pages/CellDisplay.h"
 #include "pages/GridCopy.h"
 #include "pages/GridDelegate.h"
 #include "pages/GridModel.h"
@@ -398,8 +399,12 @@ void GridView::setCurrentToNull()
             m_bulkNull();
         return;
     }
-    if (m_model && currentIndex().isValid())
-        m_model->setNull(toModel(currentIndex()));
+    if (!m_model || !currentIndex().isValid())
+        return;
+    const QModelIndex at = toModel(currentIndex());
+    if (!m_model->setNull(at) && m_model->isEditable() && !(m_model->flags(at) & Qt::ItemIsEditable) && m_refuse)
+        m_refuse(QStringLiteral("The cell in column %1 cannot be changed here.")
+                     .arg(m_model->headerData(at.column(), Qt::Horizontal).toString()));
 }
 
 std::pair<std::vector<int>, std::vector<int>> GridView::selectedBlock() const
@@ -437,6 +442,8 @@ void GridView::copySelection(bool withNames)
     GridCopy::Request request;
     request.store = std::make_shared<const RowStore::Snapshot>(m_model->rowSet()->rows().snapshot());
     request.columns = std::move(columns);
+    for (int c = 0; c < m_model->columnCount(); ++c)
+        request.hexColumns.push_back(CellDisplay::formOf(m_model->rowSet()->field(c)) == CellDisplay::Form::Hex);
     if (withNames)
         for (int c = 0; c < m_model->columnCount(); ++c)
             request.names << m_model->headerData(c, Qt::Horizontal).toString();
@@ -555,7 +562,7 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
         menu.addAction(m_actions.deleteRow);
     }
     // Shown greyed in the menu only: Ctrl+0 on a cell that cannot take NULL
-    // still does nothing rather than reach the view.
+    // still says why rather than reach the view.
     m_actions.setNull->setEnabled((m_model->flags(toModel(currentIndex())) & Qt::ItemIsEditable)
                                   || (m_bulkNull && selectedCells() > 1));
     m_actions.undo->setEnabled(m_undo && (!m_undoAvailable || m_undoAvailable(false)));

@@ -68,6 +68,8 @@ public:
     }
     // Ctrl+0 on more than one selected cell: writes NULL into each.
     void setBulkNullHandler(std::function<void()> handler) { m_bulkNull = std::move(handler); }
+    // Tells the user why a command left the current cell as it was.
+    void setRefusalHandler(std::function<void(const QString &)> handler) { m_refuse = std::move(handler); }
     // Delete on more than one whole row: asks once, then deletes the rows
     // (the model's rows).
     void setDeleteRowsHandler(std::function<void(std::vector<int>)> handler) { m_deleteRows = std::move(handler); }
@@ -167,6 +169,7 @@ private:
     std::function<void(int)> m_delete;
     std::function<void()> m_paste;
     std::function<void()> m_bulkNull;
+    std::function<void(const QString &)> m_refuse;
     std::function<void(bool)> m_undo;
     std::function<bool(bool)> m_undoAvailable;
     std::function<void(std::vector<int>)> m_deleteRows;

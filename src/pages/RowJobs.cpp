@@ -141,7 +141,7 @@ void filterPart(const RowStore::Snapshot &store, const RowMatcher &matcher, int 
             check(cancel);
         bool match;
         if (column >= 0) {
-            match = matcher.cellMatches(store.cell(rows[i], column));
+            match = matcher.cellMatches(store.cell(rows[i], column), column);
         } else {
             store.row(rows[i], cells);
             match = matcher.rowMatches(cells);

@@ -1,5 +1,7 @@
 #include "pages/RowMatcher.h"
 
+#include "pages/CellDisplay.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -60,11 +62,19 @@ bool RowMatcher::foldedMatch(std::string_view hay) const
     return m_query.wholeCell ? text == m_folded : text.contains(m_folded);
 }
 
-bool RowMatcher::cellMatches(const RowStore::Cell &cell) const
+bool RowMatcher::cellMatches(const RowStore::Cell &cell, int column) const
 {
     if (cell.isNull())
         return false;
-    const std::string_view hay = cell.text();
+    if (column >= 0 && size_t(column) < m_query.hexColumns.size() && m_query.hexColumns[size_t(column)]) {
+        const QByteArray hex = CellDisplay::hexOf(cell.text());
+        return textMatches(std::string_view(hex.constData(), size_t(hex.size())));
+    }
+    return textMatches(cell.text());
+}
+
+bool RowMatcher::textMatches(std::string_view hay) const
+{
     // An ASCII needle is matched on the bytes, folding only ASCII letters:
     // no byte of a longer UTF-8 character equals an ASCII one. (That misses
     // the two characters that fold to ASCII letters, the long s and the
@@ -81,6 +91,9 @@ bool RowMatcher::cellMatches(const RowStore::Cell &cell) const
 bool RowMatcher::rowMatches(const std::vector<RowStore::Cell> &cells) const
 {
     if (m_query.column >= 0)
-        return m_query.column < int(cells.size()) && cellMatches(cells[size_t(m_query.column)]);
-    return std::any_of(cells.begin(), cells.end(), [this](const RowStore::Cell &c) { return cellMatches(c); });
+        return m_query.column < int(cells.size()) && cellMatches(cells[size_t(m_query.column)], m_query.column);
+    for (size_t c = 0; c < cells.size(); ++c)
+        if (cellMatches(cells[c], int(c)))
+            return true;
+    return false;
 }
