@@ -1,5 +1,7 @@
 #include "support/FaultProxy.h"
 
+#include "support/LoopbackSockets.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -21,51 +23,12 @@ qint64 nowMs()
         .count();
 }
 
-bool sendAll(int fd, const char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-int connectTo(const QByteArray &host, quint16 port)
-{
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    const QByteArray service = QByteArray::number(port);
-    if (getaddrinfo(host.isEmpty() ? "127.0.0.1" : host.constData(), service.constData(), &hints, &found) != 0)
-        return -1;
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd >= 0 && ::connect(fd, found->ai_addr, found->ai_addrlen) != 0) {
-        ::close(fd);
-        fd = -1;
-    }
-    freeaddrinfo(found);
-    return fd;
-}
-
 } // namespace
 
 FaultProxy::FaultProxy(const QString &serverHost, quint16 serverPort)
     : m_serverHost(serverHost.toUtf8()), m_serverPort(serverPort)
 {
-    m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    socklen_t len = sizeof addr;
-    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0
-        || ::listen(m_listener, 16) != 0 || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
-        throw std::runtime_error("FaultProxy: cannot listen on loopback");
-    m_port = ntohs(addr.sin_port);
+    m_listener = listenOnLoopback(m_port, "FaultProxy");
     m_acceptor = std::thread([this] { acceptLoop(); });
 }
 

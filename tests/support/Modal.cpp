@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QTimer>
 #include <QWidget>
 
@@ -12,8 +14,12 @@ void onNextModal(std::function<void(QWidget *)> action, int timeoutMs)
     auto *timer = new QTimer;
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
-    QObject::connect(timer, &QTimer::timeout, [timer, clock, action = std::move(action), timeoutMs] {
-        if (QWidget *w = QApplication::activeModalWidget()) {
+    // The window modal when this is armed is not the next one, and neither
+    // is a wait window that a slow server brings up before it.
+    const QPointer<QWidget> before = QApplication::activeModalWidget();
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, before, action = std::move(action), timeoutMs] {
+        QWidget *w = QApplication::activeModalWidget();
+        if (w && w != before && !qobject_cast<QProgressDialog *>(w)) {
             timer->stop();
             timer->deleteLater();
             action(w);
