@@ -26,11 +26,18 @@ bool FieldInfo::isNumeric() const
 bool FieldInfo::isBytes() const
 {
     switch (type) {
-    case MYSQL_TYPE_BIT: case MYSQL_TYPE_GEOMETRY:
+    case MYSQL_TYPE_BIT:
+    case MYSQL_TYPE_GEOMETRY:
         return true;
-    case MYSQL_TYPE_VARCHAR: case MYSQL_TYPE_VAR_STRING: case MYSQL_TYPE_STRING:
-    case MYSQL_TYPE_TINY_BLOB: case MYSQL_TYPE_MEDIUM_BLOB: case MYSQL_TYPE_LONG_BLOB: case MYSQL_TYPE_BLOB:
-    case MYSQL_TYPE_ENUM: case MYSQL_TYPE_SET:
+    case MYSQL_TYPE_VARCHAR:
+    case MYSQL_TYPE_VAR_STRING:
+    case MYSQL_TYPE_STRING:
+    case MYSQL_TYPE_TINY_BLOB:
+    case MYSQL_TYPE_MEDIUM_BLOB:
+    case MYSQL_TYPE_LONG_BLOB:
+    case MYSQL_TYPE_BLOB:
+    case MYSQL_TYPE_ENUM:
+    case MYSQL_TYPE_SET:
         return isBinary();
     default:
         return false; // numbers, dates, JSON (which MySQL labels binary too)

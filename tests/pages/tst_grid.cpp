@@ -1,15 +1,15 @@
 #include "EditorSession.h"
 #include "db/Connection.h"
 #include "db/RowSet.h"
+#include "export/TextExports.h"
 #include "frame/Main.h"
+#include "pages/FindBar.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
-#include "pages/FindBar.h"
 #include "pages/Form3.h"
 #include "pages/GridModel.h"
 #include "pages/GridOrder.h"
 #include "pages/Wizard.h"
-#include "export/TextExports.h"
 #include "support/FakeDesktop.h"
 #include "support/FaultProxy.h"
 #include "support/TestDb.h"
@@ -19,11 +19,11 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QScopeGuard>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -358,10 +358,11 @@ private slots:
     {
         QFETCH(int, column);
         QFETCH(bool, editable);
-        TestDb::run(Db, {"CREATE OR REPLACE TABLE g (name VARCHAR(5), location GEOMETRY NOT NULL, b BLOB, "
-                         "vb VARBINARY(8), bits BIT(8))",
-                         "INSERT INTO g VALUES ('a', ST_GeomFromText('POINT(0 0)'), 'text', '12', b'1000001'), "
-                         "('a', ST_GeomFromText('POINT(1 2)'), X'00FF', X'FF', b'11111111')"});
+        TestDb::run(Db,
+            {"CREATE OR REPLACE TABLE g (name VARCHAR(5), location GEOMETRY NOT NULL, b BLOB, "
+             "vb VARBINARY(8), bits BIT(8))",
+                "INSERT INTO g VALUES ('a', ST_GeomFromText('POINT(0 0)'), 'text', '12', b'1000001'), "
+                "('a', ST_GeomFromText('POINT(1 2)'), X'00FF', X'FF', b'11111111')"});
         const QString all = QStringLiteral("SELECT CONCAT_WS('|', name, HEX(location), HEX(b), HEX(vb), HEX(bits)) "
                                            "FROM g ORDER BY ST_X(location)");
         const QStringList before = server(all);

@@ -672,8 +672,9 @@ void TestWriteSafety::lostReplyOnAnotherServerIsUnknown()
     b.open(atB);
     // Both servers keep the default server id and share the host name.
     QCOMPARE(rowsOn(b, "SELECT @@server_id, @@hostname"), server("SELECT @@server_id, @@hostname"));
-    for (const QString &sql : QStringList{"SET GLOBAL max_connect_errors = 1000000", "SET GLOBAL log_output = 'TABLE'", "SET GLOBAL general_log = 1",
-            "TRUNCATE mysql.general_log", "CREATE DATABASE IF NOT EXISTS " + Db, "USE " + Db, setup[0], setup[1]})
+    for (const QString &sql : QStringList{"SET GLOBAL max_connect_errors = 1000000", "SET GLOBAL log_output = 'TABLE'",
+             "SET GLOBAL general_log = 1", "TRUNCATE mysql.general_log", "CREATE DATABASE IF NOT EXISTS " + Db,
+             "USE " + Db, setup[0], setup[1]})
         b.exec(sql.toUtf8());
     FaultProxy proxy(QStringLiteral("127.0.0.1"), TestDb::port().toUShort());
     auto grid = openGrid(QStringLiteral("lb"), params(proxy.port()));
