@@ -514,20 +514,20 @@ private slots:
     }
 
     // What the page says after a reply lost on the way back: the server is
-    // asked, and the user hears what it answered.
+    // asked, and the user hears what it holds. Without a transaction the
+    // UPDATE usually lands, but the KILL of the lost session may stop it
+    // first on a busy server: either way the words must match the server.
     void lostReplyIsToldTruthfully_data()
     {
         QTest::addColumn<QString>("engine");
-        QTest::addColumn<QString>("told");
-        QTest::addColumn<QString>("stored");
-        QTest::newRow("applied, no transaction") << "Aria" << "the change was saved" << "lost";
-        QTest::newRow("rolled back with the session") << "InnoDB" << "nothing was written" << "a";
+        QTest::addColumn<bool>("canLand");
+        QTest::newRow("no transaction") << "Aria" << true;
+        QTest::newRow("rolled back with the session") << "InnoDB" << false;
     }
     void lostReplyIsToldTruthfully()
     {
         QFETCH(QString, engine);
-        QFETCH(QString, told);
-        QFETCH(QString, stored);
+        QFETCH(bool, canLand);
         TestDb::run(Db, {"CREATE OR REPLACE TABLE lost (id INT PRIMARY KEY, v VARCHAR(10)) ENGINE=" + engine,
                          "INSERT INTO lost VALUES (1, 'a'), (2, 'b')"});
         FaultProxy proxy(TestDb::host(), TestDb::port().toUShort());
@@ -536,10 +536,13 @@ private slots:
         type(0, 1, QStringLiteral("lost"));
         const bool saved = editor()->commitHeldRow();
         QVERIFY(proxy.hasFired());
-        QCOMPARE(m_desktop.boxes.size(), 1);
-        QVERIFY2(m_desktop.boxes.first().text.contains(told), qPrintable(m_desktop.boxes.first().text));
+        const QString stored = server("SELECT v FROM lost WHERE id = 1").value(0);
         QCOMPARE(saved, stored == QLatin1String("lost"));
-        QCOMPARE(server("SELECT v FROM lost WHERE id = 1"), QStringList{stored});
+        if (!canLand)
+            QVERIFY(!saved);
+        QCOMPARE(m_desktop.boxes.size(), 1);
+        const QString told = saved ? QStringLiteral("the change was saved") : QStringLiteral("nothing was written");
+        QVERIFY2(m_desktop.boxes.first().text.contains(told), qPrintable(m_desktop.boxes.first().text));
         if (!saved) {
             QVERIFY(editor()->commitHeldRow()); // the retry goes through once
             QCOMPARE(server("SELECT v FROM lost WHERE id = 1"), QStringList{"lost"});
