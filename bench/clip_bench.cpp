@@ -9,11 +9,11 @@
 // usage: corvane-clip-bench HOST PORT USER PASSWORD DATABASE TABLE
 // prints key=value lines. The table is `big` (see the bench data set).
 #include "BenchSession.h"
+#include "grid/GridCopy.h"
+#include "grid/GridModel.h"
+#include "grid/GridView.h"
+#include "grid/WriteHistory.h"
 #include "pages/Form3.h"
-#include "pages/GridCopy.h"
-#include "pages/GridModel.h"
-#include "pages/GridView.h"
-#include "pages/WriteHistory.h"
 
 #include <QApplication>
 #include <QClipboard>

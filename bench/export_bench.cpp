@@ -4,16 +4,16 @@
 //
 //   corvane-export-bench SERVER PORT USER PASSWORD DATABASE TABLE OUTDIR [RUNS]
 
+#include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
-#include "export/TextExports.h"
 #include "export/ExcelExport.h"
 #include "export/Spreadsheet.h"
+#include "export/TextExports.h"
 #include "export/XlsxWorkbook.h"
 #include "frame/Desktop.h"
-#include "db/Failure.h"
-#include "pages/GridModel.h"
+#include "grid/GridModel.h"
 
 #include <QCoreApplication>
 #include <QDir>

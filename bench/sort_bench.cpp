@@ -9,12 +9,12 @@
 // column 1 name VARCHAR, 2 qty INT, 3 price DECIMAL, 6 note TEXT.
 #include "BenchSession.h"
 #include "frame/Desktop.h"
-#include "pages/FindBar.h"
+#include "grid/FindBar.h"
+#include "grid/GridModel.h"
+#include "grid/GridOrder.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
 #include "pages/Form3.h"
-#include "pages/GridModel.h"
-#include "pages/GridOrder.h"
 #include "pages/Wizard.h"
 
 #include <QApplication>

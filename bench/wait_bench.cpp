@@ -11,10 +11,10 @@
 #include "BenchSession.h"
 #include "db/RowSet.h"
 #include "frame/Desktop.h"
+#include "grid/GridModel.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
 #include "pages/Form3.h"
-#include "pages/GridModel.h"
 #include "pages/Wizard.h"
 
 #include <QApplication>

@@ -1,9 +1,9 @@
 // The connection text: whatever the five values (and the security ones),
 // the built text reads back to exactly those values; and reading any text
 // either works or throws Failure.
+#include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
-#include "db/Failure.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -4,8 +4,8 @@
 // --title=TITLE names the print job (PDF printers name the file after it).
 // CORVANE_PRINT_TO_PDF=PATH writes the pages to that PDF file instead (for
 // tests and benchmarks).
+#include "core/Failure.h"
 #include "export/PrintTextFile.h"
-#include "db/Failure.h"
 #include "frame/Version.h"
 
 #include <QCommandLineParser>

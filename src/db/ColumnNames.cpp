@@ -1,7 +1,7 @@
 #include "db/ColumnNames.h"
 
+#include "core/Failure.h"
 #include "db/Connection.h"
-#include "db/Failure.h"
 
 #include <QScopeGuard>
 

@@ -1,7 +1,7 @@
 #include "db/Connection.h"
 
+#include "core/Failure.h"
 #include "db/ConnectionString.h"
-#include "db/Failure.h"
 #include "db/GreetingGuard.h"
 #include "db/RowSet.h"
 #include "db/Workers.h"
@@ -10,10 +10,15 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include <mysql.h>
 #include <atomic>
+#include <errmsg.h>
 #include <exception>
 #include <mutex>
+#include <mysql.h>
+
+static_assert(Failure::ServerGoneAway == CR_SERVER_GONE_ERROR && Failure::ServerLost == CR_SERVER_LOST
+    && Failure::TlsConnectionError == CR_SSL_CONNECTION_ERROR
+    && Failure::ServerLostExtended == CR_SERVER_LOST_EXTENDED);
 
 namespace {
 

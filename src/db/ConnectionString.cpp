@@ -1,7 +1,7 @@
 #include "db/ConnectionString.h"
 
+#include "core/Failure.h"
 #include "db/TlsOptions.h"
-#include "db/Failure.h"
 
 QString odbcValue(const QString &value)
 {

@@ -1,7 +1,7 @@
 #include "db/MySQL.h"
 
+#include "core/Failure.h"
 #include "db/Connection.h"
-#include "db/Failure.h"
 
 bool CanConnect(const QString &connectionString, const std::function<bool(qint64 ms)> &waiting)
 {

@@ -1,8 +1,8 @@
 #include "db/RowSet.h"
 
+#include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/TableLoader.h"
-#include "db/Failure.h"
 
 #include <mysql.h>
 

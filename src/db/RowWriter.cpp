@@ -1,7 +1,7 @@
 #include "db/RowWriter.h"
 
+#include "core/Failure.h"
 #include "db/Connection.h"
-#include "db/Failure.h"
 #include "db/StoredForm.h"
 
 #include <QThread>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/RowSet.h"
-#include "db/Failure.h"
 
 #include <QObject>
 

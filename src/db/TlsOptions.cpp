@@ -1,7 +1,7 @@
 #include "db/TlsOptions.h"
 
+#include "core/Failure.h"
 #include "db/Connection.h"
-#include "db/Failure.h"
 
 #include <mysql.h>
 #include <errmsg.h>

@@ -13,7 +13,6 @@ target_sources(corvane_db PRIVATE
   db/StoredForm.h db/StoredForm.cpp
   db/MySQL.h db/MySQL.cpp
   db/Identifier.h db/Identifier.cpp
-  db/Failure.h db/Failure.cpp
   db/Workers.h db/Workers.cpp
   db/ColumnNames.h db/ColumnNames.cpp
   db/ColumnKind.h db/ColumnKind.cpp

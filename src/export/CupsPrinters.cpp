@@ -1,6 +1,6 @@
 #include "export/CupsPrinters.h"
 
-#include "db/Failure.h"
+#include "core/Failure.h"
 
 #include <cups/cups.h>
 

@@ -1,6 +1,6 @@
 #include "export/ExcelExport.h"
 
-#include "export/GridSource.h"
+#include "core/GridSource.h"
 #include "export/Spreadsheet.h"
 #include "frame/Desktop.h"
 #include "frame/Locations.h"

@@ -1,7 +1,7 @@
 #include "export/ExportText.h"
 
+#include "core/Failure.h"
 #include "export/LinkRule.h"
-#include "db/Failure.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "export/GetSetPrinter.h"
 
+#include "core/Failure.h"
 #include "export/Printers.h"
 #include "frame/Desktop.h"
-#include "db/Failure.h"
 #include "frame/Main.h"
 
 QString defaultPrinterErrorText(long number, const QString &description)

@@ -1,6 +1,6 @@
 #include "export/GridWalk.h"
 
-#include "db/Failure.h"
+#include "core/Failure.h"
 
 GridWalk::GridWalk(GridSource &grid, ExportProgress progress) : m_grid(grid), m_progress(std::move(progress)) {}
 

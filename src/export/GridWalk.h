@@ -1,6 +1,6 @@
 #pragma once
 
-#include "export/GridSource.h"
+#include "core/GridSource.h"
 
 #include <functional>
 

@@ -1,6 +1,6 @@
 #include "export/LinkRule.h"
 
-#include "db/Failure.h"
+#include "core/Failure.h"
 
 #include <QFile>
 #include <QFileInfo>

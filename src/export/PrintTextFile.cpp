@@ -1,9 +1,9 @@
 #include "export/PrintTextFile.h"
 
+#include "core/Failure.h"
 #include "export/CupsPrinters.h"
 #include "export/TablePrinter.h"
 #include "export/TextTable.h"
-#include "db/Failure.h"
 #include "frame/Main.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "export/GridSource.h"
+#include "core/GridSource.h"
 
 // A grid as the print program's tab-separated file must see it: a TAB, CR
 // or LF inside a caption or cell would start a new column or line there, so

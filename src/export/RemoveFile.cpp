@@ -1,7 +1,7 @@
 #include "export/RemoveFile.h"
 
+#include "core/Failure.h"
 #include "frame/Desktop.h"
-#include "db/Failure.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #include "export/TablePrinter.h"
 
-#include "db/Failure.h"
+#include "core/Failure.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

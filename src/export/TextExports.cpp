@@ -1,8 +1,8 @@
 #include "export/TextExports.h"
 
+#include "core/GridSource.h"
 #include "export/CsvField.h"
 #include "export/ExportText.h"
-#include "export/GridSource.h"
 #include "export/ProgressDialog.h"
 #include "frame/Locations.h"
 #include "frame/Trap.h"

@@ -1,6 +1,6 @@
 #include "export/XlsxSpreadsheet.h"
 
-#include "db/Failure.h"
+#include "core/Failure.h"
 
 #include <QByteArrayList>
 #include <QDateTime>

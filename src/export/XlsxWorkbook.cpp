@@ -1,7 +1,7 @@
 #include "export/XlsxWorkbook.h"
 
+#include "core/Failure.h"
 #include "export/XlsxNumber.h"
-#include "db/Failure.h"
 
 #include <QDir>
 #include <QFile>

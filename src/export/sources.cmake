@@ -1,5 +1,4 @@
 target_sources(corvane_export PRIVATE
-  export/GridSource.h
   export/GridWalk.h export/GridWalk.cpp
   export/ExportText.h export/ExportText.cpp
   export/CsvField.h

@@ -1,6 +1,6 @@
 #include "frame/Main.h"
 
-#include "db/Failure.h"
+#include "core/Failure.h"
 #include "frame/Version.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "core/Failure.h"
 #include "frame/Desktop.h"
-#include "db/Failure.h"
 
 #include <QPointer>
 #include <QString>

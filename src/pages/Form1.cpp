@@ -1,10 +1,10 @@
 #include "pages/Form1.h"
 
+#include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/MySQL.h"
 #include "export/PdfExport.h"
 #include "export/Printers.h"
-#include "db/Failure.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"

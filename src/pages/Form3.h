@@ -1,9 +1,9 @@
 #pragma once
 
-#include "db/Failure.h"
-#include "pages/GridModel.h"
-#include "pages/GridPaste.h"
-#include "pages/GridView.h"
+#include "core/Failure.h"
+#include "grid/GridModel.h"
+#include "grid/GridPaste.h"
+#include "grid/GridView.h"
 
 #include <QWidget>
 

@@ -1,12 +1,12 @@
 #include "pages/Form3.h"
 
-#include "export/TextExports.h"
+#include "core/GridSource.h"
 #include "export/ExcelExport.h"
-#include "export/GridSource.h"
 #include "export/ProgressDialog.h"
+#include "export/TextExports.h"
 #include "frame/Desktop.h"
 #include "frame/PagePointer.h"
-#include "pages/GridModel.h"
+#include "grid/GridModel.h"
 #include "pages/Wizard.h"
 
 // The "Save As" menu's file exports. The writers report their own failures

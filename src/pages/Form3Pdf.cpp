@@ -2,7 +2,7 @@
 
 #include "export/PdfExport.h"
 #include "export/Printers.h"
-#include "pages/GridModel.h"
+#include "grid/GridModel.h"
 #include "pages/Wizard.h"
 
 // "PDF": the grid printed through the PDF printer.

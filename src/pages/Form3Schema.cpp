@@ -1,6 +1,6 @@
 #include "pages/Form3.h"
 
-#include "db/Failure.h"
+#include "core/Failure.h"
 #include "frame/Locations.h"
 #include "frame/Trap.h"
 #include "pages/Wizard.h"

@@ -1,8 +1,8 @@
 #include "pages/OpenProgress.h"
 
+#include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
-#include "db/Failure.h"
 
 #include <QProgressDialog>
 

@@ -1,13 +1,13 @@
 #include "schema/frmNewColumn.h"
 
+#include "core/Failure.h"
+#include "db/ColumnNames.h"
 #include "db/Connection.h"
-#include "db/Failure.h"
 #include "frame/HeldConnect.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"
 #include "frame/Trap.h"
-#include "db/ColumnNames.h"
 
 #include <QCheckBox>
 #include <QComboBox>

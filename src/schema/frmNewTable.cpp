@@ -1,7 +1,7 @@
 #include "schema/frmNewTable.h"
 
+#include "core/Failure.h"
 #include "db/Connection.h"
-#include "db/Failure.h"
 #include "frame/HeldConnect.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"

@@ -1,8 +1,8 @@
+#include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/MySQL.h"
 #include "db/RowSet.h"
-#include "db/Failure.h"
 #include "support/TestDb.h"
 
 #include <QElapsedTimer>

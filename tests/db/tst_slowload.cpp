@@ -1,7 +1,7 @@
+#include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/RowSet.h"
 #include "db/TableLoader.h"
-#include "db/Failure.h"
 #include "support/FaultProxy.h"
 #include "support/TestDb.h"
 

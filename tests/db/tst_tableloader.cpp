@@ -1,9 +1,9 @@
+#include "core/Failure.h"
 #include "db/Connection.h"
-#include "db/RowSet.h"
 #include "db/ResultRows.h"
+#include "db/RowSet.h"
 #include "db/RowWriter.h"
 #include "db/TableLoader.h"
-#include "db/Failure.h"
 #include "support/TestDb.h"
 
 #include <QRandomGenerator>

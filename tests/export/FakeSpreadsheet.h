@@ -1,7 +1,7 @@
 #pragma once
 
+#include "core/Failure.h"
 #include "export/Spreadsheet.h"
-#include "db/Failure.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,15 +1,15 @@
+#include "FakeSpreadsheet.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
-#include "export/TextExports.h"
 #include "export/ProgressDialog.h"
+#include "export/TextExports.h"
 #include "frame/PagePointer.h"
+#include "grid/GridModel.h"
 #include "pages/Form3.h"
-#include "pages/GridModel.h"
 #include "pages/Wizard.h"
 #include "support/FakeDesktop.h"
 #include "support/TestDb.h"
-#include "FakeSpreadsheet.h"
 
 #include <QFile>
 #include <QScrollBar>

@@ -2,11 +2,11 @@
 // cups-fixture.sh) with a cups-pdf queue described "Quillmark PDF Writer":
 // a table of the test server, exported from the editor, comes back as text
 // of a PDF in the queue's output folder.
+#include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
 #include "export/CupsPrinters.h"
-#include "db/Failure.h"
 #include "frame/Main.h"
 #include "pages/Form3.h"
 #include "pages/Wizard.h"

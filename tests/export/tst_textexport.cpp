@@ -1,10 +1,10 @@
-#include "export/TextExports.h"
+#include "MemoryGrid.h"
+#include "core/Failure.h"
 #include "export/ExportText.h"
 #include "export/ProgressDialog.h"
-#include "db/Failure.h"
+#include "export/TextExports.h"
 #include "frame/Locations.h"
 #include "support/FakeDesktop.h"
-#include "MemoryGrid.h"
 
 #include <QApplication>
 #include <QDir>

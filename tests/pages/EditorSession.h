@@ -1,11 +1,11 @@
 #pragma once
 
 #include "frame/Services.h"
+#include "grid/GridModel.h"
+#include "grid/GridView.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
 #include "pages/Form3.h"
-#include "pages/GridModel.h"
-#include "pages/GridView.h"
 #include "pages/Wizard.h"
 #include "support/FakeDesktop.h"
 #include "support/TestDb.h"

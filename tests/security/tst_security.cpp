@@ -1,13 +1,13 @@
+#include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "export/ExcelExport.h"
 #include "export/ExportText.h"
+#include "export/MemoryGrid.h"
 #include "export/XlsxSpreadsheet.h"
-#include "db/Failure.h"
 #include "frame/SettingsStore.h"
 #include "support/FakeAuthServer.h"
 #include "support/FakeDesktop.h"
-#include "export/MemoryGrid.h"
 
 #include <QDir>
 #include <QFile>

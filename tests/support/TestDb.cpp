@@ -1,8 +1,8 @@
 #include "support/TestDb.h"
 
+#include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/RowSet.h"
-#include "db/Failure.h"
 
 #include <QFile>
 #include <QMap>

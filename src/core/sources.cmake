@@ -1,0 +1,4 @@
+target_sources(corvane_core PRIVATE
+  core/Failure.h core/Failure.cpp
+  core/GridSource.h
+)

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "db/RowWriter.h"
+#include "grid/CellDisplay.h"
+#include "grid/GridExportSource.h"
+#include "grid/GridWrites.h"
+
+#include <QAbstractTableModel>
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+class Connection;
+class RowSet;
+
+// The table model of the editor's grid, over the rows of a RowSet, with a
+// blank new-row line after the last row. data() reads only the rows held in
+// memory; it never runs SQL.
+//
+// Edits are held for one row at a time and written with one statement by
+// commitRow(); the rows shown are then replaced by what the server stored.
+// Cells show the server's text form untouched; NULL shows as empty text
+// (NullRole tells it apart from an empty string). A column of bytes shows
+// and takes hex in every row (CellDisplay); a GEOMETRY column cannot be
+// edited, nor a cell of a text column whose bytes are not UTF-8. Writing
+// (and reconnecting after a lost connection) is GridWrites' job; the exports
+// read the rows through exportSource().
+class GridModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Role {
+        NullRole = Qt::UserRole + 1, // bool: the cell is NULL
+        HeldRole,                    // bool: the cell holds an edit not yet written
+        HexRole,                     // bool: the column shows and takes hex (a column of bytes)
+    };
+    enum class Outcome {
+        Done,
+        RowChanged, // the row changed or went away since it was read; nothing was written
+        Reread,     // written, but the stored row could not be found again: read the table again
+        Unknown,    // the connection was lost and whether it was written could not be told: read again
+    };
+
+    explicit GridModel(QObject *parent = nullptr);
+    ~GridModel() override;
+
+    // Shows `rows` (not owned; null shows nothing); writes go through
+    // `connection` (not owned; null makes the grid read-only). Held edits of
+    // the rows shown before are dropped.
+    void setRowSet(RowSet *rows, Connection *connection);
+    RowSet *rowSet() const { return m_rows; }
+    Connection *connection() const { return m_connection; }
+
+    bool isEditable() const { return m_editable; }
+    // The blank line after the last row (-1 when the grid is read-only).
+    int newRowLine() const;
+    bool isLoading() const;
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    // Holds a new value for the cell: a string (an empty one too) is text,
+    // an invalid QVariant is NULL. Fails on another row while one is held.
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    bool setNull(const QModelIndex &index) { return setData(index, QVariant()); }
+
+    bool hasHeldRow() const { return m_held.has_value(); }
+    int heldRow() const; // -1 when none
+    // Writes the held row with one statement (INSERT for the new-row line,
+    // else UPDATE) and shows what the server stored. Throws Failure when the
+    // server refuses or the write was found not done after a lost
+    // connection; the edits stay held then and on RowChanged.
+    Outcome commitRow();
+    void revertRow();
+    // What the last commitRow() or deleteRow() has to tell beyond its
+    // outcome (a lost connection checked, a row not confirmed); empty if none.
+    const QString &notice() const { return m_writes.notice(); }
+    // How row writes wait for the server (see GridWrites::setRunner).
+    void setWriteRunner(GridWrites::Runner runner) { m_writes.setRunner(std::move(runner)); }
+    // A row added whose stored form could not be identified for certain: it
+    // shows what was typed and cannot be edited or deleted until read again.
+    bool isUnconfirmed(int row) const { return m_unconfirmed.count(row) > 0; }
+    // Deletes the row on the server, then from the grid. On the new-row line
+    // it only drops the held edits. Throws Failure when refused.
+    Outcome deleteRow(int row);
+
+    // For undo and redo: the row shown with exactly `from` is written as
+    // `to` (guarded: only while the server's row is still `from`), deleted,
+    // or `to` added with all its values. `near` is the row where it was last
+    // seen, looked at first (rows move only when rows before them go).
+    // RowChanged when the row is not there as expected; Failure when refused.
+    Outcome rewriteValues(const RowValues &from, const RowValues &to, int near = -1);
+    Outcome deleteValues(const RowValues &from, int near = -1);
+    Outcome insertValues(const RowValues &to);
+
+    // What the exports read: the rows of the table, without the new-row line.
+    GridSource &exportSource() { return m_exportSource; }
+    const GridSource &exportSource() const { return m_exportSource; }
+
+signals:
+    void loadFinished();
+    // A row write done and certain: the row as it was (empty when added)
+    // and as the server stored it (empty when deleted), and the row's place
+    // in the model. Both empty: a row was added that cannot be told apart on
+    // the server (isUnconfirmed), so nothing before it can be undone safely.
+    void rowWritten(const RowValues &before, const RowValues &after, int row);
+    // The background read failed; the rows read so far stay.
+    void loadFailed(const QString &description, long number);
+
+private:
+    struct Held
+    {
+        bool isNew = false;
+        int row = -1;
+        CellChanges changes;
+    };
+
+    RowStore::Cell cellAt(int row, int column) const;
+    CellDisplay::Form formOf(int column) const;
+    void connectLoader();
+    void showRow(int row);
+    Outcome commitNewRow(const Held &held);
+    int findRow(const RowValues &values, int near) const; // -1 when not shown
+
+    RowSet *m_rows = nullptr;
+    Connection *m_connection = nullptr;
+    bool m_editable = false;
+    std::optional<Held> m_held;
+    GridWrites m_writes;
+    std::set<int> m_unconfirmed;
+    QList<QMetaObject::Connection> m_loaderLinks;
+    CellDisplay m_display;
+    GridExportSource m_exportSource{m_display};
+};

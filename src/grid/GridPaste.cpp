@@ -1,0 +1,183 @@
+#include "grid/GridPaste.h"
+
+#include "core/Failure.h"
+#include "db/RowSet.h"
+#include "grid/GridModel.h"
+#include "grid/GridView.h"
+
+#include <QItemSelectionModel>
+
+#include <map>
+
+namespace {
+
+// An empty field is NULL where the column takes NULL, as the copy wrote it;
+// else the empty string.
+QVariant valueFor(const GridModel &model, int column, const QString &text, char nullFlag)
+{
+    if (nullFlag == '1' || (nullFlag != '0' && text.isEmpty() && model.rowSet()->field(column).isNullable()))
+        return QVariant();
+    return text;
+}
+
+// The flags of GridCopy's format by line, when they fit the block.
+std::vector<QByteArray> nullFlags(const QByteArray &nulls, const ClipboardText::Block &block)
+{
+    std::vector<QByteArray> lines;
+    for (const QByteArray &line : nulls.split('\n'))
+        lines.push_back(line);
+    if (!lines.empty() && lines.back().isEmpty())
+        lines.pop_back();
+    if (lines.size() != block.size())
+        return {};
+    for (size_t i = 0; i < block.size(); ++i)
+        if (size_t(lines[i].size()) != block[i].size())
+            return {};
+    return lines;
+}
+
+} // namespace
+
+int GridPaste::paste(const QString &text, const QByteArray &nulls)
+{
+    GridModel *model = m_view.gridModel();
+    if (!model || !model->isEditable() || !m_view.currentIndex().isValid())
+        return 0;
+    const ClipboardText::Block block = ClipboardText::parse(text);
+    if (block.empty())
+        return 0;
+    const bool fill = block.size() == 1 && block.front().size() == 1 && m_view.selectedCells() > 1;
+    int dropped = 0;
+    const std::vector<Target> targets
+        = fill ? fillTargets(block.front().front(), nulls.startsWith('1')) : blockTargets(block, nulls, dropped);
+    if (int(targets.size()) > AskFrom
+        && !m_ui.ask(QStringLiteral("Paste %1 rows? Each row is saved as it is pasted.").arg(targets.size())))
+        return 0;
+    const int written = write(targets);
+    if (dropped > 0 && written == int(targets.size()))
+        m_ui.tell(QStringLiteral("The pasted block is wider than the table: %1 column(s) on the right were left out.")
+                      .arg(dropped));
+    return written;
+}
+
+int GridPaste::setSelectionToNull()
+{
+    GridModel *model = m_view.gridModel();
+    if (!model || !model->isEditable())
+        return 0;
+    std::vector<Target> targets = fillTargets(QString(), true);
+    // The new-row line has nothing on the server to set.
+    std::erase_if(targets, [](const Target &t) { return t.row < 0; });
+    return write(targets);
+}
+
+std::vector<GridPaste::Target> GridPaste::blockTargets(
+    const ClipboardText::Block &block, const QByteArray &nulls, int &dropped) const
+{
+    const std::vector<QByteArray> flags = nullFlags(nulls, block);
+    GridModel &model = *m_view.gridModel();
+    const QAbstractItemModel &shown = *m_view.model();
+    const QModelIndex start = m_view.currentIndex();
+    const int columns = model.columnCount();
+    const int stored = shown.rowCount() - 1; // without the new-row line
+    std::vector<Target> targets;
+    size_t widest = 0;
+    for (size_t i = 0; i < block.size(); ++i) {
+        const int viewRow = start.row() + int(i);
+        Target target;
+        target.row = viewRow < stored ? m_view.toModel(shown.index(viewRow, 0)).row() : -1;
+        for (size_t j = 0; j < block[i].size(); ++j) {
+            const int column = start.column() + int(j); // the order moves rows, never columns
+            if (column < columns)
+                target.cells.emplace_back(
+                    column, valueFor(model, column, block[i][j], flags.empty() ? ' ' : flags[i][qsizetype(j)]));
+        }
+        widest = std::max(widest, block[i].size());
+        targets.push_back(std::move(target));
+    }
+    dropped = std::max(0, int(widest) - (columns - start.column()));
+    return targets;
+}
+
+std::vector<GridPaste::Target> GridPaste::fillTargets(const QString &value, bool isNull) const
+{
+    const GridModel &model = *m_view.gridModel();
+    // Rows in the order shown, each once.
+    std::map<int, Target> byViewRow;
+    for (const QModelIndex &index : m_view.selectionModel()->selectedIndexes()) {
+        const QModelIndex source = m_view.toModel(index);
+        Target &target = byViewRow[index.row()];
+        target.row = source.row() == m_view.gridModel()->newRowLine() ? -1 : source.row();
+        target.cells.emplace_back(source.column(), valueFor(model, source.column(), value, isNull ? '1' : ' '));
+    }
+    std::vector<Target> targets;
+    for (auto &[row, target] : byViewRow)
+        targets.push_back(std::move(target));
+    return targets;
+}
+
+int GridPaste::write(const std::vector<Target> &targets)
+{
+    int written = 0;
+    for (const Target &target : targets) {
+        const QString failure = rowFailure(target, written + 1);
+        if (!failure.isEmpty()) {
+            m_ui.tell(failure);
+            return written;
+        }
+        if (m_outcome == GridModel::Outcome::Unknown)
+            return written;
+        ++written;
+        if (written < int(targets.size()) && m_ui.progress && !m_ui.progress(written, int(targets.size()))) {
+            m_cancelled = true;
+            m_ui.tell(QStringLiteral("The paste was cancelled after %1 of its %2 rows; those rows were saved.")
+                          .arg(written)
+                          .arg(targets.size()));
+            break;
+        }
+    }
+    return written;
+}
+
+QString GridPaste::rowFailure(const Target &target, int number)
+{
+    GridModel &model = *m_view.gridModel();
+    const QString stopped
+        = QStringLiteral("The paste stopped at its row %1; the rows before it were saved.\n\n").arg(number);
+    const int row = target.row < 0 ? model.newRowLine() : target.row;
+    for (const auto &[column, value] : target.cells) {
+        if (!model.setData(model.index(row, column), value)) {
+            model.revertRow();
+            return stopped
+                + QStringLiteral("The cell in column %1 cannot be changed here.")
+                      .arg(model.headerData(column, Qt::Horizontal).toString());
+        }
+    }
+    try {
+        switch (model.commitRow()) {
+        case GridModel::Outcome::Done:
+            return {};
+        case GridModel::Outcome::Reread:
+            // Saved; the table is read again once the paste is done.
+            m_outcome = GridModel::Outcome::Reread;
+            return {};
+        case GridModel::Outcome::RowChanged:
+            model.revertRow();
+            return stopped + QStringLiteral("The row was changed or deleted by someone else since it was read.");
+        case GridModel::Outcome::Unknown:
+            m_outcome = GridModel::Outcome::Unknown;
+            m_ui.tell(stopped
+                + QStringLiteral("The connection to the server was lost and whether this row was "
+                                 "saved could not be told. The table is read again: check the row "
+                                 "before you change it again."));
+            return {};
+        }
+    } catch (const Failure &e) {
+        model.revertRow();
+        const QString why = e.number() == 0
+            ? e.description()
+            : QStringLiteral("The server said: %1 (error %2)").arg(e.description()).arg(e.number());
+        return stopped + why;
+    }
+    return {};
+}

@@ -1,0 +1,121 @@
+#include "grid/GridWrites.h"
+
+#include "core/Failure.h"
+#include "db/Connection.h"
+#include "db/RowSet.h"
+
+#include <QScopeGuard>
+#include <QStringList>
+
+#include <optional>
+
+GridWrites::GridWrites() = default;
+
+GridWrites::~GridWrites() = default;
+
+void GridWrites::reset(RowSet *rows, Connection *connection)
+{
+    m_rows = rows;
+    m_connection = connection;
+    m_writer.reset();
+    m_connectionLost = false;
+    m_notice.clear();
+}
+
+void GridWrites::addNotice(const QString &text)
+{
+    m_notice += (m_notice.isEmpty() ? QString() : QStringLiteral("\n\n")) + text;
+}
+
+template <class F> WriteResult GridWrites::run(F &&f)
+{
+    if (m_running) // only a caller that ignored the held input gets here
+        throw Failure(QStringLiteral("The last change is still being saved. Wait for the server."));
+    m_running = true;
+    const auto ended = qScopeGuard([this] { m_running = false; });
+    m_notice.clear();
+    // Read here, in the rows' own thread.
+    std::vector<FieldInfo> fields;
+    if (!m_writer)
+        fields = m_rows->fields();
+    std::optional<WriteResult> result;
+    const auto work = [&] {
+        if (m_connectionLost) {
+            const ConnectParams params = m_connection->params();
+            m_connection->open(params);
+            m_connectionLost = false;
+        }
+        try {
+            if (!m_writer) {
+                const QByteArray table = fields.front().orgTable;
+                m_writer = std::make_unique<RowWriter>(*m_connection, table, std::move(fields));
+            }
+            result = f(*m_writer);
+            m_connectionLost = !m_connection->isOpen();
+        } catch (const Failure &e) {
+            if (e.isConnectionLost() || !m_connection->isOpen())
+                m_connectionLost = true;
+            throw;
+        }
+    };
+    if (m_runner)
+        m_runner(work);
+    else
+        work();
+    if (result->checkedAfterLoss && result->status == WriteResult::Status::Done)
+        m_notice = QStringLiteral("The connection to the server was lost during the write. The server was asked "
+                                  "again: the change was saved.");
+    return *result;
+}
+
+WriteResult GridWrites::update(const RowValues &original, const CellChanges &changes)
+{
+    const WriteResult result = run([&](RowWriter &w) { return w.update(original, changes); });
+    noteWarnings(result, changes, false);
+    return result;
+}
+
+WriteResult GridWrites::insert(const CellChanges &changes)
+{
+    const WriteResult result = run([&](RowWriter &w) { return w.insert(changes); });
+    noteWarnings(result, changes, true);
+    return result;
+}
+
+// A server that is not strict stores what it can of a value it cannot take
+// (cut, rounded, clipped to the column's range) and only warns.
+void GridWrites::noteWarnings(const WriteResult &result, const CellChanges &typed, bool added)
+{
+    if (result.warnings.empty())
+        return;
+    const auto shown = [](const CellValue &v) {
+        if (v.isNull)
+            return QStringLiteral("NULL");
+        QString text = QString::fromUtf8(v.text);
+        if (text.size() > 40)
+            text = text.left(40) + QChar(0x2026);
+        return QLatin1Char('"') + text + QLatin1Char('"');
+    };
+    QStringList changed;
+    if (result.warnedRow) {
+        for (const auto &[column, value] : typed) {
+            const CellValue &stored = result.warnedRow->at(size_t(column));
+            if (!(stored == value))
+                changed << QStringLiteral("%1: %2 was saved as %3")
+                               .arg(m_rows->fields().at(size_t(column)).name, shown(value), shown(stored));
+        }
+    }
+    QString text = added ? QStringLiteral("The row was added") : QStringLiteral("The change was saved");
+    text += changed.isEmpty()
+        ? QStringLiteral(", but the server warned about the values typed.")
+        : QStringLiteral(", but the server did not store everything as typed:\n\n") + changed.join(QLatin1Char('\n'));
+    QStringList said;
+    for (const ServerWarning &w : result.warnings)
+        said << QStringLiteral("%1 (warning %2)").arg(w.message).arg(w.code);
+    addNotice(text + QStringLiteral("\n\nThe server said:\n\n") + said.join(QLatin1Char('\n')));
+}
+
+WriteResult GridWrites::remove(const RowValues &original)
+{
+    return run([&](RowWriter &w) { return w.remove(original); });
+}

@@ -1,0 +1,19 @@
+target_sources(corvane_grid PRIVATE
+  grid/GridModel.h grid/GridModel.cpp
+  grid/GridExportSource.h grid/GridExportSource.cpp
+  grid/GridWrites.h grid/GridWrites.cpp
+  grid/LoadWaiter.h grid/LoadWaiter.cpp
+  grid/CellDisplay.h grid/CellDisplay.cpp
+  grid/GridView.h grid/GridView.cpp
+  grid/GridDelegate.h grid/GridDelegate.cpp
+  grid/SortKeys.h grid/SortKeys.cpp
+  grid/RowMatcher.h grid/RowMatcher.cpp
+  grid/RowJobs.h grid/RowJobs.cpp
+  grid/GridOrder.h grid/GridOrder.cpp
+  grid/ShownRows.h grid/ShownRows.cpp
+  grid/FindBar.h grid/FindBar.cpp
+  grid/ClipboardText.h grid/ClipboardText.cpp
+  grid/GridCopy.h grid/GridCopy.cpp
+  grid/GridPaste.h grid/GridPaste.cpp
+  grid/WriteHistory.h grid/WriteHistory.cpp
+)
