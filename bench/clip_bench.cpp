@@ -72,7 +72,7 @@ int run(Wizard &wizard, const QStringList &args)
     view->actions().paste->trigger();
     const double paste = ms(t);
     const bool pasted = shown->index(pasteRows - 1, 2).data() == shown->index(2 * pasteRows - 1, 2).data()
-                        && editor->history().canUndo();
+                        && editor->session().history().canUndo();
     t.restart();
     view->actions().undo->trigger();
     const double pasteUndo = ms(t);

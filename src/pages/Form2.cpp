@@ -1,7 +1,6 @@
 #include "pages/Form2.h"
 
 #include "db/Connection.h"
-#include "db/RowSet.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"
@@ -11,7 +10,6 @@
 #include "pages/OpenProgress.h"
 #include "pages/TableList.h"
 #include "pages/Wizard.h"
-#include "schema/SchemaStatements.h"
 #include "schema/frmNewTable.h"
 
 #include <QCloseEvent>
@@ -96,8 +94,7 @@ void Form2::PushButton3_Click()
     if (m_opening || isFillingTableList(List1) || m_wizard.form1()->isConnecting())
         return;
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_PushButton3_Click));
-    auto connection = std::make_unique<Connection>(); // 100
-    auto rows = std::make_unique<RowSet>();           // 102
+    auto connection = std::make_unique<Connection>(); // 100 (the row set, 102: openTable)
     if (trap.test(104, [&] { return List1->selectedItems().isEmpty(); })) {
         trap.step(132, [&] { m_wizard.desktop().message(this, Main::appTitle(), QStringLiteral("Please select a table")); });
         return;
@@ -114,20 +111,7 @@ void Form2::PushButton3_Click()
     }
     trap.step(112, [&] { m_wizard.CurrentTable = List1->selectedItems().constFirst()->text(); });
     Form3 *editor = m_wizard.form3();
-    // The rows are read below; the editor's first showing reads none of its own.
-    editor->setBindFollows(true);
-    trap.step(114, [&] { editor->show(); });
-    trap.step(116, [&] { editor->Label2->setText(QStringLiteral(" Now Editing: ") + m_wizard.CurrentTable); });
-    trap.step(118, [&] { editor->unbindGrid(); });
-    // Leaving the editor while the server is slow to start gives up the wait.
-    OpenProgress progress(editor, m_wizard.CurrentTable, [editor] { return editor->isVisible(); });
-    trap.step(122, [&] {
-        // The first screen shows at once; the rest streams in behind it.
-        rows->openInBackground(ColumnListingQuery(m_wizard.CurrentTable), *connection, progress.waiting(),
-                               m_wizard.CurrentTable);
-    });
-    editor->setBindFollows(false);
-    if (progress.wasCancelled()) {
+    if (editor->openTable(trap, std::move(connection)) == Form3::Opened::Cancelled) {
         // Back to the picker, as it was before "Next >".
         if (editor->isVisible()) {
             show();
@@ -136,12 +120,6 @@ void Form2::PushButton3_Click()
         m_pointer->setState(PagePointer::State::Default);
         return;
     }
-    // A table that did not open leaves the grid unbound; its failure was reported.
-    trap.step(124, [&] {
-        if (rows->state() != 0)
-            editor->bindGrid(std::move(connection), std::move(rows));
-    });
-    trap.step(126, [&] { editor->DataGrid1->setFocus(); });
     trap.step(128, [&] { hide(); });
     trap.step(130, [&] { m_pointer->setState(PagePointer::State::Default); });
 }

@@ -18,6 +18,7 @@
 #include "pages/Form2.h"
 #include "pages/OpenProgress.h"
 #include "pages/SecurityBadge.h"
+#include "pages/TableSession.h"
 #include "pages/Wizard.h"
 #include "schema/SchemaStatements.h"
 
@@ -34,20 +35,35 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QVBoxLayout>
 
-Form3::Form3(Wizard &wizard)
-    : m_wizard(wizard), m_pointer(new PagePointer(this)), m_model(new GridModel(this)), m_order(new GridOrder(this))
+Form3::Form3(Wizard &wizard) : m_wizard(wizard), m_pointer(new PagePointer(this))
 {
-    m_order->setGridModel(m_model);
-    // Row writes wait for a slow server with the window alive.
-    m_model->setWriteRunner([this](const std::function<void()> &work) {
-        runHoldingInput(this, *m_model->connection(), work); // writes need a connection
-    });
-    m_shownRows = std::make_unique<ShownRows>(m_model->exportSource(), *m_order);
+    TableSession::Ui ui;
+    ui.tell = [this](const QString &text) { tell(text); };
+    ui.ask = [this](const QString &text) {
+        return m_wizard.desktop().message(this, Main::appTitle(), text, Desktop::Icon::None, Desktop::Buttons::YesNo,
+                                          Desktop::Answer::No)
+               == Desktop::Answer::Yes;
+    };
+    ui.confirmDelete = [this] {
+        bool cancel = false;
+        DataGrid1_BeforeDelete(cancel);
+        return !cancel;
+    };
+    ui.progress = [this](const QString &name, const QString &rowLabel) {
+        // Shows once the writes take half a second, with Cancel.
+        auto progress = std::make_shared<ProgressDialog>(this, 500, name);
+        if (!rowLabel.isEmpty())
+            progress->setRowLabel(rowLabel);
+        return [progress](qint64 done, qint64 total) { return progress->update(done, total); };
+    };
+    m_session = new TableSession(*this, *m_pointer, std::move(ui));
     setObjectName(QStringLiteral("Form3"));
     buildControls();
+    m_session->setView(DataGrid1);
 
     for (QWidget *b : {PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6})
         m_pointer->watchButton(b);
@@ -66,16 +82,21 @@ Form3::Form3(Wizard &wizard)
     connect(mnuPDF, &QAction::triggered, this, &Form3::mnuPDF_Click);
     connect(mnuXML, &QAction::triggered, this, &Form3::mnuXML_Click);
 
-    DataGrid1->setCommitHandler([this] { return commitHeldRow(); });
-    DataGrid1->setDeleteHandler([this](int row) { deleteRow(row); });
-    DataGrid1->setPasteHandler([this] { pasteRows(); });
-    m_history = new WriteHistory(*m_model, this);
-    DataGrid1->setUndoHandler([this](bool redo) { undoWrite(redo); },
-                              [this](bool redo) { return redo ? m_history->canRedo() : m_history->canUndo(); });
-    DataGrid1->setBulkNullHandler([this] { setSelectionToNull(); });
+    TableSession &session = *m_session;
+    DataGrid1->setCommitHandler([&session] { return session.commitHeldRow(); });
+    DataGrid1->setDeleteHandler([&session](int row) { session.deleteRow(row); });
+    DataGrid1->setPasteHandler([&session] {
+        const QMimeData *mime = QApplication::clipboard()->mimeData();
+        if (mime)
+            session.paste(mime->text(), mime->data(GridCopy::nullsFormat()));
+    });
+    WriteHistory &history = m_session->history();
+    DataGrid1->setUndoHandler([&session](bool redo) { session.undoWrite(redo); },
+                              [&history](bool redo) { return redo ? history.canRedo() : history.canUndo(); });
+    DataGrid1->setBulkNullHandler([&session] { session.setSelectionToNull(); });
     DataGrid1->setRefusalHandler([this](const QString &text) { tell(text); });
-    DataGrid1->setDeleteRowsHandler([this](std::vector<int> rows) { deleteRows(std::move(rows)); });
-    findBar->setBeforeFilter([this] { return commitHeldRow(); });
+    DataGrid1->setDeleteRowsHandler([&session](std::vector<int> rows) { session.deleteRows(std::move(rows)); });
+    findBar->setBeforeFilter([&session] { return session.commitHeldRow(); });
     connect(DataGrid1, &GridView::findRequested, findBar, &FindBar::open);
     connect(DataGrid1, &GridView::findStepRequested, findBar, [this](bool backwards) {
         // F3 with the bar closed opens it for the text to find.
@@ -84,14 +105,9 @@ Form3::Form3(Wizard &wizard)
         else
             findBar->open();
     });
-    connect(m_model, &GridModel::loadFailed, this, &Form3::loadFailed);
 }
 
-Form3::~Form3()
-{
-    // The grid lets go of the rows before they go.
-    m_model->setRowSet(nullptr, nullptr);
-}
+Form3::~Form3() = default;
 
 void Form3::buildControls()
 {
@@ -101,9 +117,9 @@ void Form3::buildControls()
     DataGrid1->setObjectName(QStringLiteral("DataGrid1"));
     DataGrid1->setToolTip(QStringLiteral("Changes you make are automatically saved as you make them."));
     DataGrid1->setAccessibleName(QStringLiteral("Table rows"));
-    DataGrid1->setGridModel(m_model, m_order);
+    DataGrid1->setGridModel(m_session->model(), m_session->order());
     Label2->setBuddy(DataGrid1);
-    findBar = new FindBar(*DataGrid1, *m_order, this);
+    findBar = new FindBar(*DataGrid1, *m_session->order(), this);
 
     const auto button = [this](const char *name, const char *caption) {
         auto *b = new QPushButton(QString::fromUtf8(caption), this);
@@ -174,7 +190,7 @@ void Form3::Form_Load()
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form3_Form_Load));
     trap.step(100, [&] { Main::SetStandardColours(this); });
     trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
-    trap.step(104, [&] { m_connection = std::make_unique<Connection>(); });
+    trap.step(104, [&] { m_connection = std::make_shared<Connection>(); });
     trap.step(108, [&] {
         openHoldingPage(this, *m_connection, m_wizard.connectionString());
         SecurityBadge::show(lblSecurity, *m_connection);
@@ -185,153 +201,6 @@ void Form3::Form_Load()
     trap.step(120, [&] { setWindowTitle(QString::fromLatin1(Main::ProductName)); });
 }
 
-void Form3::LoadDataGrid()
-{
-    unbindGrid();
-    if (m_bindFollows)
-        return;
-    m_rows = std::make_unique<RowSet>();
-    // Rows stream in behind the first screen; a later bind stops the read.
-    OpenProgress progress(this, m_wizard.CurrentTable, [this] { return isVisible(); });
-    m_rows->openInBackground(ColumnListingQuery(m_wizard.CurrentTable), *m_connection, progress.waiting(),
-                             m_wizard.CurrentTable);
-    m_model->setRowSet(m_rows.get(), m_connection.get());
-}
-
-void Form3::bindGrid(std::unique_ptr<Connection> connection, std::unique_ptr<RowSet> rows)
-{
-    unbindGrid();
-    m_gridConnection = std::move(connection);
-    m_gridRows = std::move(rows);
-    m_model->setRowSet(m_gridRows.get(), m_gridConnection.get());
-}
-
-void Form3::unbindGrid()
-{
-    ++m_unbinds;
-    m_model->setRowSet(nullptr, nullptr);
-    // The editor's own rows stay open but are not read on for nobody: a
-    // table of a million rows is not read twice.
-    if (m_rows)
-        m_rows->stopLoading();
-    // The picker's previous rows go with the binding.
-    m_gridRows.reset();
-    m_gridConnection.reset();
-}
-
-void Form3::requeryGrid()
-{
-    RowSet *rows = m_model->rowSet();
-    if (!rows)
-        return;
-    DataGrid1->commitEditor();
-    if (m_model->hasHeldRow() && m_model->commitRow() != GridModel::Outcome::Done)
-        throw Failure(QStringLiteral("The row being edited was changed or deleted by someone else; its changes were not saved."));
-    Connection *connection = m_model->connection();
-    // Kept through the wait, whoever lets go of them meanwhile.
-    const bool own = rows == m_rows.get();
-    const std::shared_ptr<RowSet> keepRows = own ? m_rows : m_gridRows;
-    const std::shared_ptr<Connection> keepConnection = own ? m_connection : m_gridConnection;
-    const quint64 unbinds = m_unbinds;
-    const auto bound = [this, unbinds] { return m_unbinds == unbinds; };
-    m_model->setRowSet(nullptr, nullptr);
-    OpenProgress progress(this, m_wizard.CurrentTable, [this, bound] { return bound() && isVisible(); });
-    try {
-        holdInputDuring([&] { rows->requery(progress.waiting()); });
-    } catch (const Failure &) {
-        if (bound())
-            throw;
-    }
-    if (bound())
-        m_model->setRowSet(rows, connection);
-}
-
-void Form3::tell(const QString &text)
-{
-    m_wizard.desktop().message(this, Main::appTitle(), text, Desktop::Icon::Warning);
-}
-
-QString Form3::failureText(const QString &what, const Failure &e)
-{
-    // Number 0: the editor's own finding, not the server's words.
-    if (e.number() == 0)
-        return what + QStringLiteral("\n\n") + e.description();
-    return what + QStringLiteral(" The server said:\n\n%1 (error %2)").arg(e.description()).arg(e.number());
-}
-
-bool Form3::reportWrite(GridModel::Outcome outcome, const QString &notDone)
-{
-    switch (outcome) {
-    case GridModel::Outcome::Done:
-        if (!m_model->notice().isEmpty())
-            tell(m_model->notice());
-        return true;
-    case GridModel::Outcome::RowChanged:
-        tell(notDone);
-        return false;
-    case GridModel::Outcome::Reread:
-        // A notice says why the row was not found again; without one the
-        // server changed other columns on its own.
-        if (!m_model->notice().isEmpty())
-            tell(m_model->notice() + QStringLiteral("\n\nThe table is read again."));
-        else
-            tell(QStringLiteral("The change was saved, but the server changed the row as it saved it (a trigger or a "
-                                "column set on update), so the grid's copy is out of date. The table is read again."));
-        break;
-    case GridModel::Outcome::Unknown:
-        tell(QStringLiteral("The connection to the server was lost during the write, and whether it was done could "
-                            "not be told. The table is read again: check the row before you change it again."));
-        break;
-    }
-    rereadLater();
-    return true;
-}
-
-void Form3::rereadLater()
-{
-    // Not from inside the view's own row change.
-    QMetaObject::invokeMethod(this, [this] { rereadNow(); }, Qt::QueuedConnection);
-}
-
-void Form3::rereadNow()
-{
-    if (isHoldingInput()) {
-        // A write or connect is waiting on the connection: after it.
-        QTimer::singleShot(50, this, [this] { rereadNow(); });
-        return;
-    }
-    try {
-        // The write may have left the connection closed.
-        Connection *connection = m_model->connection();
-        if (connection && !connection->isOpen()) {
-            const ConnectParams params = connection->params();
-            openHoldingPage(this, *connection, params);
-        }
-        requeryGrid();
-    } catch (const Failure &e) {
-        tell(failureText(QStringLiteral("The table could not be read again."), e));
-    }
-}
-
-bool Form3::commitHeldRow()
-{
-    DataGrid1->commitEditor();
-    if (!m_model->hasHeldRow())
-        return true;
-    const QString keep = QStringLiteral("\n\nYour changes are still in the row: correct them and leave the row to "
-                                        "save them again, or press Escape to drop them.");
-    try {
-        BusyPointer busy(*m_pointer);
-        return reportWrite(m_model->commitRow(),
-                           QStringLiteral("The row was not saved: it was changed or deleted by someone else since it "
-                                          "was read.")
-                               + keep);
-    } catch (const Failure &e) {
-        tell(failureText(QStringLiteral("The row was not saved."), e) + keep);
-    }
-    return false;
-}
-
 void Form3::DataGrid1_BeforeDelete(bool &cancel)
 {
     const Desktop::Answer answer =
@@ -340,144 +209,59 @@ void Form3::DataGrid1_BeforeDelete(bool &cancel)
     cancel = answer != Desktop::Answer::Yes;
 }
 
-void Form3::deleteRow(int row)
+void Form3::LoadDataGrid()
 {
-    if (row < 0 || row >= m_model->rowCount(QModelIndex()))
-        return;
-    if (row == m_model->newRowLine()) {
-        m_model->revertRow(); // nothing there on the server
-        return;
+    m_session->close();
+    if (m_opening)
+        return; // openTable() reads the rows
+    OpenProgress progress(this, m_wizard.CurrentTable, [this] { return isVisible(); });
+    m_session->load(m_wizard.CurrentTable, m_connection, progress.waiting());
+}
+
+Form3::Opened Form3::openTable(Trap &trap, std::unique_ptr<Connection> connection)
+{
+    std::shared_ptr<Connection> shared = std::move(connection);
+    auto rows = std::make_shared<RowSet>(); // 102
+    const QString &table = m_wizard.CurrentTable;
+    {
+        // The rows are read below; the first showing reads none of its own.
+        const QScopedValueRollback<bool> opening(m_opening, true);
+        trap.step(114, [&] { show(); });
+        trap.step(116, [&] { Label2->setText(QStringLiteral(" Now Editing: ") + table); });
+        trap.step(118, [&] { m_session->close(); });
+        // Leaving the editor while the server is slow to start gives up the wait.
+        OpenProgress progress(this, table, [this] { return isVisible(); });
+        trap.step(122, [&] {
+            // The first screen shows at once; the rest streams in behind it.
+            rows->openInBackground(ColumnListingQuery(table), *shared, progress.waiting(), table);
+        });
+        if (progress.wasCancelled())
+            return Opened::Cancelled;
     }
-    if (m_model->hasHeldRow() && m_model->heldRow() != row && !commitHeldRow())
-        return;
-    bool cancel = false;
-    DataGrid1_BeforeDelete(cancel);
-    if (cancel)
-        return;
-    try {
-        BusyPointer busy(*m_pointer);
-        reportWrite(m_model->deleteRow(row),
-                    QStringLiteral("The row was not deleted: it was changed or deleted by someone else since it was read."));
-    } catch (const Failure &e) {
-        tell(failureText(QStringLiteral("The row was not deleted."), e));
-    }
+    // A table that did not open leaves the grid empty; its failure was reported.
+    trap.step(124, [&] {
+        if (rows->state() != 0)
+            m_session->open(table, std::move(shared), std::move(rows));
+    });
+    trap.step(126, [&] { DataGrid1->setFocus(); });
+    return Opened::Shown;
 }
 
-GridPaste::Ui Form3::pasteUi()
+void Form3::tell(const QString &text)
 {
-    GridPaste::Ui ui;
-    ui.tell = [this](const QString &text) { tell(text); };
-    ui.ask = [this](const QString &text) {
-        return m_wizard.desktop().message(this, Main::appTitle(), text, Desktop::Icon::None, Desktop::Buttons::YesNo,
-                                          Desktop::Answer::No)
-               == Desktop::Answer::Yes;
-    };
-    // Shows once the writes take half a second, with Cancel.
-    auto progress = std::make_shared<ProgressDialog>(this, 500, QStringLiteral("PasteProgress"));
-    ui.progress = [progress](int done, int total) { return progress->update(done, total); };
-    return ui;
+    m_wizard.desktop().message(this, Main::appTitle(), text, Desktop::Icon::Warning);
 }
 
-void Form3::finishPaste(const GridPaste &paste)
+void Form3::requeryGrid()
 {
-    if (paste.outcome() == GridModel::Outcome::Reread)
-        reportWrite(GridModel::Outcome::Reread, QString());
-    else if (paste.outcome() == GridModel::Outcome::Unknown)
-        rereadLater(); // the paste said where it stopped
-}
-
-void Form3::pasteRows()
-{
-    const StepGuard step(*m_history);
-    BusyPointer busy(*m_pointer);
-    const QMimeData *mime = QApplication::clipboard()->mimeData();
-    if (!mime)
-        return;
-    GridPaste paste(*DataGrid1, pasteUi());
-    paste.paste(mime->text(), mime->data(GridCopy::nullsFormat()));
-    finishPaste(paste);
-}
-
-void Form3::undoWrite(bool redo)
-{
-    if (!commitHeldRow())
-        return;
-    try {
-        BusyPointer busy(*m_pointer);
-        // RowChanged comes back as a Failure with its reason.
-        reportWrite(redo ? m_history->redo() : m_history->undo(), QString());
-    } catch (const Failure &e) {
-        const QString &leftOver = m_history->leftOver();
-        if (leftOver.isEmpty()) {
-            tell(failureText(
-                redo ? QStringLiteral("The change was not redone.") : QStringLiteral("The change was not undone."), e));
-            return;
-        }
-        tell(failureText(redo ? QStringLiteral("The change was not redone in full.")
-                              : QStringLiteral("The change was not undone in full."),
-                 e)
-            + QStringLiteral("\n\n") + leftOver);
-        rereadLater();
-    }
-}
-
-void Form3::setSelectionToNull()
-{
-    const StepGuard step(*m_history);
-    BusyPointer busy(*m_pointer);
-    GridPaste paste(*DataGrid1, pasteUi());
-    paste.setSelectionToNull();
-    finishPaste(paste);
-}
-
-void Form3::deleteRows(std::vector<int> rows)
-{
-    std::erase_if(rows, [this](int row) { return row < 0 || row >= m_model->newRowLine(); });
-    if (rows.empty() || !commitHeldRow())
-        return;
-    const Desktop::Answer answer = m_wizard.desktop().message(
-        this, Main::appTitle(), QStringLiteral("Delete these %1 rows?").arg(rows.size()), Desktop::Icon::None,
-        Desktop::Buttons::YesNo, Desktop::Answer::No);
-    if (answer != Desktop::Answer::Yes)
-        return;
-    const StepGuard step(*m_history);
-    // From the last, so the rows still to go keep their numbers.
-    std::sort(rows.begin(), rows.end(), std::greater<int>());
-    BusyPointer busy(*m_pointer);
-    size_t done = 0;
-    const QString stopped = QStringLiteral("%1 of the %2 rows were deleted; the rest were not.\n\n");
-    ProgressDialog progress(this, 500, QStringLiteral("DeleteProgress"));
-    progress.setRowLabel(QStringLiteral("Deleting row %L1 of %L2"));
-    try {
-        for (; done < rows.size(); ++done) {
-            if (done > 0 && !progress.update(qint64(done), qint64(rows.size()))) {
-                tell(stopped.arg(done).arg(rows.size()) + QStringLiteral("The deletion was cancelled."));
-                return;
-            }
-            const GridModel::Outcome outcome = m_model->deleteRow(rows[done]);
-            if (outcome == GridModel::Outcome::Done)
-                continue;
-            reportWrite(outcome, stopped.arg(done).arg(rows.size())
-                                     + QStringLiteral("A row was changed or deleted by someone else since it was read."));
-            return;
-        }
-    } catch (const Failure &e) {
-        tell(failureText(stopped.arg(done).arg(rows.size()) + QStringLiteral("A row was not deleted."), e));
-    }
-}
-
-void Form3::loadFailed(const QString &description, long number)
-{
-    tell(QStringLiteral("Not every row of the table could be read; the grid shows the rows read so far.\n\n%1 (error %2)")
-             .arg(description)
-             .arg(number));
+    m_session->requery();
 }
 
 void Form3::PushButton1_Click()
 {
     // Held edits are written before the page is left; if they cannot be,
     // the user stays with them.
-    if (!commitHeldRow())
+    if (!m_session->commitHeldRow())
         return;
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form3_PushButton1_Click));
     trap.step(100, [&] { m_wizard.form2()->show(); });
@@ -501,24 +285,17 @@ void Form3::PushButton4_Click()
     trap.step(104, [&] { m_wizard.desktop().message(this, Main::appTitle(), text); });
 }
 
-GridSource &Form3::exportSource()
-{
-    if (m_order->isOrdered() || m_order->isBusy())
-        return *m_shownRows;
-    return m_model->exportSource();
-}
-
 void Form3::cmdAddNewRow_Click()
 {
     // Going to the new-row line leaves the row being edited.
-    if (!commitHeldRow())
+    if (!m_session->commitHeldRow())
         return;
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form3_cmdAddNewRow_Click));
     trap.step(100, [&] { DataGrid1->setFocus(); });
     // The new-row line by its own index, whatever the table's size: no page
     // relative row number that overflows.
     trap.step(102, [&] {
-        const QModelIndex line = DataGrid1->fromModel(m_model->index(m_model->newRowLine(), 0));
+        const QModelIndex line = DataGrid1->fromModel(model()->index(model()->newRowLine(), 0));
         if (!line.isValid())
             throw Failure(QStringLiteral("No rows can be added to this grid."));
         DataGrid1->scrollTo(line);
@@ -537,7 +314,7 @@ void Form3::PushButton6_Click()
 
 void Form3::PushButton3_Click()
 {
-    if (!commitHeldRow())
+    if (!m_session->commitHeldRow())
         return;
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form3_PushButton3_Click));
     trap.step(100, [&] { m_wizard.endProgram(); });
@@ -545,7 +322,7 @@ void Form3::PushButton3_Click()
 
 void Form3::closeEvent(QCloseEvent *event)
 {
-    if (!commitHeldRow()) {
+    if (!m_session->commitHeldRow()) {
         event->ignore();
         return;
     }

@@ -1,26 +1,22 @@
 #pragma once
 
-#include "core/Failure.h"
-#include "grid/GridModel.h"
-#include "grid/GridPaste.h"
 #include "grid/GridView.h"
+#include "pages/TableSession.h"
 
 #include <QWidget>
 
 #include <memory>
 
-class WriteHistory;
 class Connection;
 class GridModel;
 class GridOrder;
 class FindBar;
-class ShownRows;
+class Trap;
 class QLabel;
 class QMenu;
 class QAction;
 class QPushButton;
 class PagePointer;
-class RowSet;
 class Wizard;
 
 // The table editor: the rows of CurrentTable in an editable grid, with the
@@ -47,9 +43,7 @@ public:
     // re-reads the grid with requeryGrid().
     void chkNewColumn_Click();
     // Runs the grid's query again and lays the grid out anew (lines 108, 110
-    // of "Add New Column"). Writes held edits first. The user's input is held
-    // back while the server is waited for, but for the wait dialog's Cancel;
-    // leaving the table meanwhile gives the re-read up. Throws Failure.
+    // of "Add New Column"): TableSession::requery(). Throws Failure.
     void requeryGrid();
 
     // The "Save As" menu's items (Form3Exports.cpp, Form3Pdf.cpp).
@@ -59,38 +53,21 @@ public:
     void mnuXLS_Click();
     void mnuPDF_Click();
 
-    // The grid's data source: the connection and the rows read on it. Rows
-    // opened in the background keep arriving after the bind.
-    void bindGrid(std::unique_ptr<Connection> connection, std::unique_ptr<RowSet> rows);
-    void unbindGrid();
-    // Set while the picker opens a table for the grid: the first showing
-    // then reads no rows of its own, so the table is not read twice.
-    void setBindFollows(bool follows) { m_bindFollows = follows; }
-    GridModel *model() const { return m_model; }
-    // The rows as the grid shows them (sorted, filtered) over model().
-    GridOrder *order() const { return m_order; }
-    // What the exports write: the rows as shown; the model itself while
-    // they show in the server's order.
-    GridSource &exportSource();
+    // "Next >" of the picker, from its step 114 on, with its trap: shows this
+    // page with the rows of CurrentTable read on `connection` (the first
+    // screen waited for, the rest streaming in behind).
+    enum class Opened { Shown, Cancelled };
+    Opened openTable(Trap &trap, std::unique_ptr<Connection> connection);
 
-    // Writes the edits held in the grid's current row. When that fails the
-    // user is told why and the edits stay; returns false then.
-    bool commitHeldRow();
+    // The table shown: its connection, rows, writes and what the user is
+    // told of them.
+    TableSession &session() const { return *m_session; }
+    GridModel *model() const { return m_session->model(); }
+    GridOrder *order() const { return m_session->order(); }
+
     // The grid's before-delete event: asks "Delete this row?" (No is the
     // default); sets `cancel` unless the user answers Yes.
     void DataGrid1_BeforeDelete(bool &cancel);
-    // Asks, then deletes `row` on the server and in the grid.
-    void deleteRow(int row);
-    // Pastes the clipboard at the grid's current cell, telling the user where it stopped.
-    void pasteRows();
-    // Asks "Delete these N rows?" once, then deletes them one by one; the
-    // first refused stops it.
-    void deleteRows(std::vector<int> rows);
-    void setSelectionToNull();
-    GridPaste::Ui pasteUi();
-    // Takes back (or writes again) the last step of written changes.
-    void undoWrite(bool redo);
-    WriteHistory &history() { return *m_history; }
 
     static QString helpText();
 
@@ -114,33 +91,14 @@ protected:
 private:
     void buildControls();
     void tell(const QString &text);
-    // Tells what became of a write beyond plain success, and reads the table
-    // again when the grid's copy is no longer a handle on the row. False when
-    // the write was not done.
-    bool reportWrite(GridModel::Outcome outcome, const QString &notDone);
-    // Reads the table again once the current event is done (after a write
-    // left the grid's copy out of date), opening the connection if it was lost.
-    void rereadLater();
-    void rereadNow();
-    void finishPaste(const GridPaste &paste);
-    static QString failureText(const QString &what, const Failure &e);
-    void loadFailed(const QString &description, long number);
 
     Wizard &m_wizard;
     PagePointer *m_pointer;
-    WriteHistory *m_history = nullptr;
-    GridModel *m_model;
-    GridOrder *m_order;
-    std::unique_ptr<ShownRows> m_shownRows;
+    TableSession *m_session;
     bool m_loaded = false;
-    bool m_bindFollows = false;
-    // The editor's own connection and rows, opened by the load. Shared so a
-    // re-read that waits keeps them while the page is left meanwhile.
+    // Set while openTable() shows the page: its first showing then reads no
+    // rows of its own, so the table is not read twice.
+    bool m_opening = false;
+    // The page's own connection, opened by its first showing.
     std::shared_ptr<Connection> m_connection;
-    std::shared_ptr<RowSet> m_rows;
-    // The connection and rows the grid shows.
-    std::shared_ptr<Connection> m_gridConnection;
-    std::shared_ptr<RowSet> m_gridRows;
-    // Counts unbindGrid(): a re-read whose binding is gone is given up.
-    quint64 m_unbinds = 0;
 };

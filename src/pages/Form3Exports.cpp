@@ -6,7 +6,7 @@
 #include "export/TextExports.h"
 #include "frame/Desktop.h"
 #include "frame/PagePointer.h"
-#include "grid/GridModel.h"
+#include "pages/TableSession.h"
 #include "pages/Wizard.h"
 
 // The "Save As" menu's file exports. The writers report their own failures
@@ -23,7 +23,7 @@ void saveAs(Form3 &page, const char *filter, Writer writer)
         return;
     BusyPointer busy(page.pointer());
     ProgressDialog progress(&page);
-    GridSource &grid = page.exportSource();
+    GridSource &grid = page.session().exportSource();
     writer(grid, name, desktop, &page, progress.function());
 }
 
@@ -47,6 +47,6 @@ void Form3::mnuCSV_Click()
 void Form3::mnuXLS_Click()
 {
     ProgressDialog progress(this);
-    SaveDataGridToWorkbook(exportSource(), m_wizard.services().spreadsheet, m_wizard.CurrentTable, m_wizard.desktop(),
+    SaveDataGridToWorkbook(m_session->exportSource(), m_wizard.services().spreadsheet, m_wizard.CurrentTable, m_wizard.desktop(),
                            this, m_pointer, progress.function());
 }

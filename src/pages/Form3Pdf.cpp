@@ -2,7 +2,7 @@
 
 #include "export/PdfExport.h"
 #include "export/Printers.h"
-#include "grid/GridModel.h"
+#include "pages/TableSession.h"
 #include "pages/Wizard.h"
 
 // "PDF": the grid printed through the PDF printer.
@@ -10,5 +10,5 @@ void Form3::mnuPDF_Click()
 {
     NoPrinters none;
     Printers *printers = wizard().services().printers;
-    ExportPdf(exportSource(), printers ? *printers : none, wizard().desktop(), this, wizard().CurrentTable);
+    ExportPdf(m_session->exportSource(), printers ? *printers : none, wizard().desktop(), this, wizard().CurrentTable);
 }

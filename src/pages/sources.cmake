@@ -5,6 +5,7 @@ target_sources(corvane_pages PRIVATE
   pages/SecurityBadge.h pages/SecurityBadge.cpp
   pages/Form2.h pages/Form2.cpp
   pages/Form3.h pages/Form3.cpp
+  pages/TableSession.h pages/TableSession.cpp
   pages/Form3Schema.cpp
   pages/Form3Exports.cpp
   pages/Form3Pdf.cpp

@@ -68,7 +68,7 @@ class TestExportGrid : public QObject
             wizard.CurrentTable = QStringLiteral("t");
             page = wizard.form3();
             auto [connection, rows] = test.openTable();
-            page->bindGrid(std::move(connection), std::move(rows));
+            page->session().open(wizard.CurrentTable, std::move(connection), std::move(rows));
         }
         FakeDesktop desktop;
         FakeSpreadsheet spreadsheet;

@@ -173,7 +173,7 @@ private slots:
         connection->open(ConnectionString(fields));
         auto rows = std::make_unique<RowSet>();
         rows->open(QStringLiteral("SELECT * FROM `staff`;"), *connection);
-        wizard.form3()->bindGrid(std::move(connection), std::move(rows));
+        wizard.form3()->session().open(wizard.CurrentTable, std::move(connection), std::move(rows));
         wizard.form3()->mnuPDF_Click();
 
         QCOMPARE(desktop.texts(), QStringList());

@@ -334,7 +334,7 @@ private slots:
             "else meanwhile. The table is read again: check these rows before you change them again.");
         QTRY_COMPARE(model()->index(1, 1).data().toString(), QStringLiteral("two!"));
         QCOMPARE(model()->index(0, 1).data().toString(), QStringLiteral("a!"));
-        QVERIFY(!editor()->history().canUndo());
+        QVERIFY(!editor()->session().history().canUndo());
     }
 
     void bulkDeleteTakesExactlyTheSelectedRows()
@@ -420,15 +420,15 @@ private slots:
         QVERIFY(model()->setData(model()->index(0, 0), "b"));
         QCOMPARE(model()->commitRow(), GridModel::Outcome::Done);
         TestDb::run(Db, {"CREATE TRIGGER tr_bump BEFORE UPDATE ON tr FOR EACH ROW SET NEW.n = OLD.n + 1"});
-        QVERIFY(editor()->history().canUndo());
+        QVERIFY(editor()->session().history().canUndo());
         view()->setFocus();
         QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(TestDb::rows(Db, "SELECT v, n FROM tr"), QStringList({"a|1"}));
         QCOMPARE(m_desktop.texts().size(), 1);
         QVERIFY2(m_desktop.texts().front().contains("read again"), qPrintable(m_desktop.texts().front()));
         QTRY_COMPARE(model()->index(0, 1).data().toString(), QStringLiteral("1"));
-        QVERIFY(!editor()->history().canUndo());
-        QVERIFY(!editor()->history().canRedo());
+        QVERIFY(!editor()->session().history().canUndo());
+        QVERIFY(!editor()->session().history().canRedo());
     }
 
     // The context menu offers the grid's shared actions with their
@@ -467,7 +467,7 @@ private slots:
             QVERIFY2(shown.contains(entry), entry);
         QCOMPARE(greyed, QStringList({"Server Order", "Undo", "Redo", "Drop Changes to Row"}));
         QVERIFY(model()->data(model()->index(0, 1), GridModel::NullRole).toBool());
-        QVERIFY(editor()->commitHeldRow());
+        QVERIFY(editor()->session().commitHeldRow());
         QCOMPARE(TestDb::scalar(Db, "SELECT IFNULL(n, 'NULL') FROM ctx WHERE id = 1"), QStringLiteral("NULL"));
         choose("Undo");
         QVERIFY(!greyed.contains("Undo"));
@@ -499,7 +499,7 @@ private slots:
             QCOMPARE(m_desktop.texts().size(), 1);
             QVERIFY2(m_desktop.texts().front().contains("changes up to it cannot be undone"),
                 qPrintable(m_desktop.texts().front()));
-            QVERIFY(editor()->history().canUndo());
+            QVERIFY(editor()->session().history().canUndo());
         }
     }
     // Rows the server changes as they are pasted (a trigger) are saved and
@@ -516,7 +516,7 @@ private slots:
         QVERIFY2(m_desktop.texts().front().contains("read again"), qPrintable(m_desktop.texts().front()));
         QTRY_COMPARE(model()->index(0, 1).data().toString(), QStringLiteral("1"));
         QCOMPARE(model()->index(1, 1).data().toString(), QStringLiteral("1"));
-        QVERIFY(!editor()->history().canUndo());
+        QVERIFY(!editor()->session().history().canUndo());
     }
 };
 

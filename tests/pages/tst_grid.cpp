@@ -235,7 +235,7 @@ private slots:
         TestDb::run(Db, {meanwhile});
         if (deleting) {
             m_desktop.answers << Desktop::Answer::Yes;
-            editor()->deleteRow(0);
+            editor()->session().deleteRow(0);
         } else {
             type(0, 1, QStringLiteral("mine"));
             leaveRow(1);
@@ -502,9 +502,9 @@ private slots:
         open(QStringLiteral("tr"));
         for (const QString &value : {QStringLiteral("first"), QStringLiteral("second")}) {
             m_desktop.clear();
-            QVERIFY(editor()->commitHeldRow());
+            QVERIFY(editor()->session().commitHeldRow());
             type(0, 0, value);
-            QVERIFY(editor()->commitHeldRow());
+            QVERIFY(editor()->session().commitHeldRow());
             QCOMPARE(m_desktop.boxes.size(), 1);
             QVERIFY(m_desktop.boxes.first().text.contains(QStringLiteral("read again")));
             QTRY_COMPARE(cell(0, 1), value == QLatin1String("first") ? QStringLiteral("1") : QStringLiteral("2"));
@@ -534,7 +534,7 @@ private slots:
         open(QStringLiteral("lost"), QString::number(proxy.port()));
         proxy.arm(FaultProxy::Fault::CutBeforeReply, QStringLiteral("^UPDATE"));
         type(0, 1, QStringLiteral("lost"));
-        const bool saved = editor()->commitHeldRow();
+        const bool saved = editor()->session().commitHeldRow();
         QVERIFY(proxy.hasFired());
         const QString stored = server("SELECT v FROM lost WHERE id = 1").value(0);
         QCOMPARE(saved, stored == QLatin1String("lost"));
@@ -544,7 +544,7 @@ private slots:
         const QString told = saved ? QStringLiteral("the change was saved") : QStringLiteral("nothing was written");
         QVERIFY2(m_desktop.boxes.first().text.contains(told), qPrintable(m_desktop.boxes.first().text));
         if (!saved) {
-            QVERIFY(editor()->commitHeldRow()); // the retry goes through once
+            QVERIFY(editor()->session().commitHeldRow()); // the retry goes through once
             QCOMPARE(server("SELECT v FROM lost WHERE id = 1"), QStringList{"lost"});
         }
         QCOMPARE(cell(0, 1), QStringLiteral("lost"));
@@ -558,14 +558,14 @@ private slots:
         TestDb::stopServer();
         // The tests after this one need the server, also when this one fails.
         auto restart = qScopeGuard([] { TestDb::startServer(); });
-        QVERIFY(!editor()->commitHeldRow());
+        QVERIFY(!editor()->session().commitHeldRow());
         QCOMPARE(m_desktop.boxes.size(), 1);
         QVERIFY(m_desktop.boxes.first().text.contains(QStringLiteral("server")));
         QCOMPARE(cell(0, 1), QStringLiteral("kept"));
-        QVERIFY(!editor()->commitHeldRow()); // still down: told again, no hang
+        QVERIFY(!editor()->session().commitHeldRow()); // still down: told again, no hang
         restart.dismiss();
         TestDb::startServer();
-        QVERIFY(editor()->commitHeldRow()); // the retry signs in again
+        QVERIFY(editor()->session().commitHeldRow()); // the retry signs in again
         QCOMPARE(server("SELECT v FROM s"), QStringList{"kept"});
     }
 

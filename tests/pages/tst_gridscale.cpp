@@ -305,7 +305,7 @@ private slots:
         QTimer::singleShot(100, [&] { QTest::keyClick(view(), Qt::Key_Down); });
 
         proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^UPDATE"), std::chrono::milliseconds(1500));
-        QVERIFY(editor()->commitHeldRow());
+        QVERIFY(editor()->session().commitHeldRow());
         QVERIFY(proxy.hasFired());
         QVERIFY2(beats > 20, qPrintable(QString::number(beats)));
         QCOMPARE(said, QStringLiteral("Waiting for the server at %1").arg(TestDb::host()));

@@ -273,7 +273,7 @@ private slots:
         QCOMPARE(shown(1), QStringList({"maria", "doug", "carla", "anna"}));
 
         m_desktop.answers << Desktop::Answer::Yes;
-        editor()->deleteRow(view()->toModel(view()->model()->index(2, 0)).row());
+        editor()->session().deleteRow(view()->toModel(view()->model()->index(2, 0)).row());
         QCOMPARE(server("SELECT id FROM w ORDER BY id"), QStringList({"1", "2", "4", "5"}));
         QCOMPARE(shown(1), QStringList({"maria", "doug", "anna"}));
 
@@ -324,7 +324,7 @@ private slots:
         open(QStringLiteral("x"));
         const QByteArray plain = exportCsv();
         QVERIFY(plain.contains("pear"));
-        QCOMPARE(&editor()->exportSource(), &model()->exportSource());
+        QCOMPARE(&editor()->session().exportSource(), &model()->exportSource());
 
         sortBy(1);
         order()->setFilter({QStringLiteral("p"), false, false, -1});

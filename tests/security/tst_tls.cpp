@@ -243,7 +243,7 @@ private slots:
         QTRY_COMPARE(editor->model()->exportSource().rowCount(), qint64(2));
 
         QVERIFY(editor->model()->setData(editor->model()->index(0, 1), QStringLiteral("edited")));
-        QVERIFY(editor->commitHeldRow());
+        QVERIFY(editor->session().commitHeldRow());
         QCOMPARE(TestDb::scalar(Db, "SELECT body FROM notes WHERE id = 1"), QStringLiteral("edited"));
 
         QTemporaryDir dir;
