@@ -3,7 +3,6 @@
 #include "core/Failure.h"
 #include "export/GetSetPrinter.h"
 #include "export/PrintableGrid.h"
-#include "export/Printers.h"
 #include "export/ProgressDialog.h"
 #include "export/RemoveFile.h"
 #include "export/TextExports.h"
@@ -12,6 +11,7 @@
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/Trap.h"
+#include "print/Printers.h"
 
 #include <QDir>
 #include <QFileInfo>

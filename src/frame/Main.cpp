@@ -1,7 +1,7 @@
 #include "frame/Main.h"
 
 #include "core/Failure.h"
-#include "frame/Version.h"
+#include "core/Version.h"
 
 #include <QApplication>
 #include <QCheckBox>
