@@ -131,7 +131,7 @@ void ExportPdf(GridSource &grid, Printers &printers, Desktop &desktop, QWidget *
 void runPrintProgram(const QString &program, const QStringList &arguments, int timeoutMs)
 {
     if (program.isEmpty() || !QFileInfo(program).isFile())
-        throw Failure(QStringLiteral("File not found"), 53);
+        throw Failure(QStringLiteral("File not found"), Failure::FileNotFound);
     QProcess process;
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());
