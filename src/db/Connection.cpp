@@ -56,7 +56,8 @@ ConnectParams Connection::paramsFrom(const QString &connectionString)
         bool ok = false;
         const uint n = port.toUInt(&ok);
         if (!ok || n > 65535)
-            throw Failure(QStringLiteral("The port \"%1\" is not a number from 0 to 65535.").arg(port), Failure::UnknownHost);
+            throw Failure(
+                QStringLiteral("The port \"%1\" is not a number from 0 to 65535.").arg(port), Failure::UnknownHost);
         p.port = n;
     }
     // "localhost" means the local socket to this client library; a port other

@@ -290,7 +290,8 @@ void frmNewColumn::appendFieldRow(Trap &trap)
             continue;
         trap.step(cellSteps[cell], [&] {
             if (!item)
-                throw Failure(QStringLiteral("Object variable or With block variable not set"), Failure::ObjectVariableNotSet);
+                throw Failure(
+                    QStringLiteral("Object variable or With block variable not set"), Failure::ObjectVariableNotSet);
             item->setText(cell, row.cells[size_t(cell)]);
         });
     }
