@@ -1,9 +1,9 @@
-#include "export/CupsPrinters.h"
+#include "core/Version.h"
 #include "export/XlsxSpreadsheet.h"
 #include "frame/Main.h"
 #include "frame/QtDesktop.h"
-#include "frame/Version.h"
 #include "pages/Wizard.h"
+#include "print/CupsPrinters.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,7 +1,7 @@
 // The print program: any bytes are read as a table, and the layout of that
 // table fits it to the paper without losing a column or a row.
-#include "export/TablePrinter.h"
-#include "export/TextTable.h"
+#include "print/TablePrinter.h"
+#include "print/TextTable.h"
 
 #include <QGuiApplication>
 #include <QPrinter>

@@ -5,8 +5,8 @@
 // CORVANE_PRINT_TO_PDF=PATH writes the pages to that PDF file instead (for
 // tests and benchmarks).
 #include "core/Failure.h"
-#include "export/PrintTextFile.h"
-#include "frame/Version.h"
+#include "core/Version.h"
+#include "print/PrintTextFile.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>

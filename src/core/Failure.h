@@ -12,14 +12,36 @@
 class Failure : public std::exception
 {
 public:
-    // The numbers this program tests for or throws itself. The client
-    // library's own (CR_*) are checked against its headers in db.
+    // The numbers this program tests for or throws itself. The server's
+    // (ER_*) and the client library's (CR_*) are checked against MariaDB's
+    // headers in db (db/FailureCodes.cpp); the others are the numbers the
+    // older program's users and reports know for the same failures.
     enum Code : long {
+        // The server's
+        ParseError = 1064,   // ER_PARSE_ERROR
+        NoSuchThread = 1094, // ER_NO_SUCH_THREAD: KILL of a session that is gone
+        NoSuchTable = 1146,  // ER_NO_SUCH_TABLE
+
+        // The client library's
+        FirstClientError = 2000,   // CR_MIN_ERROR: the library's own numbers start here
+        UnknownHost = 2005,        // CR_UNKNOWN_HOST
         ServerGoneAway = 2006,     // CR_SERVER_GONE_ERROR: between statements
+        OutOfMemory = 2008,        // CR_OUT_OF_MEMORY
         ServerLost = 2013,         // CR_SERVER_LOST: during a statement
         TlsConnectionError = 2026, // CR_SSL_CONNECTION_ERROR
         ServerLostExtended = 2055, // CR_SERVER_LOST_EXTENDED
-        ObjectClosed = 3704,
+
+        // A row set's (as ADO numbered them)
+        NoCurrentRecord = 3021, // "Either BOF or EOF is True, or the current record has been deleted."
+        ItemNotFound = 3265,    // no field of that name or ordinal
+        ObjectClosed = 3704,    // "Operation is not allowed when the object is closed."
+
+        // The pages' and files' (as Visual Basic numbered them)
+        FileNotFound = 53,
+        ObjectVariableNotSet = 91, // "Object variable or With block variable not set"
+        ObjectRequired = 424,
+        InvalidPicture = 481,
+        IndexOutOfBounds = 35600,
     };
 
     explicit Failure(QString description, long number = 0)

@@ -11,14 +11,9 @@
 #include <QTimer>
 
 #include <atomic>
-#include <errmsg.h>
 #include <exception>
 #include <mutex>
 #include <mysql.h>
-
-static_assert(Failure::ServerGoneAway == CR_SERVER_GONE_ERROR && Failure::ServerLost == CR_SERVER_LOST
-    && Failure::TlsConnectionError == CR_SSL_CONNECTION_ERROR
-    && Failure::ServerLostExtended == CR_SERVER_LOST_EXTENDED);
 
 namespace {
 
@@ -61,7 +56,8 @@ ConnectParams Connection::paramsFrom(const QString &connectionString)
         bool ok = false;
         const uint n = port.toUInt(&ok);
         if (!ok || n > 65535)
-            throw Failure(QStringLiteral("The port \"%1\" is not a number from 0 to 65535.").arg(port), 2005);
+            throw Failure(
+                QStringLiteral("The port \"%1\" is not a number from 0 to 65535.").arg(port), Failure::UnknownHost);
         p.port = n;
     }
     // "localhost" means the local socket to this client library; a port other
@@ -88,7 +84,7 @@ void Connection::open(const ConnectParams &params)
         guard = std::make_unique<GreetingGuard>(params, ConnectTimeoutSeconds);
     MYSQL *m = mysql_init(nullptr);
     if (!m)
-        throw Failure(QStringLiteral("Out of memory while creating a connection."), 2008);
+        throw Failure(QStringLiteral("Out of memory while creating a connection."), Failure::OutOfMemory);
     const unsigned timeout = ConnectTimeoutSeconds;
     mysql_optionsv(m, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
     const unsigned ioTimeout = 60;

@@ -406,7 +406,7 @@ MYSQL_STMT *executeBinary(MYSQL *m, const QByteArray &sql)
         return nullptr;
     const auto giveUp = [&]() -> MYSQL_STMT * {
         const Failure f = failureOf(stmt, m);
-        if (f.number() >= 2000) { // the client's own: the connection, not the statement
+        if (f.number() >= Failure::FirstClientError) { // the client's own: the connection, not the statement
             mysql_stmt_close(stmt);
             throw f;
         }

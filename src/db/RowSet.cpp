@@ -174,7 +174,8 @@ void RowSet::close()
 void RowSet::moveNext()
 {
     if (eof())
-        throw Failure(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted."), 3021);
+        throw Failure(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted."),
+            Failure::NoCurrentRecord);
     ++m_current;
 }
 
@@ -183,9 +184,12 @@ QVariant RowSet::value(int index) const
     if (!m_open)
         Failure::throwNotOpen();
     if (eof())
-        throw Failure(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted."), 3021);
+        throw Failure(QStringLiteral("Either BOF or EOF is True, or the current record has been deleted."),
+            Failure::NoCurrentRecord);
     if (index < 0 || index >= fieldCount())
-        throw Failure(QStringLiteral("Item cannot be found in the collection corresponding to the requested name or ordinal."), 3265);
+        throw Failure(
+            QStringLiteral("Item cannot be found in the collection corresponding to the requested name or ordinal."),
+            Failure::ItemNotFound);
     const RowStore::Cell c = m_rows.cell(m_current, index);
     if (c.isNull())
         return QVariant();

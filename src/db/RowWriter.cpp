@@ -125,7 +125,7 @@ bool RowWriter::reconnect(bool killOld)
         try {
             m_connection.exec("KILL CONNECTION " + QByteArray::number(qulonglong(old)));
         } catch (const Failure &e) {
-            if (e.number() != 1094) // no such thread: already gone
+            if (e.number() != Failure::NoSuchThread) // already gone
                 return false;
         }
         const QByteArray alive = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = "

@@ -100,7 +100,7 @@ qint64 checkSize(Connection &connection, const QString &table)
                           .arg(table)
                           .arg(rows)
                           .arg(megabytes(bytes), megabytes(free)),
-                      2008);
+                      Failure::OutOfMemory);
     return rows;
 }
 
@@ -258,7 +258,8 @@ void TableLoader::run(const std::shared_ptr<Job> &job)
         } catch (const Failure &f) {
             job->postFailure(f);
         } catch (const std::bad_alloc &) {
-            job->postFailure(Failure(QStringLiteral("Out of memory before the first row was read."), 2008));
+            job->postFailure(
+                Failure(QStringLiteral("Out of memory before the first row was read."), Failure::OutOfMemory));
         }
         std::unique_lock<std::mutex> hold(job->lock);
         job->mysql = nullptr;
@@ -351,7 +352,8 @@ void TableLoader::readUntilEnd(Job &job, ResultRows &rows, std::optional<Failure
     } catch (const std::bad_alloc &) {
         chunk = RowStore(); // frees the room the message and hand-over need
         const QString of = job.expectedRows > 0 ? QStringLiteral(" of about %1").arg(job.expectedRows) : QString();
-        failure.emplace(QStringLiteral("Out of memory: %1%2 rows were read.").arg(handedOver).arg(of), 2008);
+        failure.emplace(
+            QStringLiteral("Out of memory: %1%2 rows were read.").arg(handedOver).arg(of), Failure::OutOfMemory);
     }
     job.rowsRead = handedOver;
 }
@@ -378,7 +380,7 @@ void TableLoader::deliver(quint64 generation, const std::shared_ptr<RowStore> &c
         emit rowsAppended();
         const qint64 read = m_target.rowCount();
         cancel();
-        fail(Failure(QStringLiteral("Out of memory: %1 rows were read.").arg(read), 2008));
+        fail(Failure(QStringLiteral("Out of memory: %1 rows were read.").arg(read), Failure::OutOfMemory));
         return;
     }
     emit rowsAppended();

@@ -1,4 +1,5 @@
 target_sources(corvane_db PRIVATE
+  db/FailureCodes.cpp
   db/ConnectionString.h db/ConnectionString.cpp
   db/Connection.h db/Connection.cpp
   db/TlsOptions.h db/TlsOptions.cpp

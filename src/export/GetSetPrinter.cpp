@@ -1,9 +1,9 @@
 #include "export/GetSetPrinter.h"
 
 #include "core/Failure.h"
-#include "export/Printers.h"
 #include "frame/Desktop.h"
 #include "frame/Main.h"
+#include "print/Printers.h"
 
 QString defaultPrinterErrorText(long number, const QString &description)
 {

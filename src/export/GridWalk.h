@@ -1,13 +1,7 @@
 #pragma once
 
+#include "core/ExportProgress.h"
 #include "core/GridSource.h"
-
-#include <functional>
-
-// Told how far an export has come: `done` rows of `total` (0 while the
-// total is not known yet). Returns false when the user cancelled. An empty
-// function never cancels.
-using ExportProgress = std::function<bool(qint64 done, qint64 total)>;
 
 // Visits every row of the grid's model once, from the first, in display
 // order. The model gives any row's text directly, so the view's scroll

@@ -3,15 +3,15 @@
 #include "core/Failure.h"
 #include "export/GetSetPrinter.h"
 #include "export/PrintableGrid.h"
-#include "export/Printers.h"
-#include "export/ProgressDialog.h"
 #include "export/RemoveFile.h"
 #include "export/TextExports.h"
 #include "export/Wordpad1.h"
 #include "frame/Desktop.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
+#include "frame/ProgressDialog.h"
 #include "frame/Trap.h"
+#include "print/Printers.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -131,7 +131,7 @@ void ExportPdf(GridSource &grid, Printers &printers, Desktop &desktop, QWidget *
 void runPrintProgram(const QString &program, const QStringList &arguments, int timeoutMs)
 {
     if (program.isEmpty() || !QFileInfo(program).isFile())
-        throw Failure(QStringLiteral("File not found"), 53);
+        throw Failure(QStringLiteral("File not found"), Failure::FileNotFound);
     QProcess process;
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());

@@ -3,7 +3,6 @@
 #include "core/GridSource.h"
 #include "export/CsvField.h"
 #include "export/ExportText.h"
-#include "export/ProgressDialog.h"
 #include "frame/Locations.h"
 #include "frame/Trap.h"
 

@@ -3,7 +3,6 @@ target_sources(corvane_export PRIVATE
   export/ExportText.h export/ExportText.cpp
   export/CsvField.h
   export/LinkRule.h export/LinkRule.cpp
-  export/ProgressDialog.h export/ProgressDialog.cpp
   export/TextExports.h export/TextExports.cpp
   export/PrintableGrid.h export/PrintableGrid.cpp
   export/Spreadsheet.h

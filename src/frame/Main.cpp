@@ -1,7 +1,7 @@
 #include "frame/Main.h"
 
 #include "core/Failure.h"
-#include "frame/Version.h"
+#include "core/Version.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -164,11 +164,11 @@ QCursor loadCursor(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw Failure(QStringLiteral("Cannot open %1: %2").arg(path, file.errorString()), 53);
+        throw Failure(QStringLiteral("Cannot open %1: %2").arg(path, file.errorString()), Failure::FileNotFound);
     const QByteArray bytes = file.readAll();
     QPixmap pm;
     if (!pm.loadFromData(bytes, "CUR") && !pm.loadFromData(bytes))
-        throw Failure(QStringLiteral("Invalid picture: %1").arg(path), 481);
+        throw Failure(QStringLiteral("Invalid picture: %1").arg(path), Failure::InvalidPicture);
     // A .cur directory entry keeps the hotspot where an icon keeps planes
     // and bit count (bytes 10..13 of the file).
     int hx = -1, hy = -1;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Version.h"
+
 #include <QCursor>
 #include <QIcon>
 #include <QString>
@@ -10,7 +12,7 @@ class QWidget;
 // the program folder and its optional files, colours, icon and cursor.
 namespace Main {
 
-inline constexpr char ProductName[] = "Corvane Editor Software";
+inline constexpr auto &ProductName = CorvaneProductName;
 
 // Drops the last word of `name` at least once, then until it is at most 40
 // characters long.

@@ -5,6 +5,7 @@ target_sources(corvane_frame PRIVATE
   frame/Main.h frame/Main.cpp
   frame/PagePointer.h frame/PagePointer.cpp
   frame/SettingsStore.h frame/SettingsStore.cpp
+  frame/ProgressDialog.h frame/ProgressDialog.cpp
   frame/Services.h
   frame/HeldConnect.h frame/HeldConnect.cpp
 )

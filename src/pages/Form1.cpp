@@ -4,7 +4,6 @@
 #include "db/Connection.h"
 #include "db/MySQL.h"
 #include "export/PdfExport.h"
-#include "export/Printers.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"
@@ -16,6 +15,7 @@
 #include "pages/SecurityBadge.h"
 #include "pages/TableList.h"
 #include "pages/Wizard.h"
+#include "print/Printers.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>

@@ -2,11 +2,11 @@
 
 #include "db/Connection.h"
 #include "db/RowSet.h"
-#include "export/ProgressDialog.h"
 #include "frame/HeldConnect.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"
+#include "frame/ProgressDialog.h"
 #include "frame/Trap.h"
 #include "grid/FindBar.h"
 #include "grid/GridCopy.h"

@@ -2,10 +2,10 @@
 
 #include "core/GridSource.h"
 #include "export/ExcelExport.h"
-#include "export/ProgressDialog.h"
 #include "export/TextExports.h"
 #include "frame/Desktop.h"
 #include "frame/PagePointer.h"
+#include "frame/ProgressDialog.h"
 #include "pages/TableSession.h"
 #include "pages/Wizard.h"
 

@@ -1,9 +1,9 @@
 #include "pages/Form3.h"
 
 #include "export/PdfExport.h"
-#include "export/Printers.h"
 #include "pages/TableSession.h"
 #include "pages/Wizard.h"
+#include "print/Printers.h"
 
 // "PDF": the grid printed through the PDF printer.
 void Form3::mnuPDF_Click()

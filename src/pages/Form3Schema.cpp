@@ -16,7 +16,7 @@ void Form3::chkNewColumn_Click()
     std::unique_ptr<frmNewColumn> dialog;
     const auto need = [&]() -> frmNewColumn & {
         if (!dialog)
-            throw Failure(QStringLiteral("Object required"), 424);
+            throw Failure(QStringLiteral("Object required"), Failure::ObjectRequired);
         return *dialog;
     };
     // Touching the dialog creates it and runs its load.

@@ -152,7 +152,7 @@ void frmNewColumn::Form_Load()
 Connection &frmNewColumn::openConnection() const
 {
     if (!m_connection)
-        throw Failure(QStringLiteral("Object variable or With block variable not set"), 91);
+        throw Failure(QStringLiteral("Object variable or With block variable not set"), Failure::ObjectVariableNotSet);
     return *m_connection;
 }
 
@@ -277,7 +277,7 @@ void frmNewColumn::appendFieldRow(Trap &trap)
     QTreeWidgetItem *item = nullptr;
     trap.step(150, [&] {
         if (!m_fieldList)
-            throw Failure(QStringLiteral("Object required"), 424);
+            throw Failure(QStringLiteral("Object required"), Failure::ObjectRequired);
         item = new QTreeWidgetItem;
         item->setText(0, row.cells[0]);
         m_fieldList->addTopLevelItem(item);
@@ -290,7 +290,8 @@ void frmNewColumn::appendFieldRow(Trap &trap)
             continue;
         trap.step(cellSteps[cell], [&] {
             if (!item)
-                throw Failure(QStringLiteral("Object variable or With block variable not set"), 91);
+                throw Failure(
+                    QStringLiteral("Object variable or With block variable not set"), Failure::ObjectVariableNotSet);
             item->setText(cell, row.cells[size_t(cell)]);
         });
     }

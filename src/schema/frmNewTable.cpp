@@ -36,7 +36,7 @@ constexpr ListColumn ListColumns[] = {
 
 [[noreturn]] void objectRequired()
 {
-    throw Failure(QStringLiteral("Object required"), 424);
+    throw Failure(QStringLiteral("Object required"), Failure::ObjectRequired);
 }
 
 } // namespace
@@ -141,7 +141,7 @@ void frmNewTable::Form_Load()
     for (int i = 0; i < count; ++i) {
         trap.step(124 + 2 * i, [&] {
             if (i >= ListView1->columnCount())
-                throw Failure(QStringLiteral("Index out of bounds"), 35600);
+                throw Failure(QStringLiteral("Index out of bounds"), Failure::IndexOutOfBounds);
             ListView1->setColumnWidth(i, twipsToPixels(ListColumns[i].twips, ListView1->logicalDpiX()));
         });
     }

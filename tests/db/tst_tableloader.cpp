@@ -209,7 +209,7 @@ private slots:
             rows.openInBackground(QStringLiteral("SELECT * FROM `no``such`;"), *c);
             QFAIL("no failure");
         } catch (const Failure &f) {
-            QCOMPARE(f.number(), 1146L);
+            QCOMPARE(f.number(), long(Failure::NoSuchTable));
         }
         QCOMPARE(rows.state(), 0);
     }
@@ -357,7 +357,7 @@ private slots:
             readAll(*c, "SELECT * FROM `no``such`", binary);
             QFAIL("no failure");
         } catch (const Failure &f) {
-            QCOMPARE(f.number(), 1146L);
+            QCOMPARE(f.number(), long(Failure::NoSuchTable));
         }
     }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Failure.h"
-#include "export/Printers.h"
+#include "print/Printers.h"
 
 #include <QStringList>
 

@@ -6,10 +6,10 @@
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
-#include "export/CupsPrinters.h"
 #include "frame/Main.h"
 #include "pages/Form3.h"
 #include "pages/Wizard.h"
+#include "print/CupsPrinters.h"
 #include "support/FakeDesktop.h"
 #include "support/TestDb.h"
 

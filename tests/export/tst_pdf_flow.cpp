@@ -2,14 +2,14 @@
 // and a stand-in print program (a shell script that records what it got).
 #include "FakePrinters.h"
 #include "StringGrid.h"
-#include "export/TextExports.h"
-#include "export/TextTable.h"
 #include "export/GetSetPrinter.h"
 #include "export/PdfExport.h"
+#include "export/TextExports.h"
 #include "export/Wordpad1.h"
 #include "frame/Main.h"
 #include "pages/Form1.h"
 #include "pages/Wizard.h"
+#include "print/TextTable.h"
 #include "support/FakeDesktop.h"
 
 #include <QDir>

@@ -1,11 +1,11 @@
 // The print program: reading the text export back, laying it out, and the
 // corvane-print executable writing PDF pages that pdftotext reads back.
 #include "StringGrid.h"
-#include "export/TextExports.h"
 #include "export/PrintableGrid.h"
-#include "export/TablePrinter.h"
+#include "export/TextExports.h"
+#include "print/TablePrinter.h"
+#include "print/TextTable.h"
 #include "support/FakeDesktop.h"
-#include "export/TextTable.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "MemoryGrid.h"
 #include "core/Failure.h"
 #include "export/ExportText.h"
-#include "export/ProgressDialog.h"
 #include "export/TextExports.h"
 #include "frame/Locations.h"
+#include "frame/ProgressDialog.h"
 #include "support/FakeDesktop.h"
 
 #include <QApplication>

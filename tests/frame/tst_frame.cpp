@@ -57,7 +57,7 @@ private slots:
         QStringList ran;
         trap.step(100, [&] { throw Failure(QStringLiteral("first")); });
         trap.step(102, [&] { ran << "102"; });
-        trap.step(104, [&] { throw Failure(QStringLiteral("second"), 1146); });
+        trap.step(104, [&] { throw Failure(QStringLiteral("second"), Failure::NoSuchTable); });
         trap.step(106, [&] { ran << "106"; });
         QCOMPARE(ran, QStringList({"102", "106"}));
         QCOMPARE(desktop.boxes.size(), 2);

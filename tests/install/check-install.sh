@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # check-install.sh BUILD VERSION: installs BUILD into a scratch DESTDIR and
 # checks what a desktop user gets: every file in its place, a menu entry and
-# AppStream data that validate, --version and --help without a display, and
-# an editor that takes its cursor and skin from the installed data folder.
+# AppStream data that validate, --version and --help without a display, a
+# print program without the database client library, and an editor that
+# takes its cursor and skin from the installed data folder.
 set -euo pipefail
 build=$1 version=$2
 prefix=/usr/local
@@ -36,6 +37,8 @@ out=$(env -u DISPLAY QT_QPA_PLATFORM= "$d/bin/corvane-editor" --help) || fail "c
 grep -q -- '--version' <<<"$out" || fail "--help does not list --version"
 out=$("$d/bin/corvane-print" --version) || fail "corvane-print --version"
 [ "$out" = "corvane-print $version" ] || fail "corvane-print --version printed '$out'"
+# The print program needs no database client library.
+! ldd "$d/bin/corvane-print" | grep -i mariadb || fail "corvane-print links MariaDB Connector/C"
 
 # Started plainly, with no settings (so it signs in nowhere) and no printing
 # system, it stops at the printer set-up message; by then it has looked up

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "export/GridWalk.h"
+#include "core/ExportProgress.h"
 
 #include <QElapsedTimer>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "export/TextTable.h"
+#include "print/TextTable.h"
 
 #include <QFont>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "export/TextTable.h"
+#include "print/TextTable.h"
 
 #include <QStringDecoder>
 

@@ -1,4 +1,4 @@
-#include "export/TablePrinter.h"
+#include "print/TablePrinter.h"
 
 #include "core/Failure.h"
 

@@ -1,10 +1,10 @@
-#include "export/PrintTextFile.h"
+#include "print/PrintTextFile.h"
 
 #include "core/Failure.h"
-#include "export/CupsPrinters.h"
-#include "export/TablePrinter.h"
-#include "export/TextTable.h"
-#include "frame/Main.h"
+#include "core/Version.h"
+#include "print/CupsPrinters.h"
+#include "print/TablePrinter.h"
+#include "print/TextTable.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -34,7 +34,7 @@ void render(const TextTable &table, const QString &title, const QString &pdfPath
     printer.setOutputFileName(pdfPath);
     printer.setPageSize(pageSize);
     printer.setDocName(title);
-    printer.setCreator(QString::fromLatin1(Main::ProductName));
+    printer.setCreator(QString::fromLatin1(CorvaneProductName));
     TablePrinter layout(table);
     layout.fit(printer);
     layout.print(printer);

@@ -1,4 +1,4 @@
-#include "export/CupsPrinters.h"
+#include "print/CupsPrinters.h"
 
 #include "core/Failure.h"
 

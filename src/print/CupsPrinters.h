@@ -1,6 +1,6 @@
 #pragma once
 
-#include "export/Printers.h"
+#include "print/Printers.h"
 
 // The CUPS queues as Printers, through libcups, so CUPS_SERVER, LPDEST and
 // the user's lpoptions apply as they do for lp. Setting the default writes

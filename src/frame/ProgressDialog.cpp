@@ -1,4 +1,4 @@
-#include "export/ProgressDialog.h"
+#include "frame/ProgressDialog.h"
 
 #include "frame/HeldConnect.h"
 #include "frame/Main.h"
