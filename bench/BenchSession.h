@@ -28,6 +28,7 @@ public:
         return defaultButton;
     }
     QString saveFileName(QWidget *, const QString &, const QString &) override { return {}; }
+    QString openFileName(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
     void processEvents() override { QCoreApplication::processEvents(); }
 };
 

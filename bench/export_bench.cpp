@@ -44,6 +44,7 @@ public:
         return answer;
     }
     QString saveFileName(QWidget *, const QString &, const QString &) override { return {}; }
+    QString openFileName(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
     void processEvents() override {}
     int boxes = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "core/Failure.h"
 #include "db/Connection.h"
+#include "db/RowSet.h"
 
 bool CanConnect(const QString &connectionString, const std::function<bool(qint64 ms)> &waiting)
 {
@@ -14,4 +15,12 @@ bool CanConnect(const QString &connectionString, const std::function<bool(qint64
     } catch (const Failure &) {
         return false;
     }
+}
+
+std::unique_ptr<RowSet> listTables(Connection &connection)
+{
+    std::unique_ptr<RowSet> rows = connection.execute(QStringLiteral("SHOW TABLES;"));
+    if (!rows)
+        throw Failure(QStringLiteral("SHOW TABLES returned no rows."));
+    return rows;
 }

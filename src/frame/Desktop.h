@@ -5,7 +5,7 @@
 class QWidget;
 
 // The desktop services that handlers use and tests cannot drive: message
-// boxes, the save-file dialog and letting pending events run. The real one is
+// boxes, the file dialogs and letting pending events run. The real one is
 // QtDesktop; tests use a scripted double.
 class Desktop
 {
@@ -27,6 +27,12 @@ public:
     // "Text Files (*.txt)|*.txt" form, pairs separated by "|". Returns the
     // name as chosen, with no extension added, or empty when cancelled.
     virtual QString saveFileName(QWidget *parent, const QString &title, const QString &filter) = 0;
+
+    // Asks for an existing file to open, starting at `start` (a file or a
+    // folder; may be empty). `filter` as for saveFileName. Returns the name
+    // chosen, or empty when cancelled.
+    virtual QString openFileName(QWidget *parent, const QString &title, const QString &start, const QString &filter)
+        = 0;
 
     // Lets pending window events run once.
     virtual void processEvents() = 0;

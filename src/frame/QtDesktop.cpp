@@ -71,6 +71,11 @@ QString QtDesktop::saveFileName(QWidget *parent, const QString &title, const QSt
     return QFileDialog::getSaveFileName(parent, title, QString(), qtFilter(filter));
 }
 
+QString QtDesktop::openFileName(QWidget *parent, const QString &title, const QString &start, const QString &filter)
+{
+    return QFileDialog::getOpenFileName(parent, title, start, qtFilter(filter));
+}
+
 void QtDesktop::processEvents()
 {
     QCoreApplication::processEvents();

@@ -9,6 +9,7 @@ public:
     Answer message(QWidget *parent, const QString &caption, const QString &text, Icon icon,
                    Buttons buttons, Answer defaultButton) override;
     QString saveFileName(QWidget *parent, const QString &title, const QString &filter) override;
+    QString openFileName(QWidget *parent, const QString &title, const QString &start, const QString &filter) override;
     void processEvents() override;
 
     // "Text Files (*.txt)|*.txt|All (*)|*" to Qt's ";;"-separated form.

@@ -1,16 +1,16 @@
 #include "pages/ConnectionSecurity.h"
 
 #include "db/TlsOptions.h"
+#include "frame/Desktop.h"
 
 #include <QComboBox>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
-ConnectionSecurity::ConnectionSecurity(QWidget *parent) : QDialog(parent)
+ConnectionSecurity::ConnectionSecurity(Desktop &desktop, QWidget *parent) : QDialog(parent), m_desktop(desktop)
 {
     setObjectName(QStringLiteral("ConnectionSecurity"));
     setWindowTitle(QStringLiteral("Connection security"));
@@ -104,8 +104,8 @@ void ConnectionSecurity::updateCaFile()
 
 void ConnectionSecurity::browse()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("CA file"), txtCaFile->text(),
-                                                      QStringLiteral("Certificates (*.pem *.crt);;All files (*)"));
+    const QString path = m_desktop.openFileName(this, QStringLiteral("CA file"), txtCaFile->text(),
+        QStringLiteral("Certificates (*.pem *.crt)|*.pem;*.crt|All files (*)|*"));
     if (!path.isEmpty())
         txtCaFile->setText(path);
 }

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class Desktop;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -9,12 +10,13 @@ class QPushButton;
 
 // The "Connection security" dialog of the sign-in page: how much the
 // connection insists on TLS, and the CA file the verifying modes check the
-// server's certificate with. Mode names are those of TlsOptions.
+// server's certificate with. Mode names are those of TlsOptions. Browse asks
+// `desktop` for the file.
 class ConnectionSecurity : public QDialog
 {
     Q_OBJECT
 public:
-    explicit ConnectionSecurity(QWidget *parent = nullptr);
+    explicit ConnectionSecurity(Desktop &desktop, QWidget *parent = nullptr);
 
     void setMode(const QString &modeName);
     QString mode() const;
@@ -33,4 +35,6 @@ public:
 private:
     void browse();
     void updateCaFile();
+
+    Desktop &m_desktop;
 };

@@ -143,7 +143,7 @@ void Form1::buildControls()
 
 void Form1::cmdSecurity_Click()
 {
-    ConnectionSecurity dialog(this);
+    ConnectionSecurity dialog(m_wizard.desktop(), this);
     dialog.setMode(m_tlsMode);
     dialog.setCaFile(m_caFile);
     if (dialog.exec() != QDialog::Accepted)

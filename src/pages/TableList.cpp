@@ -1,9 +1,10 @@
 #include "pages/TableList.h"
 
 #include "db/Connection.h"
-#include "frame/HeldConnect.h"
+#include "db/MySQL.h"
 #include "db/RowSet.h"
 #include "frame/Desktop.h"
+#include "frame/HeldConnect.h"
 #include "frame/Trap.h"
 
 #include <QElapsedTimer>
@@ -31,11 +32,8 @@ void FillTableList(Trap &trap, Connection &connection, QListWidget *list, Deskto
     list->setProperty(FillingProperty, true);
     const auto done = qScopeGuard([list] { list->setProperty(FillingProperty, false); });
     std::unique_ptr<RowSet> rows;
-    const bool listed = trap.step(112, [&] {
-        runHoldingInput(list->window(), connection, [&] { rows = connection.execute(QStringLiteral("SHOW TABLES;")); });
-        if (!rows)
-            throw Failure(QStringLiteral("SHOW TABLES returned no rows."));
-    });
+    const bool listed
+        = trap.step(112, [&] { runHoldingInput(list->window(), connection, [&] { rows = listTables(connection); }); });
     trap.step(114, [&] { list->clear(); });
     qint64 n = 0;
     QElapsedTimer sinceEvents;

@@ -220,7 +220,11 @@ private slots:
                 QCOMPARE(dialog->lblMode->buddy(), dialog->cboMode);
                 QCOMPARE(dialog->lblCaFile->buddy(), dialog->txtCaFile);
                 dialog->cboMode->setCurrentIndex(dialog->cboMode->findData("VERIFY_IDENTITY"));
-                dialog->txtCaFile->setText(m_ca);
+                // Browse asks the desktop, so a test can answer it.
+                desktop.fileNames.enqueue(m_ca);
+                dialog->cmdBrowse->click();
+                QCOMPARE(desktop.openDialogs.size(), 1);
+                QCOMPARE(dialog->txtCaFile->text(), m_ca);
                 dialog->cmdOk->click();
             });
             page->cmdSecurity->click();

@@ -18,6 +18,12 @@ QString FakeDesktop::saveFileName(QWidget *, const QString &title, const QString
     return fileNames.isEmpty() ? QString() : fileNames.dequeue();
 }
 
+QString FakeDesktop::openFileName(QWidget *, const QString &title, const QString &start, const QString &)
+{
+    openDialogs << qMakePair(title, start);
+    return fileNames.isEmpty() ? QString() : fileNames.dequeue();
+}
+
 void FakeDesktop::processEvents()
 {
     ++processEventsCalls;
@@ -38,5 +44,6 @@ void FakeDesktop::clear()
     answers.clear();
     fileNames.clear();
     saveDialogs.clear();
+    openDialogs.clear();
     processEventsCalls = 0;
 }

@@ -9,8 +9,8 @@
 #include <functional>
 
 // A scripted Desktop: records every message box and answers from queues.
-// With no queued answer a box gets its default button and the save dialog
-// is cancelled.
+// With no queued answer a box gets its default button and a file dialog is
+// cancelled.
 class FakeDesktop : public Desktop
 {
 public:
@@ -26,12 +26,14 @@ public:
     Answer message(QWidget *parent, const QString &caption, const QString &text, Icon icon, Buttons buttons,
                    Answer defaultButton) override;
     QString saveFileName(QWidget *parent, const QString &title, const QString &filter) override;
+    QString openFileName(QWidget *parent, const QString &title, const QString &start, const QString &filter) override;
     void processEvents() override;
 
     QList<Box> boxes;
     QQueue<Answer> answers;
-    QQueue<QString> fileNames;
+    QQueue<QString> fileNames;                  // answers both file dialogs
     QList<QPair<QString, QString>> saveDialogs; // title, filter
+    QList<QPair<QString, QString>> openDialogs; // title, start
     int processEventsCalls = 0;
     // Runs inside message(), before it returns: lets a test act while a box is up.
     std::function<void(const Box &)> onMessage;
