@@ -1,4 +1,5 @@
 target_sources(corvane_core PRIVATE
   core/Failure.h core/Failure.cpp
   core/GridSource.h
+  core/Wait.h core/Wait.cpp
 )
