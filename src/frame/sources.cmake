@@ -6,5 +6,6 @@ target_sources(corvane_frame PRIVATE
   frame/PagePointer.h frame/PagePointer.cpp
   frame/SettingsStore.h frame/SettingsStore.cpp
   frame/Services.h
-  frame/HeldConnect.h frame/HeldConnect.cpp
+  frame/HeldInput.h frame/HeldInput.cpp
+  frame/DelayedProgress.h frame/DelayedProgress.cpp
 )

@@ -3,7 +3,7 @@
 #include "db/Connection.h"
 #include "db/RowSet.h"
 #include "export/ProgressDialog.h"
-#include "frame/HeldConnect.h"
+#include "frame/HeldInput.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"

@@ -1,9 +1,9 @@
 #include "pages/TableList.h"
 
 #include "db/Connection.h"
-#include "frame/HeldConnect.h"
 #include "db/RowSet.h"
 #include "frame/Desktop.h"
+#include "frame/HeldInput.h"
 #include "frame/Trap.h"
 
 #include <QElapsedTimer>
