@@ -1,14 +1,11 @@
 #include "db/Connection.h"
 
 #include "core/Failure.h"
+#include "core/Wait.h"
 #include "db/ConnectionString.h"
 #include "db/GreetingGuard.h"
 #include "db/RowSet.h"
 #include "db/Workers.h"
-
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <atomic>
 #include <exception>
@@ -136,13 +133,11 @@ bool Connection::openWaiting(const ConnectParams &params, const std::function<bo
         std::atomic<bool> ended{false};
         Connection opened;
         std::exception_ptr failure;
-        std::mutex lock;
-        QEventLoop *waiter = nullptr; // woken when the attempt ends; null once given up
     };
     auto attempt = std::make_shared<Attempt>();
-    QEventLoop loop;
-    attempt->waiter = &loop;
-    std::thread worker([attempt, params] {
+    Wait wait;
+    wait.until([&] { return attempt->ended.load(); }).every(50, waiting);
+    std::thread worker([attempt, params, wake = wait.waker()] {
         mysql_thread_init();
         try {
             attempt->opened.open(params);
@@ -150,29 +145,11 @@ bool Connection::openWaiting(const ConnectParams &params, const std::function<bo
             attempt->failure = std::current_exception();
         }
         mysql_thread_end();
-        std::lock_guard<std::mutex> hold(attempt->lock);
         attempt->ended = true;
-        if (attempt->waiter)
-            QMetaObject::invokeMethod(attempt->waiter, &QEventLoop::quit, Qt::QueuedConnection);
+        wake();
     });
-    QElapsedTimer waited;
-    waited.start();
-    QTimer tick;
-    bool gaveUp = false;
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        if (!attempt->ended && waiting && !waiting(waited.elapsed())) {
-            gaveUp = true;
-            loop.quit();
-        }
-    });
-    tick.start(50);
-    if (!attempt->ended)
-        loop.exec();
-    {
-        std::lock_guard<std::mutex> hold(attempt->lock);
-        attempt->waiter = nullptr;
-        gaveUp = gaveUp && !attempt->ended;
-    }
+    // An attempt that ended while the user gave up is taken all the same.
+    const bool gaveUp = wait.run() == Wait::Result::GaveUp && !attempt->ended;
     if (gaveUp) {
         // The attempt's connection closes with it, in whichever thread lets
         // go of it last.

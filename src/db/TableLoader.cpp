@@ -1,13 +1,12 @@
 #include "db/TableLoader.h"
 
+#include "core/Wait.h"
 #include "db/ResultRows.h"
 #include "db/Workers.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
-#include <QTimer>
 
 #include <atomic>
 #include <mutex>
@@ -150,22 +149,10 @@ void TableLoader::start(const ConnectParams &params, const QByteArray &sql, cons
 bool TableLoader::waitForFields(const std::function<bool(qint64 ms)> &waiting)
 {
     if (!m_hasFields && m_loading) {
-        QEventLoop loop;
-        const auto links = {connect(this, &TableLoader::fieldsReady, &loop, &QEventLoop::quit),
-                            connect(this, &TableLoader::finished, &loop, &QEventLoop::quit)};
-        QElapsedTimer waited;
-        waited.start();
-        QTimer tick;
-        connect(&tick, &QTimer::timeout, &loop, [&] {
-            if (waiting && !waiting(waited.elapsed())) {
-                cancel();
-                loop.quit();
-            }
-        });
-        tick.start(100);
-        loop.exec();
-        for (const QMetaObject::Connection &c : links)
-            disconnect(c);
+        Wait wait;
+        wait.endOn(this, &TableLoader::fieldsReady).endOn(this, &TableLoader::finished).every(100, waiting);
+        if (wait.run() == Wait::Result::GaveUp)
+            cancel();
     }
     if (m_hasFields)
         return true;

@@ -1,6 +1,7 @@
 #include "export/PdfExport.h"
 
 #include "core/Failure.h"
+#include "core/Wait.h"
 #include "export/GetSetPrinter.h"
 #include "export/PrintableGrid.h"
 #include "export/RemoveFile.h"
@@ -15,9 +16,7 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QEventLoop>
 #include <QProcess>
-#include <QTimer>
 
 #include <cerrno>
 #include <cstdlib>
@@ -135,25 +134,23 @@ void runPrintProgram(const QString &program, const QStringList &arguments, int t
     QProcess process;
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());
-    // The window keeps painting and answering while the program prints.
-    QEventLoop loop;
+    // The window keeps painting while the program prints; input waits: a
+    // second export must not start in the middle of this one.
+    Wait wait;
+    wait.until([&] { return process.state() == QProcess::NotRunning; })
+        .endOn(&process, &QProcess::finished)
+        .timeout(timeoutMs)
+        .input(Wait::Input::Defer);
     bool startFailed = false;
-    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart) {
-            startFailed = true;
-            loop.quit();
-        }
-    });
-    QTimer timeout;
-    timeout.setSingleShot(true);
-    QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(
+        &process, &QProcess::errorOccurred, [&startFailed, wake = wait.waker()](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart) {
+                startFailed = true;
+                wake();
+            }
+        });
     process.start(program, arguments);
-    if (!startFailed && process.state() != QProcess::NotRunning) {
-        timeout.start(timeoutMs);
-        // Input waits: a second export must not start in the middle of this one.
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
+    wait.run();
     if (startFailed)
         throw Failure(process.errorString());
     if (process.state() != QProcess::NotRunning) {

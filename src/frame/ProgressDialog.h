@@ -1,20 +1,19 @@
 #pragma once
 
 #include "core/ExportProgress.h"
+#include "frame/DelayedProgress.h"
 
 #include <QElapsedTimer>
-#include <QPointer>
 #include <QString>
-
-#include <memory>
 
 class QProgressDialog;
 class QWidget;
 
 // The progress of an export as the user sees it: a window-modal dialog with
-// the row count and a Cancel button, which shows up once the export has
-// taken `showAfterMs` milliseconds, so quick exports never flash one. Lets
-// window events run while it is up. Needs a QApplication to show anything.
+// the row count and a Cancel button (a DelayedProgress), which shows up once
+// the export has taken `showAfterMs` milliseconds, so quick exports never
+// flash one. Lets window events run while it is up. Needs a QApplication to
+// show anything.
 class ProgressDialog
 {
 public:
@@ -31,18 +30,12 @@ public:
     // An ExportProgress that calls update(); valid while this object lives.
     ExportProgress function();
 
-    QProgressDialog *dialog() const { return m_dialog.get(); }
+    QProgressDialog *dialog() const { return m_progress.dialog(); }
 
 private:
-    void create();
-
-    QPointer<QWidget> m_parent;
-    int m_showAfterMs;
-    QString m_objectName;
+    DelayedProgress m_progress;
     QString m_rowLabel = QStringLiteral("Saving row %L1 of %L2");
-    QElapsedTimer m_clock;
     QElapsedTimer m_sinceShown; // since the dialog was last brought up to date
     qint64 m_shownTotal = -1;
     static constexpr int RefreshMs = 30;
-    std::unique_ptr<QProgressDialog> m_dialog;
 };

@@ -7,5 +7,6 @@ target_sources(corvane_frame PRIVATE
   frame/SettingsStore.h frame/SettingsStore.cpp
   frame/ProgressDialog.h frame/ProgressDialog.cpp
   frame/Services.h
-  frame/HeldConnect.h frame/HeldConnect.cpp
+  frame/HeldInput.h frame/HeldInput.cpp
+  frame/DelayedProgress.h frame/DelayedProgress.cpp
 )

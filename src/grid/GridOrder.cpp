@@ -1,12 +1,10 @@
 #include "grid/GridOrder.h"
 
+#include "core/Wait.h"
 #include "db/ColumnKind.h"
 #include "db/RowSet.h"
 #include "grid/GridModel.h"
 #include "grid/RowJobs.h"
-
-#include <QEventLoop>
-#include <QTimer>
 
 #include <algorithm>
 #include <unordered_map>
@@ -207,16 +205,7 @@ void GridOrder::show(std::vector<int32_t> rows, bool ordered)
 
 void GridOrder::waitUntilSettled()
 {
-    if (!isBusy())
-        return;
-    QEventLoop loop;
-    QTimer tick;
-    connect(&tick, &QTimer::timeout, &loop, [&] {
-        if (!isBusy())
-            loop.quit();
-    });
-    tick.start(10);
-    loop.exec();
+    Wait().until([this] { return !isBusy(); }).every(10).run();
 }
 
 qint64 GridOrder::shownRowCount() const

@@ -2,7 +2,7 @@
 
 #include "db/Connection.h"
 #include "db/RowSet.h"
-#include "frame/HeldConnect.h"
+#include "frame/HeldInput.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"

@@ -3,15 +3,16 @@
 #include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
+#include "frame/DelayedProgress.h"
 
 #include <QProgressDialog>
 
 OpenProgress::OpenProgress(QWidget *parent, const QString &table, std::function<bool()> stillWanted)
-    : m_parent(parent),
-      m_title(QStringLiteral("Opening %1").arg(table)),
-      m_label(QStringLiteral("Waiting for the server to send the rows of %1...").arg(table)),
-      m_stillWanted(std::move(stillWanted))
+    : m_stillWanted(std::move(stillWanted)),
+      m_progress(std::make_unique<DelayedProgress>(parent, ShowAfterMs, QStringLiteral("OpenProgress")))
 {
+    m_progress->setCaption(QStringLiteral("Opening %1").arg(table));
+    m_progress->setLabel(QStringLiteral("Waiting for the server to send the rows of %1...").arg(table));
 }
 
 std::unique_ptr<OpenProgress> OpenProgress::connecting(QWidget *parent, const QString &connectionString,
@@ -26,8 +27,8 @@ std::unique_ptr<OpenProgress> OpenProgress::connecting(QWidget *parent, const QS
     if (host.isEmpty())
         host = QStringLiteral("localhost");
     auto progress = std::make_unique<OpenProgress>(parent, QString(), std::move(stillWanted));
-    progress->m_title = QStringLiteral("Connecting to %1").arg(host);
-    progress->m_label = QStringLiteral("Waiting for the server %1 to answer...").arg(host);
+    progress->m_progress->setCaption(QStringLiteral("Connecting to %1").arg(host));
+    progress->m_progress->setLabel(QStringLiteral("Waiting for the server %1 to answer...").arg(host));
     return progress;
 }
 
@@ -42,27 +43,13 @@ bool OpenProgress::update(qint64 ms)
 {
     if (m_cancelled)
         return false;
-    if ((m_dialog && m_dialog->wasCanceled()) || (m_stillWanted && !m_stillWanted())) {
+    if (m_progress->wasCancelled() || (m_stillWanted && !m_stillWanted())) {
         m_cancelled = true;
-        m_dialog.reset();
+        m_progress->close();
         return false;
     }
-    if (!m_dialog && ms >= ShowAfterMs) {
-        m_dialog = std::make_unique<QProgressDialog>(m_parent);
-        m_dialog->setObjectName(QStringLiteral("OpenProgress"));
-        m_dialog->setWindowTitle(m_title);
-        m_dialog->setLabelText(m_label);
-        m_dialog->setCancelButtonText(QStringLiteral("Cancel"));
-        m_dialog->setAccessibleName(m_dialog->windowTitle());
-        m_dialog->setRange(0, 0); // no end known
-        m_dialog->setMinimumDuration(0);
-        m_dialog->setAutoClose(false);
-        m_dialog->setAutoReset(false);
-        m_dialog->setWindowModality(Qt::WindowModal);
-        m_dialog->show();
-    }
-    if (m_dialog)
-        m_dialog->setValue(0);
+    if (m_progress->showIfDue(ms))
+        m_progress->dialog()->setValue(0);
     return true;
 }
 

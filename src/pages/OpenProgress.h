@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QPointer>
 #include <QString>
 
 #include <functional>
 #include <memory>
 
 class Connection;
-class QProgressDialog;
+class DelayedProgress;
 class QWidget;
 
 // The wait for a table whose first rows are slow to come, or for a server
@@ -35,11 +34,8 @@ public:
 private:
     bool update(qint64 ms);
 
-    QPointer<QWidget> m_parent;
-    QString m_title;
-    QString m_label;
     std::function<bool()> m_stillWanted;
-    std::unique_ptr<QProgressDialog> m_dialog;
+    std::unique_ptr<DelayedProgress> m_progress;
     bool m_cancelled = false;
 };
 

@@ -4,7 +4,7 @@
 #include "db/MySQL.h"
 #include "db/RowSet.h"
 #include "frame/Desktop.h"
-#include "frame/HeldConnect.h"
+#include "frame/HeldInput.h"
 #include "frame/Trap.h"
 
 #include <QElapsedTimer>

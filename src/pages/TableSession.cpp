@@ -2,7 +2,7 @@
 
 #include "db/Connection.h"
 #include "db/RowSet.h"
-#include "frame/HeldConnect.h"
+#include "frame/HeldInput.h"
 #include "frame/PagePointer.h"
 #include "grid/GridOrder.h"
 #include "grid/GridView.h"

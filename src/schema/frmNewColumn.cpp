@@ -3,7 +3,7 @@
 #include "core/Failure.h"
 #include "db/ColumnNames.h"
 #include "db/Connection.h"
-#include "frame/HeldConnect.h"
+#include "frame/HeldInput.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"

@@ -1,3 +1,4 @@
+#include "core/Wait.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
 #include "frame/PagePointer.h"
@@ -13,6 +14,10 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -212,6 +217,35 @@ private slots:
         QApplication::sendEvent(button, &enter);
         QCOMPARE(pointer.state(), PagePointer::State::Busy);
         QCOMPARE(page.cursor().shape(), Qt::WaitCursor);
+    }
+
+    // A worker's wake comes whenever it ends: during the wait it ends the
+    // wait at once (the tick is far too slow to); before run() or after the
+    // wait is gone it must not reach a dead wait.
+    void aWorkersWakeEndsTheWaitAndMayOutliveIt()
+    {
+        std::function<void()> wake;
+        std::atomic<bool> done{false};
+        std::thread worker;
+        {
+            Wait early;
+            early.waker()(); // posted, then dropped with the wait
+        }
+        {
+            Wait wait;
+            wake = wait.waker();
+            wait.until([&] { return done.load(); }).every(600000).timeout(60000);
+            worker = std::thread([&done, wake] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                done = true;
+                wake();
+            });
+            QCOMPARE(wait.run(), Wait::Result::Done);
+            worker.join();
+            wake();
+        }
+        wake();
+        QCoreApplication::processEvents();
     }
 };
 

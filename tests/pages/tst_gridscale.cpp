@@ -3,7 +3,7 @@
 #include "db/Connection.h"
 #include "db/RowSet.h"
 #include "db/RowStore.h"
-#include "frame/HeldConnect.h"
+#include "frame/HeldInput.h"
 #include "frame/Main.h"
 #include "grid/GridModel.h"
 #include "grid/GridView.h"

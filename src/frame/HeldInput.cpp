@@ -1,15 +1,14 @@
-#include "frame/HeldConnect.h"
+#include "frame/HeldInput.h"
 
+#include "core/Wait.h"
 #include "db/Connection.h"
+#include "frame/DelayedProgress.h"
 #include "frame/Main.h"
 
 #include <QApplication>
 #include <QEvent>
-#include <QEventLoop>
 #include <QPointer>
-#include <QProgressDialog>
 #include <QThreadPool>
-#include <QTimer>
 
 #include <QScopeGuard>
 #include <QWidget>
@@ -153,12 +152,12 @@ void runHoldingInput(QWidget *page, const QString &host, const std::function<voi
         std::condition_variable ended;
         bool done = false;
         std::exception_ptr failure;
-        QEventLoop *waiter = nullptr;
     };
     auto run = std::make_shared<Run>();
     ++holding;
     const auto release = qScopeGuard([] { --holding; });
-    workThread().start([run, &work] {
+    Wait wait;
+    workThread().start([run, &work, wake = wait.waker()] {
         try {
             work();
         } catch (...) {
@@ -167,32 +166,25 @@ void runHoldingInput(QWidget *page, const QString &host, const std::function<voi
         std::lock_guard<std::mutex> hold(run->lock);
         run->done = true;
         run->ended.notify_all();
-        if (run->waiter)
-            QMetaObject::invokeMethod(run->waiter, &QEventLoop::quit, Qt::QueuedConnection);
+        wake();
     });
     std::unique_lock<std::mutex> hold(run->lock);
     if (!run->ended.wait_for(hold, std::chrono::milliseconds(PlainWaitMs), [&] { return run->done; })) {
-        QEventLoop loop;
-        run->waiter = &loop;
         hold.unlock();
         InputHold input;
-        std::unique_ptr<QProgressDialog> shown;
-        QTimer later;
-        later.setSingleShot(true);
-        QObject::connect(&later, &QTimer::timeout, &loop, [&] {
-            shown = std::make_unique<QProgressDialog>(QStringLiteral("Waiting for the server at %1").arg(host),
-                                                      QString(), 0, 0, page);
-            shown->setObjectName(QStringLiteral("ServerWait"));
-            shown->setWindowTitle(Main::appTitle());
-            shown->setCancelButton(nullptr);
-            shown->setMinimumDuration(0);
-            shown->show();
-        });
-        later.start(ShowAfterMs);
-        loop.exec();
+        DelayedProgress shown(page, ShowAfterMs, QStringLiteral("ServerWait"));
+        shown.setCaption(Main::appTitle());
+        shown.setLabel(QStringLiteral("Waiting for the server at %1").arg(host));
+        shown.setCancellable(false);
+        shown.setWindowModal(false);
+        shown.showWhenDue();
+        wait.until([&] {
+                std::lock_guard<std::mutex> guard(run->lock);
+                return run->done;
+            })
+            .run();
         hold.lock();
-        run->waiter = nullptr;
-        // The loop may have been left early (an application quitting).
+        // The wait may have been left early (an application quitting).
         run->ended.wait(hold, [&] { return run->done; });
     }
     if (run->failure)

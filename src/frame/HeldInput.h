@@ -8,6 +8,12 @@ class Connection;
 struct ConnectParams;
 class QWidget;
 
+// Holding the user's input while a connection opens or a statement runs.
+// The waits here are core/Wait's, and its re-entrancy rule holds; what they
+// add is the hold: a page disabled, or the user's input to every window
+// dropped but for modal windows opened during the wait and windows that let
+// it through.
+
 // Opens `connection` with the connection text through
 // Connection::openWaiting: the window keeps painting, and `page` takes no
 // input until the connection is there or has failed (at most the connect
