@@ -33,6 +33,11 @@ struct TableLoader::Job
     TableLoader *owner = nullptr; // null once the owner let go of the job
     MYSQL *mysql = nullptr;       // the worker's connection while it is open
     unsigned long threadId = 0;   // its id on the server
+    // Chunks read, waiting for the owner. They pass under `lock`, not inside
+    // the queued call: Qt may destroy a queued call's functor in the thread
+    // that posted it, after the owner ran it, and the owner empties the
+    // chunks it takes.
+    std::vector<RowStore> chunks;
 
     // Calls f(owner) in the owner's thread, unless the owner let go.
     template <class F> void post(F &&f)
@@ -312,9 +317,15 @@ void TableLoader::readUntilEnd(Job &job, ResultRows &rows, std::optional<Failure
     const quint64 generation = job.generation;
     qint64 handedOver = 0;
     const auto post = [&](RowStore &chunk) {
-        auto made = std::make_shared<RowStore>(chunk.handOver());
-        handedOver += made->rowCount();
-        job.post([generation, made](TableLoader *o) { o->deliver(generation, made); });
+        RowStore made = chunk.handOver();
+        handedOver += made.rowCount();
+        std::lock_guard<std::mutex> hold(job.lock);
+        if (!job.owner)
+            return;
+        job.chunks.push_back(std::move(made));
+        if (job.chunks.size() == 1) // else the call taking them is on its way
+            QMetaObject::invokeMethod(
+                job.owner, [o = job.owner, generation] { o->deliver(generation); }, Qt::QueuedConnection);
     };
     RowStore chunk(rows.columnCount());
     try {
@@ -355,22 +366,33 @@ void TableLoader::takeFields(quint64 generation, const std::vector<FieldInfo> &f
     emit fieldsReady();
 }
 
-void TableLoader::deliver(quint64 generation, const std::shared_ptr<RowStore> &chunk)
+void TableLoader::deliver(quint64 generation)
 {
-    if (generation != m_generation || chunk->rowCount() == 0)
+    if (generation != m_generation || !m_job)
         return;
-    const qint64 first = m_target.rowCount();
-    emit rowsAboutToBeAppended(first, first + chunk->rowCount() - 1);
-    try {
-        m_target.take(std::move(*chunk));
-    } catch (const std::bad_alloc &) {
-        emit rowsAppended();
-        const qint64 read = m_target.rowCount();
-        cancel();
-        fail(Failure(QStringLiteral("Out of memory: %1 rows were read.").arg(read), Failure::OutOfMemory));
-        return;
+    std::vector<RowStore> chunks;
+    {
+        std::lock_guard<std::mutex> hold(m_job->lock);
+        chunks.swap(m_job->chunks);
     }
-    emit rowsAppended();
+    for (RowStore &chunk : chunks) {
+        if (generation != m_generation)
+            return; // cancelled or started again by a receiver of the signals
+        if (chunk.rowCount() == 0)
+            continue;
+        const qint64 first = m_target.rowCount();
+        emit rowsAboutToBeAppended(first, first + chunk.rowCount() - 1);
+        try {
+            m_target.take(std::move(chunk));
+        } catch (const std::bad_alloc &) {
+            emit rowsAppended();
+            const qint64 read = m_target.rowCount();
+            cancel();
+            fail(Failure(QStringLiteral("Out of memory: %1 rows were read.").arg(read), Failure::OutOfMemory));
+            return;
+        }
+        emit rowsAppended();
+    }
 }
 
 void TableLoader::finish(quint64 generation, const Failure *failure)

@@ -85,7 +85,8 @@ private:
     static void readRows(Job &job, Connection &connection);
     static void readUntilEnd(Job &job, ResultRows &rows, std::optional<Failure> &failure);
     void takeFields(quint64 generation, const std::vector<FieldInfo> &fields);
-    void deliver(quint64 generation, const std::shared_ptr<RowStore> &chunk);
+    // Appends the chunks the worker has handed over so far.
+    void deliver(quint64 generation);
     void finish(quint64 generation, const Failure *failure);
     void fail(const Failure &failure);
     void letGo();
