@@ -165,8 +165,8 @@ RowStore::Cell &RowStore::Cell::operator=(const Cell &other)
     m_data = other.m_data;
     m_size = other.m_size;
     m_null = other.m_null;
-    m_unpacked = other.m_unpacked;
-    if (m_unpacked)
+    m_packed = other.m_packed;
+    if (m_packed)
         std::memcpy(m_buffer, other.m_buffer, m_size);
     return *this;
 }
@@ -331,7 +331,7 @@ const unsigned char *RowStore::readCell(const unsigned char *p, Cell &cell)
     cell.m_data = nullptr;
     cell.m_size = 0;
     cell.m_null = true;
-    cell.m_unpacked = false;
+    cell.m_packed = false;
     const unsigned b = *p++;
     if (b == 0)
         return p;
@@ -351,7 +351,7 @@ const unsigned char *RowStore::readCell(const unsigned char *p, Cell &cell)
     if (n & 1)
         cell.m_buffer[n - 1] = Table.pair[p[pairs]][0];
     cell.m_size = n;
-    cell.m_unpacked = true;
+    cell.m_packed = true;
     return p + (n + 1) / 2;
 }
 

@@ -33,19 +33,20 @@ public:
         Cell &operator=(const Cell &other);
 
         bool isNull() const { return m_null; }
-        // The text as the server sent it; empty for NULL.
-        std::string_view text() const { return {m_unpacked ? m_buffer : m_data, m_size}; }
+        // The text as the server sent it; empty for NULL. A packed cell's
+        // text is unpacked into m_buffer.
+        std::string_view text() const { return {m_packed ? m_buffer : m_data, m_size}; }
         // True when the store held the text packed (only the characters of
         // numbers, dates and times: digits and "-.: e+"), so text() is a copy
         // held in the cell, not in the store.
-        bool isPacked() const { return m_unpacked; }
+        bool isPacked() const { return m_packed; }
 
     private:
         friend class RowStore;
         const char *m_data = nullptr;
         size_t m_size = 0;
         bool m_null = true;
-        bool m_unpacked = false;
+        bool m_packed = false;
         char m_buffer[MaxPackedLength];
     };
 

@@ -32,10 +32,10 @@ void PagePointer::setCustomCursor(const QCursor &cursor)
     m_hasCustom = true;
 }
 
-void PagePointer::loadHandCursor(Trap &trap, int testStep)
+void PagePointer::loadHandCursor(Trap &trap, int testStep, int loadStep)
 {
     if (trap.test(testStep, [] { return Main::FileExists(Main::handCursorPath()); }))
-        trap.step(testStep + 2, [&] { setCustomCursor(Main::loadCursor(Main::handCursorPath())); });
+        trap.step(loadStep, [&] { setCustomCursor(Main::loadCursor(Main::handCursorPath())); });
 }
 
 void PagePointer::watchButton(QWidget *button)

@@ -28,8 +28,8 @@ public:
     bool hasCustomCursor() const { return m_hasCustom; }
     // Takes the hand cursor from the program folder as the custom cursor
     // when its file is there: the test is step `testStep` of the caller's
-    // trap, the loading step `testStep` + 2.
-    void loadHandCursor(Trap &trap, int testStep);
+    // trap, the loading step `loadStep`.
+    void loadHandCursor(Trap &trap, int testStep, int loadStep);
 
     void watchButton(QWidget *button);
     void watchArea(QWidget *area);

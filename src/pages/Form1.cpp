@@ -174,7 +174,7 @@ void Form1::Form_Load()
         setWindowIcon(Main::appIcon());
         Main::SetAppTitle();
     });
-    m_pointer->loadHandCursor(trap, 124);
+    m_pointer->loadHandCursor(trap, 124, 126);
     trap.step(128, [&] { Text1->setText(SettingsStore::read(QStringLiteral("MyServer"), QStringLiteral("localhost"))); });
     trap.step(130, [&] { Text2->setText(SettingsStore::read(QStringLiteral("MyUser"), QString())); });
     trap.step(132, [&] { Text3->setText(SettingsStore::read(QStringLiteral("MyPassword"), QString())); });
@@ -192,6 +192,8 @@ void Form1::Form_Load()
         if (trap.test(140, [&] { return canConnect(); }))
             trap.step(142, [&] { PushButton3_Click(); });
     }
+    // In every case, last: a failure here is reported as step 142 too, the
+    // number of the step it has always followed.
     trap.step(142, [&] { checkPdfPrinter(); });
 }
 

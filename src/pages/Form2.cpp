@@ -76,7 +76,7 @@ void Form2::Form_Load()
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_Form_Load));
     trap.step(100, [&] { Main::SetStandardColours(this); });
     trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
-    m_pointer->loadHandCursor(trap, 106);
+    m_pointer->loadHandCursor(trap, 106, 108);
     trap.step(110, [&] { setWindowTitle(QString::fromLatin1(Main::ProductName)); });
 }
 

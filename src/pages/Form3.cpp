@@ -197,7 +197,7 @@ void Form3::Form_Load()
     });
     trap.step(110, [&] { Label2->setText(QStringLiteral(" Now Editing: ") + m_wizard.CurrentTable); });
     trap.step(112, [&] { LoadDataGrid(); });
-    m_pointer->loadHandCursor(trap, 116);
+    m_pointer->loadHandCursor(trap, 116, 118);
     trap.step(120, [&] { setWindowTitle(QString::fromLatin1(Main::ProductName)); });
 }
 
@@ -233,7 +233,7 @@ Form3::Opened Form3::openTable(Trap &trap, std::unique_ptr<Connection> connectio
         OpenProgress progress(this, table, [this] { return isVisible(); });
         trap.step(122, [&] {
             // The first screen shows at once; the rest streams in behind it.
-            rows->openInBackground(ColumnListingQuery(table), *shared, progress.waiting(), table);
+            rows->openInBackground(SelectAllRowsQuery(table), *shared, progress.waiting(), table);
         });
         if (progress.wasCancelled())
             return Opened::Cancelled;

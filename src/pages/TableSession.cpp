@@ -57,7 +57,7 @@ void TableSession::load(const QString &table, std::shared_ptr<Connection> connec
     close();
     auto rows = std::make_shared<RowSet>();
     // Rows stream in behind the first screen; closing stops the read.
-    rows->openInBackground(ColumnListingQuery(table), *connection, waiting, table);
+    rows->openInBackground(SelectAllRowsQuery(table), *connection, waiting, table);
     open(table, std::move(connection), std::move(rows));
 }
 

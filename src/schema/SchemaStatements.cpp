@@ -27,7 +27,7 @@ QString SetDefaultStatement(const QString &table, const QString &name, const QSt
         + value;
 }
 
-QString ColumnListingQuery(const QString &table)
+QString SelectAllRowsQuery(const QString &table)
 {
     return QStringLiteral("SELECT * FROM ") + quoteIdentifier(table) + QLatin1Char(';');
 }

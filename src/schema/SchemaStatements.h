@@ -23,9 +23,9 @@ QString AddColumnStatement(const QString &table, const ColumnDefinition &column,
 // value as typed (a text default carries its own quotes).
 QString SetDefaultStatement(const QString &table, const QString &name, const QString &value);
 
-// "SELECT * FROM `table`;" (name quoted): the query whose fields name the table's
-// columns in their order.
-QString ColumnListingQuery(const QString &table);
+// "SELECT * FROM `table`;" (name quoted): every row of the table, whose
+// fields also name its columns in their order.
+QString SelectAllRowsQuery(const QString &table);
 
 // "CREATE TABLE `name`(" (quoted) + the FieldText of every row in order, without
 // the last row's comma, + ")". No terminating semicolon, no table options.

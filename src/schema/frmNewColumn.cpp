@@ -137,7 +137,7 @@ void frmNewColumn::Form_Load()
     Trap trap(m_opener.desktop, this, QLatin1String(Location::frmNewColumn_Form_Load));
     trap.step(100, [&] { Main::SetStandardColours(this); });
     trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
-    m_pointer->loadHandCursor(trap, 104);
+    m_pointer->loadHandCursor(trap, 104, 106);
     trap.step(108, [&] { cboDataType->setCurrentIndex(0); });
     trap.step(110, [&] {
         cboPosition->setCurrentIndex(0);
@@ -171,7 +171,7 @@ void frmNewColumn::cboPosition_Click()
     BusyPointer busy(*m_pointer);
     if (!trap.step(104, [&] {
             Connection &c = openConnection();
-            const QString sql = ColumnListingQuery(m_opener.currentTable());
+            const QString sql = SelectAllRowsQuery(m_opener.currentTable());
             runHoldingInput(this, c, [&] { names = ColumnNames(c, sql); });
         }))
         return;

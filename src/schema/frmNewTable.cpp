@@ -130,7 +130,7 @@ void frmNewTable::Form_Load()
     Trap trap(m_opener.desktop, this, QLatin1String(Location::frmNewTable_Form_Load));
     trap.step(100, [&] { Main::SetStandardColours(this); });
     trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
-    m_pointer->loadHandCursor(trap, 104);
+    m_pointer->loadHandCursor(trap, 104, 106);
     const int count = int(std::size(ListColumns));
     for (int i = 0; i < count; ++i) {
         trap.step(108 + 2 * i, [&] {

@@ -49,7 +49,7 @@ std::unique_ptr<Grid> openGrid(const QString &table, const ConnectParams &p = pa
 {
     auto grid = std::make_unique<Grid>();
     grid->connection->open(p);
-    grid->rows.open(ColumnListingQuery(table), *grid->connection);
+    grid->rows.open(SelectAllRowsQuery(table), *grid->connection);
     grid->model.setRowSet(&grid->rows, grid->connection.get());
     return grid;
 }

@@ -191,8 +191,8 @@ private slots:
         QCOMPARE(SetDefaultStatement("orders", "note", "'none'"),
                  QStringLiteral("ALTER TABLE `orders` ALTER `note` SET DEFAULT 'none'"));
         QCOMPARE(SetDefaultStatement("orders", "n", " 5 "), QStringLiteral("ALTER TABLE `orders` ALTER `n` SET DEFAULT  5 "));
-        QCOMPARE(ColumnListingQuery("orders"), QStringLiteral("SELECT * FROM `orders`;"));
-        QCOMPARE(ColumnListingQuery("a`b"), QStringLiteral("SELECT * FROM `a``b`;"));
+        QCOMPARE(SelectAllRowsQuery("orders"), QStringLiteral("SELECT * FROM `orders`;"));
+        QCOMPARE(SelectAllRowsQuery("a`b"), QStringLiteral("SELECT * FROM `a``b`;"));
         // A name that reads like SQL stays one name.
         QCOMPARE(AddColumnStatement("prices DROP COLUMN cost,", column("note", "INT"), ColumnPosition::After, "x`y"),
                  QStringLiteral("ALTER TABLE `prices DROP COLUMN cost,` ADD `note` INT AFTER `x``y`"));
