@@ -51,11 +51,8 @@ std::function<void()> Wait::waker()
 {
     return [shared = m_shared] {
         std::lock_guard<std::mutex> hold(shared->lock);
-        // The call is posted to the loop, so it is dropped with the loop
-        // when the wait goes before it runs.
         if (Wait *wait = shared->wait)
-            QMetaObject::invokeMethod(
-                &wait->m_loop, [wait] { wait->check(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(&wait->m_wake, "check", Qt::QueuedConnection);
     };
 }
 
@@ -80,6 +77,11 @@ Wait::Result Wait::run()
     m_loop.exec(m_input == Input::Defer ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents);
     m_running = false;
     return m_result.value_or(Result::Left);
+}
+
+void WaitWake::check()
+{
+    m_wait.check();
 }
 
 void Wait::check()

@@ -8,6 +8,23 @@
 #include <memory>
 #include <optional>
 
+class Wait;
+
+// What a worker's waker calls: a call posted by the slot's name, so the event
+// is made inside Qt and carries nothing the worker wrote (a race detector
+// cannot see Qt's own ordering of posted events).
+class WaitWake : public QObject
+{
+    Q_OBJECT
+public:
+    explicit WaitWake(Wait &wait) : m_wait(wait) { }
+public slots:
+    void check();
+
+private:
+    Wait &m_wait;
+};
+
 // A wait in the window thread: runs the thread's event loop until what it
 // waits for has come, so the window keeps painting. Every wait of the program
 // is one of these; nobody writes an event loop of their own.
@@ -73,12 +90,15 @@ public:
 
 private:
     struct Shared;
+    friend class WaitWake;
 
     void check();
     void tick();
     void end(Result result);
 
     QEventLoop m_loop;
+    // Posted calls to it go with it when the wait goes before they run.
+    WaitWake m_wake{*this};
     std::shared_ptr<Shared> m_shared;
     std::function<bool()> m_done;
     std::function<bool(qint64)> m_tick;
