@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <deque>
 #include <stdexcept>
 
 namespace {
@@ -22,6 +23,25 @@ qint64 nowMs()
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
+
+// Bytes on their way to one side, each chunk due at its time.
+struct Delayed
+{
+    std::deque<std::pair<qint64, QByteArray>> chunks;
+
+    qint64 nextDue() const { return chunks.empty() ? -1 : chunks.front().first; }
+    // Sends what is due by `until`; false when the peer is gone.
+    bool flush(int fd, qint64 until)
+    {
+        while (!chunks.empty() && chunks.front().first <= until) {
+            const QByteArray &c = chunks.front().second;
+            if (!sendAll(fd, c.constData(), size_t(c.size())))
+                return false;
+            chunks.pop_front();
+        }
+        return true;
+    }
+};
 
 } // namespace
 
@@ -128,6 +148,12 @@ void FaultProxy::pump(int client, int server)
 {
     QByteArray fromClient;
     bool cutAfterReply = false;
+    bool answered = true; // the server spoke last: the client's next bytes are a new turn
+    Delayed toClient, toServer;
+    const auto forward = [&](int fd, Delayed &queue, const char *data, size_t size) {
+        queue.chunks.emplace_back(nowMs() + m_delayMs, QByteArray(data, qsizetype(size)));
+        return queue.flush(fd, nowMs());
+    };
     char buffer[65536];
     bool open = true;
     while (open && !m_stop) {
@@ -135,17 +161,30 @@ void FaultProxy::pump(int client, int server)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
             continue;
         }
+        qint64 wait = 50;
+        for (const qint64 due : {toClient.nextDue(), toServer.nextDue()})
+            if (due >= 0)
+                wait = qBound(qint64(0), due - nowMs(), wait);
         pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-        if (::poll(p, 2, 50) <= 0)
+        const int ready = ::poll(p, 2, int(wait));
+        if (!toClient.flush(client, nowMs()) || !toServer.flush(server, nowMs()))
+            break;
+        if (ready <= 0)
             continue;
         if (p[1].revents) {
             const ssize_t n = ::recv(server, buffer, sizeof buffer, 0);
-            open = n > 0 && sendAll(client, buffer, size_t(n)) && !cutAfterReply;
+            answered = true;
+            open = n > 0 && forward(client, toClient, buffer, size_t(n)) && !cutAfterReply;
+            if (cutAfterReply)
+                toClient.flush(client, nowMs() + m_delayMs);
         }
         if (open && p[0].revents) {
             const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
             if (n <= 0)
                 break;
+            if (answered)
+                ++m_turns;
+            answered = false;
             fromClient.append(buffer, n);
             while (open && fromClient.size() >= 4) {
                 const auto *h = reinterpret_cast<const unsigned char *>(fromClient.constData());
@@ -166,9 +205,11 @@ void FaultProxy::pump(int client, int server)
                     open = false;
                     break;
                 }
-                open = sendAll(server, packet.constData(), size_t(packet.size()));
-                if (fire && fault == Fault::CutBeforeReply)
+                open = forward(server, toServer, packet.constData(), size_t(packet.size()));
+                if (fire && fault == Fault::CutBeforeReply) {
+                    toServer.flush(server, nowMs() + m_delayMs);
                     open = false;
+                }
                 if (fire && fault == Fault::CutAfterReply)
                     cutAfterReply = true;
             }

@@ -28,6 +28,11 @@
 // stallAll() holds every connection in both directions for a time;
 // setRefusing() turns new connections away.
 //
+// setDelay() holds every chunk for a fixed time in each direction, as a
+// network link far away does. turns() counts the client's flights: each time
+// it sends after the server has answered, on any connection, the client has
+// waited for one round trip (the handshake's first one included).
+//
 // Runs on threads of its own, so a test may block in the client library
 // while the proxy works. Not for TLS or compressed connections.
 class FaultProxy
@@ -57,6 +62,10 @@ public:
     // New connections go to this server from now on (a load balancer, a
     // fail-over); open ones stay where they are.
     void setServer(const QString &host, quint16 port);
+    // Each chunk is forwarded `oneWay` after it came, in both directions.
+    void setDelay(std::chrono::milliseconds oneWay) { m_delayMs = oneWay.count(); }
+    int turns() const { return m_turns; }
+    void resetTurns() { m_turns = 0; }
 
 private:
     void acceptLoop();
@@ -80,4 +89,6 @@ private:
     std::atomic<int> m_fired{0};
     std::atomic<qint64> m_stallUntil{0};
     std::atomic<bool> m_refusing{false};
+    std::atomic<qint64> m_delayMs{0};
+    std::atomic<int> m_turns{0};
 };
