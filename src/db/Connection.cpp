@@ -166,6 +166,7 @@ bool Connection::openWaiting(const ConnectParams &params, const std::function<bo
     m_serverIdentity = attempt->opened.m_serverIdentity;
     m_openedAt = attempt->opened.m_openedAt;
     m_canReturn = attempt->opened.m_canReturn;
+    m_canCompound = attempt->opened.m_canCompound;
     m_charsetProblem = attempt->opened.m_charsetProblem;
     m_params = attempt->opened.m_params;
     return true;
@@ -186,38 +187,51 @@ QByteArray serverIdentityColumns(MYSQL *m, bool mariaDb)
 
 } // namespace
 
-// The server may have put the session in another character set
-// (init_connect); the client library's own call sets it for the session and
-// for the library's escaping alike. What the session then says is checked.
-// The same statement reads which server this is, at no extra round trip.
+// The handshake asks for utf8mb4, but the server may have put the session in
+// another character set (init_connect). What the session says is checked;
+// only when it differs is it set again with the client library's own call
+// (which sets the library's escaping alike) and checked once more. The same
+// statement reads which server this is, at no extra round trip.
 void Connection::afterConnect()
 {
-    m_charsetProblem.clear();
-    m_serverIdentity.clear();
     m_sessionId = mysql_thread_id(m_mysql);
     const unsigned long version = mysql_get_server_version(m_mysql);
     const bool mariaDb = QByteArray(mysql_get_server_info(m_mysql)).contains("MariaDB");
     m_canReturn = version >= 100500 && mariaDb;
+    if (readSession(mariaDb) != SessionCheck::OtherCharset)
+        return;
     if (mysql_set_character_set(m_mysql, "utf8mb4") != 0) {
         m_charsetProblem = QStringLiteral("The session's character set could not be set to utf8mb4: %1")
                                .arg(QString::fromUtf8(mysql_error(m_mysql)));
         return;
     }
+    readSession(mariaDb);
+}
+
+// Reads the session's character sets, id, clock, sql_mode and server;
+// charsetProblem() tells when the session is not as escaping assumes.
+Connection::SessionCheck Connection::readSession(bool mariaDb)
+{
+    m_charsetProblem.clear();
+    m_serverIdentity.clear();
+    m_canCompound = false;
     const std::unique_ptr<RowSet> rows
         = select("SELECT @@character_set_client, @@character_set_connection, @@character_set_results, CONNECTION_ID(), "
-                 "UNIX_TIMESTAMP()"
+                 "UNIX_TIMESTAMP(), @@sql_mode"
             + serverIdentityColumns(m_mysql, mariaDb));
     const auto cell = [&](int c) {
         const RowStore::Cell v = rows->rows().cell(0, c);
         return v.isNull() ? QByteArray("NULL") : QByteArray(v.text().data(), qsizetype(v.text().size()));
     };
-    if (!rows || rows->recordCount() != 1 || rows->fieldCount() < 6) {
+    if (!rows || rows->recordCount() != 1 || rows->fieldCount() < 7) {
         m_charsetProblem = QStringLiteral("The session's character set could not be read.");
-        return;
+        return SessionCheck::Unreadable;
     }
     m_sessionId = cell(3).toULong();
     m_openedAt = cell(4).toLongLong();
-    for (int c = 5; c < rows->fieldCount(); ++c)
+    // Oracle mode reads BEGIN ... END as PL/SQL.
+    m_canCompound = mariaDb && mysql_get_server_version(m_mysql) >= 100101 && !cell(5).contains("ORACLE");
+    for (int c = 6; c < rows->fieldCount(); ++c)
         m_serverIdentity += QByteArray::number(cell(c).size()) + ':' + cell(c);
     const char *names[] = {"client", "connection", "results"};
     for (int c = 0; c < 3; ++c) {
@@ -225,9 +239,10 @@ void Connection::afterConnect()
             m_charsetProblem = QStringLiteral("The server set the session's character_set_%1 to %2, not utf8mb4, so "
                                               "values could not be sent safely. Nothing is written on this connection.")
                                    .arg(QLatin1String(names[c]), QString::fromUtf8(cell(c)));
-            return;
+            return SessionCheck::OtherCharset;
         }
     }
+    return SessionCheck::Ok;
 }
 
 // Uptime costs the server a walk over all its sessions, so it is read only
@@ -242,10 +257,10 @@ bool Connection::restartedSinceOpen(qint64 openedAt)
     return m_openedAt - uptime > openedAt;
 }
 
-std::vector<ServerWarning> Connection::warnings()
+std::vector<ServerWarning> Connection::warnings(bool always)
 {
     std::vector<ServerWarning> out;
-    if (!m_mysql || mysql_warning_count(m_mysql) == 0)
+    if (!m_mysql || (!always && mysql_warning_count(m_mysql) == 0))
         return out;
     const std::unique_ptr<RowSet> rows = select("SHOW WARNINGS");
     if (rows->fieldCount() < 3)
@@ -346,6 +361,23 @@ quint64 Connection::exec(const QByteArray &sql)
     }
     const my_ulonglong n = mysql_affected_rows(m_mysql);
     return n == my_ulonglong(-1) ? 0 : quint64(n);
+}
+
+std::vector<std::unique_ptr<RowSet>> Connection::results(const QByteArray &sql)
+{
+    query(sql);
+    std::vector<std::unique_ptr<RowSet>> out;
+    for (;;) {
+        if (mysql_field_count(m_mysql) != 0) {
+            out.push_back(std::make_unique<RowSet>());
+            out.back()->readResult(*this, QString());
+        }
+        const int next = mysql_next_result(m_mysql);
+        if (next > 0)
+            fail();
+        if (next < 0)
+            return out;
+    }
 }
 
 std::unique_ptr<RowSet> Connection::select(const QByteArray &sql)

@@ -43,10 +43,10 @@ struct ConnectParams
 // the ODBC-style connection text; every failure is thrown as a Failure that
 // carries the server's (or client's) message and error number.
 //
-// Client settings: a 10 s connect timeout, utf8mb4 (set again with the
-// client library's own call after the server's init_connect, and checked),
-// UPDATE counting found
-// rows rather than changed rows, one statement per call. Not thread-safe: one
+// Client settings: a 10 s connect timeout, utf8mb4 (asked for in the
+// handshake, checked, and set again only where the server's init_connect
+// changed it), UPDATE counting found rows rather than changed rows, one
+// statement per call (no multi-statement text). Not thread-safe: one
 // thread uses a connection at a time.
 class Connection
 {
@@ -80,6 +80,11 @@ public:
     // SHOW, INSERT ... RETURNING); an empty set for one that yields none.
     std::unique_ptr<RowSet> select(const QByteArray &sql);
 
+    // Runs one statement that may yield several results (a compound
+    // statement) and reads them all: one RowSet per result set, in order.
+    // Throws the first failure, also one that comes after some results.
+    std::vector<std::unique_ptr<RowSet>> results(const QByteArray &sql);
+
     quint64 insertId() const;
     QByteArray escape(const QByteArray &value) const;
     QByteArray quote(const QByteArray &value) const { return '\'' + escape(value) + '\''; }
@@ -103,10 +108,13 @@ public:
     // Asks the server; throws Failure.
     bool restartedSinceOpen(qint64 openedAt);
     // The warnings (not notes) the last statement left, as the server words
-    // them; asks the server only when it counted some. Throws Failure.
-    std::vector<ServerWarning> warnings();
+    // them; asks the server only when it counted some, or `always`. Throws
+    // Failure.
+    std::vector<ServerWarning> warnings(bool always = false);
     // MariaDB 10.5 and later: INSERT ... RETURNING.
     bool canReturnInserted() const { return m_canReturn && m_useReturning; }
+    // MariaDB 10.1.1 and later, not in Oracle mode: BEGIN NOT ATOMIC ... END.
+    bool canRunCompound() const { return m_canCompound; }
     // Off: inserts are read back as from a server without RETURNING.
     void setUseReturning(bool use) { m_useReturning = use; }
     // Values are escaped for utf8mb4; a session that does not use it (an
@@ -135,6 +143,8 @@ private:
     // mysql_real_connect, through `guard` when there is one; throws Failure.
     static void signIn(MYSQL *m, const ConnectParams &params, GreetingGuard *guard);
     void afterConnect();
+    enum class SessionCheck { Ok, Unreadable, OtherCharset };
+    SessionCheck readSession(bool mariaDb);
 
     MYSQL *m_mysql = nullptr;
     unsigned long m_sessionId = 0;
@@ -142,6 +152,7 @@ private:
     qint64 m_openedAt = 0;
     bool m_canReturn = false;
     bool m_useReturning = true;
+    bool m_canCompound = false;
     QString m_charsetProblem;
     ConnectParams m_params;
 };

@@ -171,6 +171,20 @@ QByteArray countStatement(const QByteArray &table, const std::vector<FieldInfo> 
     return "SELECT COUNT(*) FROM " + quoteIdentifier(table) + " WHERE " + whereClause(fields, conditions, quote);
 }
 
+QByteArray checkedWriteStatement(const QByteArray &write, bool transactional, const QByteArray &readBack)
+{
+    QByteArray sql = "BEGIN NOT ATOMIC DECLARE w INT; ";
+    if (transactional)
+        sql += "DECLARE EXIT HANDLER FOR SQLEXCEPTION BEGIN ROLLBACK; RESIGNAL; END; START TRANSACTION; ";
+    sql += write + "; GET DIAGNOSTICS @corvane_rows = ROW_COUNT, w = NUMBER; IF w = 0 THEN ";
+    if (transactional)
+        sql += "IF @corvane_rows = 1 THEN COMMIT; ELSE ROLLBACK; END IF; ";
+    sql += "SELECT @corvane_rows; ";
+    if (!readBack.isEmpty())
+        sql += "IF @corvane_rows = 1 THEN " + readBack + "; END IF; ";
+    return sql + "END IF; END";
+}
+
 RowValues storedValues(const RowStore &store, qint64 row)
 {
     RowValues out;

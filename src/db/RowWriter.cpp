@@ -37,27 +37,38 @@ std::vector<Condition> converted(std::vector<Condition> conditions, const CellCh
 RowWriter::RowWriter(Connection &connection, QByteArray table, std::vector<FieldInfo> fields)
     : m_connection(connection), m_table(std::move(table)), m_fields(std::move(fields))
 {
-    const std::unique_ptr<RowSet> keys = m_connection.select("SHOW KEYS FROM " + quoteIdentifier(m_table));
+    const QByteArray showKeys = "SHOW KEYS FROM " + quoteIdentifier(m_table);
+    const QByteArray engine
+        = "SELECT e.TRANSACTIONS FROM information_schema.TABLES t JOIN information_schema.ENGINES e "
+          "ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = DATABASE() AND t.TABLE_NAME = "
+        + m_connection.quote(m_table);
+    std::vector<std::unique_ptr<RowSet>> sets;
+    if (m_connection.canRunCompound()) {
+        sets = m_connection.results("BEGIN NOT ATOMIC " + showKeys + "; " + engine + "; END");
+        if (sets.size() != 2)
+            throw Failure(QStringLiteral("The server did not tell the table's keys."));
+    } else {
+        sets.push_back(m_connection.select(showKeys));
+        sets.push_back(m_connection.select(engine));
+    }
+    const RowSet &keys = *sets[0];
     const auto column = [&](const char *name) {
-        for (int i = 0; i < keys->fieldCount(); ++i)
-            if (keys->field(i).name.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+        for (int i = 0; i < keys.fieldCount(); ++i)
+            if (keys.field(i).name.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
                 return i;
         throw Failure(QStringLiteral("SHOW KEYS gave no column %1.").arg(QLatin1String(name)));
     };
     const int nonUnique = column("Non_unique"), keyName = column("Key_name"), seq = column("Seq_in_index"),
               columnName = column("Column_name"), nullable = column("Null");
     std::vector<KeyPart> parts;
-    for (qint64 r = 0; r < keys->recordCount(); ++r) {
-        const auto text = [&](int c) { return bytesOf(keys->rows().cell(r, c)); };
+    for (qint64 r = 0; r < keys.recordCount(); ++r) {
+        const auto text = [&](int c) { return bytesOf(keys.rows().cell(r, c)); };
         parts.push_back({text(keyName), text(seq).toInt(), text(columnName), text(nonUnique) == "0",
                          text(nullable) == "YES"});
     }
     m_identity = chooseIdentity(m_fields, parts);
-    const std::unique_ptr<RowSet> engine = m_connection.select(
-        "SELECT e.TRANSACTIONS FROM information_schema.TABLES t JOIN information_schema.ENGINES e "
-        "ON e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = DATABASE() AND t.TABLE_NAME = "
-        + m_connection.quote(m_table));
-    m_transactional = engine->recordCount() == 1 && bytesOf(engine->rows().cell(0, 0)) == "YES";
+    const RowSet &transactions = *sets[1];
+    m_transactional = transactions.recordCount() == 1 && bytesOf(transactions.rows().cell(0, 0)) == "YES";
 }
 
 Quote RowWriter::quoter() const
@@ -85,6 +96,43 @@ std::unique_ptr<RowSet> RowWriter::query(const QByteArray &sql)
             throw Lost{};
         throw;
     }
+}
+
+std::vector<std::unique_ptr<RowSet>> RowWriter::results(const QByteArray &sql)
+{
+    try {
+        return m_connection.results(sql);
+    } catch (const Failure &e) {
+        if (e.isConnectionLost())
+            throw Lost{};
+        throw;
+    }
+}
+
+// Sends `write` with its decision and its read-back in one statement (see
+// checkedWriteStatement) and returns the rows it found. Where the server
+// left warnings, they are read and the decision is taken here, with the
+// transaction open until then. `stored` is the row that `readBack` found.
+qint64 RowWriter::runChecked(const QByteArray &write, const QByteArray &readBack, Phase &phase,
+    std::optional<RowValues> &stored, std::vector<ServerWarning> &warnings)
+{
+    // A reply lost from here on may come after the commit.
+    phase = m_transactional ? Phase::Committing : Phase::Sent;
+    const std::vector<std::unique_ptr<RowSet>> sets = results(checkedWriteStatement(write, m_transactional, readBack));
+    const auto number = [](const RowSet &set) {
+        return set.recordCount() == 1 && !set.rows().cell(0, 0).isNull() ? bytesOf(set.rows().cell(0, 0)).toLongLong()
+                                                                         : qint64(-1);
+    };
+    if (!sets.empty()) {
+        if (sets.size() > 1 && sets[1]->recordCount() == 1 && sets[1]->fieldCount() == int(m_fields.size()))
+            stored = storedValues(sets[1]->rows(), 0);
+        return number(*sets.front());
+    }
+    phase = Phase::Sent; // not committed yet
+    warnings = readWarnings(true);
+    const qint64 found = number(*query("SELECT @corvane_rows"));
+    finish(found == 1, phase);
+    return found;
 }
 
 void RowWriter::begin()
@@ -169,10 +217,10 @@ std::optional<RowValues> RowWriter::readBack(const std::vector<Condition> &condi
 
 // After a write: its warnings must not make it look failed, but a lost
 // connection is a lost connection.
-std::vector<ServerWarning> RowWriter::readWarnings()
+std::vector<ServerWarning> RowWriter::readWarnings(bool always)
 {
     try {
-        return m_connection.warnings();
+        return m_connection.warnings(always);
     } catch (const Failure &e) {
         if (e.isConnectionLost())
             throw Lost{};
@@ -240,21 +288,30 @@ WriteResult RowWriter::update(const RowValues &original, const CellChanges &chan
     }
     Phase phase = Phase::Before;
     qint64 matching = -1;
+    bool readBackDone = false;
+    const QByteArray statement = updateStatement(m_table, m_fields, m_identity, original, changes, quoter(), limit);
     try {
-        begin();
-        if (!keyed)
-            matching = count(before);
-        phase = Phase::Sent;
-        const quint64 n = send(updateStatement(m_table, m_fields, m_identity, original, changes, quoter(), limit));
-        if (n != 1) {
-            finish(false, phase);
-            if (n > 1)
-                moreThanOneRow();
-            r.status = WriteResult::Status::RowChanged;
-            return r;
+        if (m_connection.canRunCompound()) {
+            if (!keyed)
+                matching = count(before);
+            const qint64 n = runChecked(statement, selectRowStatement(m_table, m_fields, keyed ? key : after, quoter()),
+                phase, r.stored, r.warnings);
+            if (n != 1)
+                return changedOrMany(n, r);
+            readBackDone = r.warnings.empty();
+        } else {
+            begin();
+            if (!keyed)
+                matching = count(before);
+            phase = Phase::Sent;
+            const quint64 n = send(statement);
+            if (n != 1) {
+                finish(false, phase);
+                return changedOrMany(qint64(n), r);
+            }
+            r.warnings = readWarnings();
+            finish(true, phase);
         }
-        r.warnings = readWarnings();
-        finish(true, phase);
     } catch (const Lost &) {
         r.checkedAfterLoss = true;
         const bool clean = reconnect(true);
@@ -270,11 +327,23 @@ WriteResult RowWriter::update(const RowValues &original, const CellChanges &chan
     // By key the row is certain; without one, by every value it now holds:
     // the typed bytes first, as 'abc' would pass for 'ABC'; then typed values
     // through the server's conversion, as they were written.
-    r.stored = readBack(keyed ? key : after);
+    if (!r.stored && !readBackDone)
+        r.stored = readBack(keyed ? key : after);
     if (!r.stored && !keyed)
         r.stored = readBack(converted(after, changes));
     if (!r.warnings.empty())
         r.warnedRow = r.stored ? r.stored : findWarned(keyed ? key : after, changes);
+    return r;
+}
+
+// A write that found no row, or (refused) more than one.
+WriteResult RowWriter::changedOrMany(qint64 found, WriteResult r)
+{
+    if (found > 1)
+        moreThanOneRow();
+    r.status = WriteResult::Status::RowChanged;
+    r.stored.reset();
+    r.warnings.clear();
     return r;
 }
 
@@ -334,19 +403,28 @@ WriteResult RowWriter::remove(const RowValues &original)
     const std::vector<Condition> row = deleteConditions(m_identity, original);
     Phase phase = Phase::Before;
     qint64 matching = -1;
+    const QByteArray statement = deleteStatement(m_table, m_fields, m_identity, original, quoter(), limit);
     try {
-        begin();
-        if (!keyed)
-            matching = count(row);
-        phase = Phase::Sent;
-        const quint64 n = send(deleteStatement(m_table, m_fields, m_identity, original, quoter(), limit));
-        if (n != 1) {
-            finish(false, phase);
-            if (n > 1)
-                moreThanOneRow();
-            return {WriteResult::Status::RowChanged, std::nullopt, false};
+        if (m_connection.canRunCompound()) {
+            if (!keyed)
+                matching = count(row);
+            std::optional<RowValues> none;
+            std::vector<ServerWarning> warnings;
+            const qint64 n = runChecked(statement, QByteArray(), phase, none, warnings);
+            if (n != 1)
+                return changedOrMany(n, WriteResult());
+        } else {
+            begin();
+            if (!keyed)
+                matching = count(row);
+            phase = Phase::Sent;
+            const quint64 n = send(statement);
+            if (n != 1) {
+                finish(false, phase);
+                return changedOrMany(qint64(n), WriteResult());
+            }
+            finish(true, phase);
         }
-        finish(true, phase);
     } catch (const Lost &) {
         const bool clean = reconnect(true);
         if (phase == Phase::Before || (m_transactional && phase == Phase::Sent))

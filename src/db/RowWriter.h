@@ -68,12 +68,16 @@ private:
 
     quint64 send(const QByteArray &sql);
     std::unique_ptr<RowSet> query(const QByteArray &sql);
+    std::vector<std::unique_ptr<RowSet>> results(const QByteArray &sql);
+    qint64 runChecked(const QByteArray &write, const QByteArray &readBack, Phase &phase,
+        std::optional<RowValues> &stored, std::vector<ServerWarning> &warnings);
+    static WriteResult changedOrMany(qint64 found, WriteResult r);
     void begin();
     void finish(bool commit, Phase &phase);
     bool reconnect(bool killOld);
     std::optional<RowValues> readRow(const std::vector<Condition> &conditions);
     std::optional<RowValues> readBack(const std::vector<Condition> &conditions);
-    std::vector<ServerWarning> readWarnings();
+    std::vector<ServerWarning> readWarnings(bool always = false);
     std::optional<RowValues> findWarned(std::vector<Condition> conditions, const CellChanges &changes);
     qint64 count(const std::vector<Condition> &conditions);
     void rollbackQuietly();

@@ -316,7 +316,7 @@ private slots:
         QCOMPARE(TestDb::rows(Db, all), QStringList({"1|a", "2|b"}));
         // Undo goes newest first: row 2 is undone, then, while row 1's undo
         // waits, another connection changes both rows.
-        proxy.arm(FaultProxy::Fault::Stall, "^UPDATE .*'one'", std::chrono::milliseconds(1000));
+        proxy.arm(FaultProxy::Fault::Stall, "^(BEGIN NOT ATOMIC .*)?UPDATE .*'one'", std::chrono::milliseconds(1000));
         QTimer during;
         connect(&during, &QTimer::timeout, [&] {
             if (proxy.hasFired() && during.isActive()) {

@@ -304,7 +304,8 @@ private slots:
         // commits and writes again.
         QTimer::singleShot(100, [&] { QTest::keyClick(view(), Qt::Key_Down); });
 
-        proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^UPDATE"), std::chrono::milliseconds(1500));
+        proxy.arm(
+            FaultProxy::Fault::Stall, QStringLiteral("^(BEGIN NOT ATOMIC .*)?UPDATE"), std::chrono::milliseconds(1500));
         QVERIFY(editor()->session().commitHeldRow());
         QVERIFY(proxy.hasFired());
         QVERIFY2(beats > 20, qPrintable(QString::number(beats)));
