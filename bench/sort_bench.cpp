@@ -79,7 +79,8 @@ int run(Wizard &wizard, const QStringList &args)
     view->setCurrentIndex(view->model()->index(0, 0));
     editor->findBar->open();
     t.restart();
-    editor->findBar->txtFind->setText(QStringLiteral("note %1 ").arg(500001));
+    editor->findBar->findChild<QLineEdit *>(QStringLiteral("findEdit"))
+        ->setText(QStringLiteral("note %1 ").arg(500001));
     editor->findBar->step(false);
     while (view->currentIndex().row() != 500000 && (order->isFinding() || order->isBusy()))
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);

@@ -1,8 +1,8 @@
 #include "frame/ProgressDialog.h"
 
+#include "core/Wait.h"
 #include "frame/Main.h"
 
-#include <QCoreApplication>
 #include <QProgressDialog>
 
 ProgressDialog::ProgressDialog(QWidget *parent, int showAfterMs, const QString &objectName)
@@ -41,6 +41,8 @@ bool ProgressDialog::update(qint64 done, qint64 total)
         dialog->setRange(0, 0);
         dialog->setLabelText(QStringLiteral("Reading the table: %L1 rows so far").arg(done));
     }
-    QCoreApplication::processEvents();
+    // Lets the window paint and take the Cancel press: a wait that a zero
+    // timeout ends once the events pending now have been handled.
+    Wait().timeout(0).run();
     return !m_progress.wasCancelled();
 }

@@ -12,8 +12,9 @@ class QWidget;
 // The progress of an export as the user sees it: a window-modal dialog with
 // the row count and a Cancel button (a DelayedProgress), which shows up once
 // the export has taken `showAfterMs` milliseconds, so quick exports never
-// flash one. Lets window events run while it is up. Needs a QApplication to
-// show anything.
+// flash one. While it is up, update() lets the pending window events run (a
+// core/Wait), so Wait.h's rule of re-entrancy holds for its callers. Needs a
+// QApplication to show anything.
 class ProgressDialog
 {
 public:

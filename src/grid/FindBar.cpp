@@ -16,53 +16,29 @@
 
 #include <algorithm>
 
+namespace {
+
+template <typename W> W *named(W *widget, const char *name)
+{
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+} // namespace
+
 FindBar::FindBar(QTableView &view, GridOrder &order, QWidget *parent) : QWidget(parent), m_view(view), m_order(order)
 {
     setObjectName(QStringLiteral("FindBar"));
-    const auto button = [this](const char *name, const QString &caption) {
-        auto *b = new QPushButton(caption, this);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setAccessibleName(caption);
-        b->setAutoDefault(false);
-        return b;
-    };
-    lblFind = new QLabel(QStringLiteral("&Find:"), this);
-    txtFind = new QLineEdit(this);
-    txtFind->setObjectName(QStringLiteral("txtFind"));
-    txtFind->setAccessibleName(QStringLiteral("Find"));
-    lblFind->setBuddy(txtFind);
-    chkMatchCase = new QCheckBox(QStringLiteral("Match &case"), this);
-    chkMatchCase->setObjectName(QStringLiteral("chkMatchCase"));
-    chkWholeCell = new QCheckBox(QStringLiteral("&Whole cell"), this);
-    chkWholeCell->setObjectName(QStringLiteral("chkWholeCell"));
-    lblColumn = new QLabel(QStringLiteral("&In:"), this);
-    cboColumn = new QComboBox(this);
-    cboColumn->setObjectName(QStringLiteral("cboFindColumn"));
-    cboColumn->setAccessibleName(QStringLiteral("In"));
-    lblColumn->setBuddy(cboColumn);
-    cmdPrevious = button("cmdFindPrevious", QStringLiteral("Previous"));
-    cmdNext = button("cmdFindNext", QStringLiteral("Next"));
-    cmdFilter = button("cmdFilter", QStringLiteral("Filter"));
-    cmdFilter->setCheckable(true);
-    lblCount = new QLabel(this);
-    lblCount->setObjectName(QStringLiteral("lblFindCount"));
-    cmdClose = button("cmdCloseFind", QStringLiteral("Close"));
-
-    auto *row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    for (QWidget *w : std::initializer_list<QWidget *>{lblFind, txtFind, chkMatchCase, chkWholeCell, lblColumn,
-             cboColumn, cmdPrevious, cmdNext, cmdFilter, lblCount, cmdClose})
-        row->addWidget(w, w == txtFind ? 1 : 0);
-
-    txtFind->installEventFilter(this);
-    connect(txtFind, &QLineEdit::textChanged, this, &FindBar::changed);
-    connect(chkMatchCase, &QCheckBox::toggled, this, &FindBar::changed);
-    connect(chkWholeCell, &QCheckBox::toggled, this, &FindBar::changed);
-    connect(cboColumn, &QComboBox::currentIndexChanged, this, &FindBar::changed);
-    connect(cmdNext, &QPushButton::clicked, this, [this] { step(false); });
-    connect(cmdPrevious, &QPushButton::clicked, this, [this] { step(true); });
-    connect(cmdFilter, &QPushButton::toggled, this, &FindBar::filterToggled);
-    connect(cmdClose, &QPushButton::clicked, this, &FindBar::close);
+    buildControls();
+    m_findEdit->installEventFilter(this);
+    connect(m_findEdit, &QLineEdit::textChanged, this, &FindBar::changed);
+    connect(m_matchCaseCheckBox, &QCheckBox::toggled, this, &FindBar::changed);
+    connect(m_wholeCellCheckBox, &QCheckBox::toggled, this, &FindBar::changed);
+    connect(m_columnComboBox, &QComboBox::currentIndexChanged, this, &FindBar::changed);
+    connect(m_nextButton, &QPushButton::clicked, this, [this] { step(false); });
+    connect(m_previousButton, &QPushButton::clicked, this, [this] { step(true); });
+    connect(m_filterButton, &QPushButton::toggled, this, &FindBar::filterToggled);
+    connect(m_closeButton, &QPushButton::clicked, this, &FindBar::close);
     const auto shortcut = [this](QKeySequence keys, auto slot) {
         auto *s = new QShortcut(keys, this);
         s->setContext(Qt::WidgetWithChildrenShortcut);
@@ -88,26 +64,65 @@ FindBar::FindBar(QTableView &view, GridOrder &order, QWidget *parent) : QWidget(
     hide();
 }
 
+void FindBar::buildControls()
+{
+    const auto button = [this](const char *name, const QString &caption) {
+        auto *b = named(new QPushButton(caption, this), name);
+        b->setAccessibleName(caption);
+        b->setAutoDefault(false);
+        return b;
+    };
+    m_findLabel = named(new QLabel(QStringLiteral("&Find:"), this), "findLabel");
+    m_findEdit = named(new QLineEdit(this), "findEdit");
+    m_findEdit->setAccessibleName(QStringLiteral("Find"));
+    m_findLabel->setBuddy(m_findEdit);
+    m_matchCaseCheckBox = named(new QCheckBox(QStringLiteral("Match &case"), this), "matchCaseCheckBox");
+    m_wholeCellCheckBox = named(new QCheckBox(QStringLiteral("&Whole cell"), this), "wholeCellCheckBox");
+    m_columnLabel = named(new QLabel(QStringLiteral("&In:"), this), "columnLabel");
+    m_columnComboBox = named(new QComboBox(this), "columnComboBox");
+    m_columnComboBox->setAccessibleName(QStringLiteral("In"));
+    m_columnLabel->setBuddy(m_columnComboBox);
+    m_previousButton = button("previousButton", QStringLiteral("Previous"));
+    m_nextButton = button("nextButton", QStringLiteral("Next"));
+    m_filterButton = button("filterButton", QStringLiteral("Filter"));
+    m_filterButton->setCheckable(true);
+    m_countLabel = named(new QLabel(this), "countLabel");
+    m_closeButton = button("closeButton", QStringLiteral("Close"));
+
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    for (QWidget *w : std::initializer_list<QWidget *>{m_findLabel, m_findEdit, m_matchCaseCheckBox,
+             m_wholeCellCheckBox, m_columnLabel, m_columnComboBox, m_previousButton, m_nextButton, m_filterButton,
+             m_countLabel, m_closeButton})
+        row->addWidget(w, w == m_findEdit ? 1 : 0);
+}
+
+QList<QWidget *> FindBar::tabOrder() const
+{
+    return {m_findEdit, m_matchCaseCheckBox, m_wholeCellCheckBox, m_columnComboBox, m_previousButton, m_nextButton,
+        m_filterButton, m_closeButton};
+}
+
 void FindBar::updateColumns()
 {
-    const QSignalBlocker quiet(cboColumn);
-    cboColumn->clear();
-    cboColumn->addItem(QStringLiteral("All columns"));
+    const QSignalBlocker quiet(m_columnComboBox);
+    m_columnComboBox->clear();
+    m_columnComboBox->addItem(QStringLiteral("All columns"));
     for (int c = 0; c < m_order.columnCount(); ++c)
-        cboColumn->addItem(m_order.headerData(c, Qt::Horizontal).toString());
-    if (cmdFilter->isChecked()) {
-        const QSignalBlocker quietFilter(cmdFilter);
-        cmdFilter->setChecked(false);
+        m_columnComboBox->addItem(m_order.headerData(c, Qt::Horizontal).toString());
+    if (m_filterButton->isChecked()) {
+        const QSignalBlocker quietFilter(m_filterButton);
+        m_filterButton->setChecked(false);
     }
 }
 
 FindQuery FindBar::query() const
 {
     FindQuery s;
-    s.text = txtFind->text();
-    s.matchCase = chkMatchCase->isChecked();
-    s.wholeCell = chkWholeCell->isChecked();
-    s.column = cboColumn->currentIndex() - 1;
+    s.text = m_findEdit->text();
+    s.matchCase = m_matchCaseCheckBox->isChecked();
+    s.wholeCell = m_wholeCellCheckBox->isChecked();
+    s.column = m_columnComboBox->currentIndex() - 1;
     if (const GridModel *model = m_order.gridModel(); model && model->rowSet())
         for (const FieldInfo &field : model->rowSet()->fields())
             s.hexColumns.push_back(CellDisplay::formOf(field) == CellDisplay::Form::Hex);
@@ -117,16 +132,16 @@ FindQuery FindBar::query() const
 void FindBar::open(bool filter)
 {
     if (filter)
-        cmdFilter->setChecked(!(isVisible() && cmdFilter->isChecked()));
+        m_filterButton->setChecked(!(isVisible() && m_filterButton->isChecked()));
     show();
-    txtFind->setFocus();
-    txtFind->selectAll();
+    m_findEdit->setFocus();
+    m_findEdit->selectAll();
 }
 
 void FindBar::close()
 {
-    cmdFilter->setChecked(false);
-    if (cmdFilter->isChecked())
+    m_filterButton->setChecked(false);
+    if (m_filterButton->isChecked())
         return; // the held row could not be written
     m_order.find({});
     hide();
@@ -135,7 +150,7 @@ void FindBar::close()
 
 void FindBar::changed()
 {
-    if (cmdFilter->isChecked()) {
+    if (m_filterButton->isChecked()) {
         if (m_beforeFilter && !m_beforeFilter())
             return;
         m_order.setFilter(query());
@@ -147,8 +162,8 @@ void FindBar::changed()
 void FindBar::filterToggled(bool on)
 {
     if (m_beforeFilter && !m_beforeFilter()) {
-        const QSignalBlocker quiet(cmdFilter);
-        cmdFilter->setChecked(!on);
+        const QSignalBlocker quiet(m_filterButton);
+        m_filterButton->setChecked(!on);
         return;
     }
     m_order.setFilter(on ? query() : FindQuery());
@@ -157,23 +172,23 @@ void FindBar::filterToggled(bool on)
 
 void FindBar::showCount()
 {
-    if (cmdFilter->isChecked()) {
+    if (m_filterButton->isChecked()) {
         const GridModel *model = m_order.gridModel();
         const qint64 all = model ? model->exportSource().rowCount() : 0;
-        lblCount->setText(m_order.isBusy() ? QStringLiteral("Filtering…")
-                                           : QStringLiteral("%1 of %2 rows").arg(m_order.shownRowCount()).arg(all));
+        m_countLabel->setText(m_order.isBusy() ? QStringLiteral("Filtering…")
+                                               : QStringLiteral("%1 of %2 rows").arg(m_order.shownRowCount()).arg(all));
         return;
     }
-    if (txtFind->text().isEmpty())
-        lblCount->clear();
+    if (m_findEdit->text().isEmpty())
+        m_countLabel->clear();
     else if (m_order.isFinding())
-        lblCount->setText(QStringLiteral("Finding…"));
+        m_countLabel->setText(QStringLiteral("Finding…"));
     else if (m_order.found().empty())
-        lblCount->setText(QStringLiteral("No matches"));
+        m_countLabel->setText(QStringLiteral("No matches"));
     else
-        lblCount->setText(QStringLiteral("%1 of %2")
-                              .arg(m_position < 0 ? QStringLiteral("-") : QString::number(m_position + 1))
-                              .arg(m_order.found().size()));
+        m_countLabel->setText(QStringLiteral("%1 of %2")
+                                  .arg(m_position < 0 ? QStringLiteral("-") : QString::number(m_position + 1))
+                                  .arg(m_order.found().size()));
 }
 
 void FindBar::step(bool backwards)
@@ -228,7 +243,7 @@ int FindBar::firstMatchingColumn(int shownRow) const
 
 bool FindBar::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == txtFind && event->type() == QEvent::KeyPress) {
+    if (watched == m_findEdit && event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
             step(key->modifiers() & Qt::ShiftModifier);

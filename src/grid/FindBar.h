@@ -2,6 +2,7 @@
 
 #include "grid/RowMatcher.h"
 
+#include <QList>
 #include <QWidget>
 
 #include <functional>
@@ -17,7 +18,8 @@ class QTableView;
 // The bar under the grid that finds text in the rows and, with "Filter" on,
 // shows only the rows that hold it. Enter and F3 go to the next match,
 // Shift+Enter and Shift+F3 to the previous one, Escape closes the bar (and
-// ends the filter).
+// ends the filter). Its controls are found by their object names
+// ("findEdit", "filterButton", ...).
 class FindBar : public QWidget
 {
     Q_OBJECT
@@ -38,28 +40,31 @@ public:
     void updateColumns();
 
     FindQuery query() const;
-
-    QLabel *lblFind;
-    QLineEdit *txtFind;
-    QCheckBox *chkMatchCase;
-    QCheckBox *chkWholeCell;
-    QLabel *lblColumn;
-    QComboBox *cboColumn;
-    QPushButton *cmdPrevious;
-    QPushButton *cmdNext;
-    QPushButton *cmdFilter;
-    QLabel *lblCount;
-    QPushButton *cmdClose;
+    // The controls that take focus, in the order Tab goes through them.
+    QList<QWidget *> tabOrder() const;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void buildControls();
     void changed();
     void filterToggled(bool on);
     void showCount();
     void goTo(int position);
     int firstMatchingColumn(int shownRow) const;
+
+    QLabel *m_findLabel = nullptr;
+    QLineEdit *m_findEdit = nullptr;
+    QCheckBox *m_matchCaseCheckBox = nullptr;
+    QCheckBox *m_wholeCellCheckBox = nullptr;
+    QLabel *m_columnLabel = nullptr;
+    QComboBox *m_columnComboBox = nullptr;
+    QPushButton *m_previousButton = nullptr;
+    QPushButton *m_nextButton = nullptr;
+    QPushButton *m_filterButton = nullptr;
+    QLabel *m_countLabel = nullptr;
+    QPushButton *m_closeButton = nullptr;
 
     QTableView &m_view;
     GridOrder &m_order;

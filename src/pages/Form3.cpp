@@ -164,9 +164,7 @@ void Form3::buildControls()
 
     QWidget *previous = DataGrid1;
     // The find bar, when shown, comes between the grid and the buttons.
-    for (QWidget *w : std::initializer_list<QWidget *>{findBar->txtFind, findBar->chkMatchCase, findBar->chkWholeCell,
-                                                       findBar->cboColumn, findBar->cmdPrevious, findBar->cmdNext,
-                                                       findBar->cmdFilter, findBar->cmdClose}) {
+    for (QWidget *w : findBar->tabOrder()) {
         setTabOrder(previous, w);
         previous = w;
     }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "frame/Services.h"
 #include "grid/GridModel.h"
 #include "grid/GridView.h"
 #include "pages/Form1.h"
@@ -8,6 +7,7 @@
 #include "pages/Form3.h"
 #include "pages/Wizard.h"
 #include "support/FakeDesktop.h"
+#include "support/SignIn.h"
 #include "support/TestDb.h"
 
 #include <QLineEdit>
@@ -20,17 +20,10 @@
 // server's, e.g. for a proxy in between), and the picker set to one table.
 inline std::unique_ptr<Wizard> signedInWizard(FakeDesktop &desktop, const QString &db, const QString &port = QString())
 {
-    Services services;
-    services.desktop = &desktop;
-    auto wizard = std::make_unique<Wizard>(services);
-    Form1 *f1 = wizard->form1();
-    const ConnectionFields fields = TestDb::fields(db);
-    f1->Text1->setText(fields.server);
-    f1->Text2->setText(fields.user);
-    f1->Text3->setText(fields.password);
-    f1->Text4->setText(fields.database);
-    f1->Text5->setText(port.isEmpty() ? fields.port : port);
-    return wizard;
+    ConnectionFields fields = TestDb::fields(db);
+    if (!port.isEmpty())
+        fields.port = port;
+    return signedInWizard(desktop, fields);
 }
 
 // Shows the picker, as a user sees it: its waits for the server are given up

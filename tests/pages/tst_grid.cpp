@@ -391,9 +391,11 @@ private slots:
         }
         // Find looks for what shows.
         editor()->findBar->open(false);
-        editor()->findBar->txtFind->setText(hex[1]);
+        auto *findEdit = editor()->findBar->findChild<QLineEdit *>(QStringLiteral("findEdit"));
+        QVERIFY(findEdit);
+        findEdit->setText(hex[1]);
         QTRY_COMPARE(order()->found(), std::vector<int32_t>{1});
-        QTest::keyClick(editor()->findBar->txtFind, Qt::Key_Escape);
+        QTest::keyClick(findEdit, Qt::Key_Escape);
 
         view()->setCurrentIndex(view()->model()->index(0, column));
         if (editable) {

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "db/ConnectionString.h"
-#include "frame/Services.h"
 #include "frame/SettingsStore.h"
 #include "pages/Form1.h"
 #include "pages/Wizard.h"
 #include "support/FakeDesktop.h"
+#include "support/SignIn.h"
 #include "support/TestDb.h"
 
 #include <QFile>
@@ -22,13 +22,7 @@ struct SchemaSession
     {
         // The settings of an earlier session would sign in by themselves.
         QFile::remove(SettingsStore::fileName());
-        wizard = std::make_unique<Wizard>(Services{&desktop});
-        Form1 *f = wizard->form1();
-        f->Text1->setText(fields.server);
-        f->Text2->setText(fields.user);
-        f->Text3->setText(fields.password);
-        f->Text4->setText(fields.database);
-        f->Text5->setText(fields.port);
+        wizard = signedInWizard(desktop, fields);
         desktop.clear();
     }
 
