@@ -363,10 +363,9 @@ quint64 Connection::exec(const QByteArray &sql)
     return n == my_ulonglong(-1) ? 0 : quint64(n);
 }
 
-std::vector<std::unique_ptr<RowSet>> Connection::results(const QByteArray &sql)
+void Connection::results(const QByteArray &sql, std::vector<std::unique_ptr<RowSet>> &out)
 {
     query(sql);
-    std::vector<std::unique_ptr<RowSet>> out;
     for (;;) {
         if (mysql_field_count(m_mysql) != 0) {
             out.push_back(std::make_unique<RowSet>());
@@ -376,7 +375,7 @@ std::vector<std::unique_ptr<RowSet>> Connection::results(const QByteArray &sql)
         if (next > 0)
             fail();
         if (next < 0)
-            return out;
+            return;
     }
 }
 

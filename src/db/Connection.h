@@ -81,9 +81,10 @@ public:
     std::unique_ptr<RowSet> select(const QByteArray &sql);
 
     // Runs one statement that may yield several results (a compound
-    // statement) and reads them all: one RowSet per result set, in order.
-    // Throws the first failure, also one that comes after some results.
-    std::vector<std::unique_ptr<RowSet>> results(const QByteArray &sql);
+    // statement) and reads them all into `out`: one RowSet per result set,
+    // in order. Throws the first failure, also one that comes after some
+    // results; `out` then holds those before it.
+    void results(const QByteArray &sql, std::vector<std::unique_ptr<RowSet>> &out);
 
     quint64 insertId() const;
     QByteArray escape(const QByteArray &value) const;

@@ -171,18 +171,26 @@ QByteArray countStatement(const QByteArray &table, const std::vector<FieldInfo> 
     return "SELECT COUNT(*) FROM " + quoteIdentifier(table) + " WHERE " + whereClause(fields, conditions, quote);
 }
 
-QByteArray checkedWriteStatement(const QByteArray &write, bool transactional, const QByteArray &readBack)
+QByteArray checkedWritesStatement(
+    const std::vector<QByteArray> &writes, const std::vector<QByteArray> &readBacks, bool transactional)
 {
     QByteArray sql = "BEGIN NOT ATOMIC DECLARE w INT; ";
     if (transactional)
-        sql += "DECLARE EXIT HANDLER FOR SQLEXCEPTION BEGIN ROLLBACK; RESIGNAL; END; START TRANSACTION; ";
-    sql += write + "; GET DIAGNOSTICS @corvane_rows = ROW_COUNT, w = NUMBER; IF w = 0 THEN ";
-    if (transactional)
-        sql += "IF @corvane_rows = 1 THEN COMMIT; ELSE ROLLBACK; END IF; ";
-    sql += "SELECT @corvane_rows; ";
-    if (!readBack.isEmpty())
-        sql += "IF @corvane_rows = 1 THEN " + readBack + "; END IF; ";
-    return sql + "END IF; END";
+        sql += "DECLARE EXIT HANDLER FOR SQLEXCEPTION BEGIN ROLLBACK; RESIGNAL; END; ";
+    sql += "batch: BEGIN ";
+    for (size_t i = 0; i < writes.size(); ++i) {
+        if (transactional)
+            sql += "START TRANSACTION; ";
+        sql += writes[i]
+            + "; GET DIAGNOSTICS @corvane_rows = ROW_COUNT, w = NUMBER; IF w > 0 THEN LEAVE batch; END IF; ";
+        if (transactional)
+            sql += "IF @corvane_rows = 1 THEN COMMIT; ELSE ROLLBACK; END IF; ";
+        sql += "SELECT " + QByteArray::number(qulonglong(i))
+            + ", @corvane_rows; IF @corvane_rows <> 1 THEN LEAVE batch; END IF; ";
+        if (!readBacks[i].isEmpty())
+            sql += readBacks[i] + "; ";
+    }
+    return sql + "END batch; END";
 }
 
 RowValues storedValues(const RowStore &store, qint64 row)

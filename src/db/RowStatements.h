@@ -88,12 +88,14 @@ QByteArray selectRowStatement(const QByteArray &table, const std::vector<FieldIn
                               const std::vector<Condition> &conditions, const Quote &quote);
 QByteArray countStatement(const QByteArray &table, const std::vector<FieldInfo> &fields,
                           const std::vector<Condition> &conditions, const Quote &quote);
-// One statement that runs `write` (an UPDATE or DELETE built above) and
-// decides on the server, in the same round trip: the rows it found go to
-// @corvane_rows; with no warning, the transaction (when `transactional`) is
-// committed if exactly one row was found and else rolled back, and the
-// statement yields @corvane_rows, then `readBack`'s row (if not empty) when
-// one was found. With warnings it yields nothing and leaves the
-// transaction open, so that they can still be read (SHOW WARNINGS). A
+// One statement that runs `writes` (UPDATEs or DELETEs built above) in
+// order and decides on the server, in the same round trip. For each write i
+// in turn: the rows it found go to @corvane_rows; with a warning, it stops
+// there and yields nothing more, with that write's transaction (when
+// `transactional`) left open, so that the warnings can still be read (SHOW
+// WARNINGS). Else the transaction is committed if exactly one row was found
+// and rolled back if not, and it yields a row (i, @corvane_rows); when one
+// was found, then `readBacks[i]`'s row (if not empty), else it stops. A
 // failure rolls back and reaches the client as the server's own error.
-QByteArray checkedWriteStatement(const QByteArray &write, bool transactional, const QByteArray &readBack);
+QByteArray checkedWritesStatement(
+    const std::vector<QByteArray> &writes, const std::vector<QByteArray> &readBacks, bool transactional);

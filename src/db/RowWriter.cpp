@@ -44,7 +44,7 @@ RowWriter::RowWriter(Connection &connection, QByteArray table, std::vector<Field
         + m_connection.quote(m_table);
     std::vector<std::unique_ptr<RowSet>> sets;
     if (m_connection.canRunCompound()) {
-        sets = m_connection.results("BEGIN NOT ATOMIC " + showKeys + "; " + engine + "; END");
+        m_connection.results("BEGIN NOT ATOMIC " + showKeys + "; " + engine + "; END", sets);
         if (sets.size() != 2)
             throw Failure(QStringLiteral("The server did not tell the table's keys."));
     } else {
@@ -98,10 +98,10 @@ std::unique_ptr<RowSet> RowWriter::query(const QByteArray &sql)
     }
 }
 
-std::vector<std::unique_ptr<RowSet>> RowWriter::results(const QByteArray &sql)
+void RowWriter::results(const QByteArray &sql, std::vector<std::unique_ptr<RowSet>> &out)
 {
     try {
-        return m_connection.results(sql);
+        m_connection.results(sql, out);
     } catch (const Failure &e) {
         if (e.isConnectionLost())
             throw Lost{};
@@ -109,30 +109,52 @@ std::vector<std::unique_ptr<RowSet>> RowWriter::results(const QByteArray &sql)
     }
 }
 
-// Sends `write` with its decision and its read-back in one statement (see
-// checkedWriteStatement) and returns the rows it found. Where the server
-// left warnings, they are read and the decision is taken here, with the
-// transaction open until then. `stored` is the row that `readBack` found.
-qint64 RowWriter::runChecked(const QByteArray &write, const QByteArray &readBack, Phase &phase,
-    std::optional<RowValues> &stored, std::vector<ServerWarning> &warnings)
+// Sends `writes` with their decisions and read-backs in one statement (see
+// checkedWritesStatement) and adds to `done` what became of each, in order,
+// up to the first that did not find exactly one row. Where the server left
+// warnings on a write, they are read and its decision is taken here, with
+// its transaction open until then; the writes after it are not sent. Lost
+// and Failure leave in `done` the writes whose outcome came back.
+void RowWriter::runChecked(const std::vector<QByteArray> &writes, const std::vector<QByteArray> &readBacks,
+    Phase &phase, std::vector<Checked> &done)
 {
-    // A reply lost from here on may come after the commit.
+    // A reply lost from here on may come after a commit.
     phase = m_transactional ? Phase::Committing : Phase::Sent;
-    const std::vector<std::unique_ptr<RowSet>> sets = results(checkedWriteStatement(write, m_transactional, readBack));
-    const auto number = [](const RowSet &set) {
-        return set.recordCount() == 1 && !set.rows().cell(0, 0).isNull() ? bytesOf(set.rows().cell(0, 0)).toLongLong()
-                                                                         : qint64(-1);
+    std::vector<std::unique_ptr<RowSet>> sets;
+    const auto number = [](const RowSet &set, int column) {
+        return set.recordCount() == 1 && set.fieldCount() > column && !set.rows().cell(0, column).isNull()
+            ? bytesOf(set.rows().cell(0, column)).toLongLong()
+            : qint64(-1);
     };
-    if (!sets.empty()) {
-        if (sets.size() > 1 && sets[1]->recordCount() == 1 && sets[1]->fieldCount() == int(m_fields.size()))
-            stored = storedValues(sets[1]->rows(), 0);
-        return number(*sets.front());
+    const auto take = [&] {
+        for (size_t s = 0; s < sets.size(); ++s) {
+            Checked c;
+            c.found = number(*sets[s], 1);
+            const size_t i = done.size();
+            if (c.found == 1 && !readBacks[i].isEmpty() && s + 1 < sets.size()) {
+                const RowSet &row = *sets[++s];
+                if (row.recordCount() == 1 && row.fieldCount() == int(m_fields.size()))
+                    c.stored = storedValues(row.rows(), 0);
+            }
+            done.push_back(std::move(c));
+        }
+    };
+    try {
+        results(checkedWritesStatement(writes, readBacks, m_transactional), sets);
+    } catch (...) {
+        take();
+        throw;
     }
+    take();
+    if (done.size() == writes.size() || (!done.empty() && done.back().found != 1))
+        return;
+    // Stopped by warnings on the next write.
     phase = Phase::Sent; // not committed yet
-    warnings = readWarnings(true);
-    const qint64 found = number(*query("SELECT @corvane_rows"));
-    finish(found == 1, phase);
-    return found;
+    Checked c;
+    c.warnings = readWarnings(true);
+    c.found = number(*query("SELECT @corvane_rows"), 0);
+    finish(c.found == 1, phase);
+    done.push_back(std::move(c));
 }
 
 void RowWriter::begin()
@@ -256,14 +278,33 @@ void RowWriter::notSaved(bool asked) const
                                  "again: nothing was written."));
 }
 
-namespace {
-
-[[noreturn]] void moreThanOneRow()
+Failure RowWriter::moreThanOneRow()
 {
-    throw Failure(QStringLiteral("More than one row matched the row being written, so nothing was written."));
+    return Failure(QStringLiteral("More than one row matched the row being written, so nothing was written."));
 }
 
-} // namespace
+RowWriter::Edit RowWriter::editOf(const RowValues &original, const CellChanges &changes) const
+{
+    Edit e;
+    e.changes = changes;
+    const bool keyed = m_identity.kind != RowIdentity::Kind::AllColumns;
+    // A second matching row shows on a keyed table and is rolled back; rows
+    // without a key that match every column are interchangeable.
+    const int limit = keyed && m_transactional ? 2 : 1;
+    e.before = updateConditions(m_identity, original, changes);
+    if (keyed) {
+        // The typed bytes exactly: the server's comparison would take 'ABC'
+        // for 'abc', or '05' for 5, and call a lost write done.
+        e.key = e.after = identityConditions(m_identity, applied(original, changes));
+        for (const auto &[column, value] : changes)
+            e.after.push_back({column, value, true});
+    } else {
+        e.after = identityConditions(m_identity, applied(original, changes));
+    }
+    e.statement = updateStatement(m_table, m_fields, m_identity, original, changes, quoter(), limit);
+    e.readBack = selectRowStatement(m_table, m_fields, keyed ? e.key : e.after, quoter());
+    return e;
+}
 
 WriteResult RowWriter::update(const RowValues &original, const CellChanges &changes)
 {
@@ -272,32 +313,22 @@ WriteResult RowWriter::update(const RowValues &original, const CellChanges &chan
         return r;
     m_connection.requireKnownCharset();
     const bool keyed = m_identity.kind != RowIdentity::Kind::AllColumns;
-    // A second matching row shows on a keyed table and is rolled back; rows
-    // without a key that match every column are interchangeable.
-    const int limit = keyed && m_transactional ? 2 : 1;
-    const std::vector<Condition> before = updateConditions(m_identity, original, changes);
-    std::vector<Condition> after, key;
-    if (keyed) {
-        // The typed bytes exactly: the server's comparison would take 'ABC'
-        // for 'abc', or '05' for 5, and call a lost write done.
-        key = after = identityConditions(m_identity, applied(original, changes));
-        for (const auto &[column, value] : changes)
-            after.push_back({column, value, true});
-    } else {
-        after = identityConditions(m_identity, applied(original, changes));
-    }
+    const Edit edit = editOf(original, changes);
+    const std::vector<Condition> &before = edit.before, &after = edit.after, &key = edit.key;
     Phase phase = Phase::Before;
     qint64 matching = -1;
     bool readBackDone = false;
-    const QByteArray statement = updateStatement(m_table, m_fields, m_identity, original, changes, quoter(), limit);
+    const QByteArray &statement = edit.statement;
     try {
         if (m_connection.canRunCompound()) {
             if (!keyed)
                 matching = count(before);
-            const qint64 n = runChecked(statement, selectRowStatement(m_table, m_fields, keyed ? key : after, quoter()),
-                phase, r.stored, r.warnings);
-            if (n != 1)
-                return changedOrMany(n, r);
+            std::vector<Checked> done;
+            runChecked({statement}, {edit.readBack}, phase, done);
+            r.stored = std::move(done.front().stored);
+            r.warnings = std::move(done.front().warnings);
+            if (done.front().found != 1)
+                return changedOrMany(done.front().found, r);
             readBackDone = r.warnings.empty();
         } else {
             begin();
@@ -340,7 +371,7 @@ WriteResult RowWriter::update(const RowValues &original, const CellChanges &chan
 WriteResult RowWriter::changedOrMany(qint64 found, WriteResult r)
 {
     if (found > 1)
-        moreThanOneRow();
+        throw moreThanOneRow();
     r.status = WriteResult::Status::RowChanged;
     r.stored.reset();
     r.warnings.clear();
@@ -408,11 +439,10 @@ WriteResult RowWriter::remove(const RowValues &original)
         if (m_connection.canRunCompound()) {
             if (!keyed)
                 matching = count(row);
-            std::optional<RowValues> none;
-            std::vector<ServerWarning> warnings;
-            const qint64 n = runChecked(statement, QByteArray(), phase, none, warnings);
-            if (n != 1)
-                return changedOrMany(n, WriteResult());
+            std::vector<Checked> done;
+            runChecked({statement}, {QByteArray()}, phase, done);
+            if (done.front().found != 1)
+                return changedOrMany(done.front().found, WriteResult());
         } else {
             begin();
             if (!keyed)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/RowStatements.h"
 
@@ -31,6 +32,17 @@ struct WriteResult
     std::optional<RowValues> warnedRow;
 };
 
+// What became of the rows of RowWriter::updateAll(), in order: `results`
+// holds one per row written or found changed (the last may be RowChanged or
+// Unknown); `failure`, when set, is why the row after them was not written
+// (the server refused it, more than one row matched, or a lost write was
+// found not done). The rows after those were not sent.
+struct BatchResult
+{
+    std::vector<WriteResult> results;
+    std::optional<Failure> failure;
+};
+
 // Writes single rows of one table back to the server on the grid's
 // connection, and reads back what the server stored. Statements and values
 // are bytes throughout.
@@ -57,6 +69,12 @@ public:
     bool isTransactional() const { return m_transactional; }
 
     WriteResult update(const RowValues &original, const CellChanges &changes);
+    // Writes each row as update() does, each with its own transaction and
+    // outcome, in as few round trips as the server allows (up to BatchRows
+    // rows in one statement on a keyed table). Stops at the first row whose
+    // outcome is not Done or that is refused; see BatchResult.
+    static constexpr size_t BatchRows = 100;
+    BatchResult updateAll(const std::vector<std::pair<RowValues, CellChanges>> &rows);
     WriteResult remove(const RowValues &original);
     // `stored` is set only when the new row is certainly the one inserted:
     // INSERT ... RETURNING, the AUTO_INCREMENT id, or a key typed in full.
@@ -68,9 +86,30 @@ private:
 
     quint64 send(const QByteArray &sql);
     std::unique_ptr<RowSet> query(const QByteArray &sql);
-    std::vector<std::unique_ptr<RowSet>> results(const QByteArray &sql);
-    qint64 runChecked(const QByteArray &write, const QByteArray &readBack, Phase &phase,
-        std::optional<RowValues> &stored, std::vector<ServerWarning> &warnings);
+    void results(const QByteArray &sql, std::vector<std::unique_ptr<RowSet>> &out);
+    // What became of one write of runChecked().
+    struct Checked
+    {
+        qint64 found = -1; // rows found; -1 when not told
+        std::optional<RowValues> stored;
+        std::vector<ServerWarning> warnings;
+    };
+    void runChecked(const std::vector<QByteArray> &writes, const std::vector<QByteArray> &readBacks, Phase &phase,
+        std::vector<Checked> &done);
+    // One row's UPDATE, and the conditions that find the row before and after it.
+    struct Edit
+    {
+        CellChanges changes;
+        std::vector<Condition> before; // the row as it was read
+        std::vector<Condition> key;    // the row by its key, as written (keyed tables)
+        std::vector<Condition> after;  // the row with the typed bytes
+        QByteArray statement;
+        QByteArray readBack;
+    };
+    Edit editOf(const RowValues &original, const CellChanges &changes) const;
+    bool takeChecked(std::vector<Checked> &done, const std::vector<Edit> &edits, BatchResult &out);
+    void checkLostBatch(const std::vector<Edit> &edits, size_t from, Phase phase, BatchResult &out);
+    static Failure moreThanOneRow();
     static WriteResult changedOrMany(qint64 found, WriteResult r);
     void begin();
     void finish(bool commit, Phase &phase);

@@ -222,6 +222,51 @@ GridModel::Outcome GridModel::commitRow()
     return Outcome::Done;
 }
 
+std::pair<int, CellChanges> GridModel::takeHeldRow()
+{
+    std::pair<int, CellChanges> out{-1, {}};
+    if (m_held && !m_held->isNew)
+        out = {m_held->row, std::move(m_held->changes)};
+    m_held.reset();
+    return out;
+}
+
+GridModel::Written GridModel::commitRows(const std::vector<std::pair<int, CellChanges>> &rows)
+{
+    std::vector<std::pair<RowValues, CellChanges>> edits;
+    for (const auto &[row, changes] : rows)
+        edits.emplace_back(storedValues(m_rows->rows(), row), changes);
+    const BatchResult result = m_writes.updateAll(edits);
+    Written out;
+    for (size_t i = 0; i < result.results.size(); ++i) {
+        const WriteResult &r = result.results[i];
+        const int row = rows[i].first;
+        if (r.status == WriteResult::Status::RowChanged) {
+            out.outcome = Outcome::RowChanged;
+            return out;
+        }
+        if (rows[i].second.empty()) {
+            ++out.written;
+            continue;
+        }
+        showRow(row);
+        if (r.status == WriteResult::Status::Unknown) {
+            out.outcome = Outcome::Unknown;
+            return out;
+        }
+        ++out.written;
+        if (!r.stored) {
+            out.outcome = Outcome::Reread;
+            continue;
+        }
+        m_rows->rows().replace(row, storeCells(*r.stored));
+        showRow(row);
+        emit rowWritten(edits[i].first, *r.stored, row);
+    }
+    out.failure = result.failure;
+    return out;
+}
+
 GridModel::Outcome GridModel::commitNewRow(const Held &held)
 {
     if (held.changes.empty()) {

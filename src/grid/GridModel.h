@@ -76,6 +76,22 @@ public:
     // connection; the edits stay held then and on RowChanged.
     Outcome commitRow();
     void revertRow();
+    // Takes the held edits of a row that exists away, for commitRows(): its
+    // model row and changes (none when nothing differs).
+    std::pair<int, CellChanges> takeHeldRow();
+    // Writes rows that exist (model row, changes), as commitRow() would each,
+    // several in one round trip where the server allows, in order, up to the
+    // first that is not written: `written` of them were (Reread ones too);
+    // `outcome` is RowChanged or Unknown for the one after them, else Reread
+    // if any asked for it, else Done; `failure` says why the one after them
+    // was refused. No row may be held.
+    struct Written
+    {
+        int written = 0;
+        Outcome outcome = Outcome::Done;
+        std::optional<Failure> failure;
+    };
+    Written commitRows(const std::vector<std::pair<int, CellChanges>> &rows);
     // What the last commitRow() or deleteRow() has to tell beyond its
     // outcome (a lost connection checked, a row not confirmed); empty if none.
     const QString &notice() const { return m_writes.notice(); }

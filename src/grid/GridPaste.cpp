@@ -116,18 +116,43 @@ std::vector<GridPaste::Target> GridPaste::fillTargets(const QString &value, bool
     return targets;
 }
 
+// Rows that exist are written in batches (one round trip each on a server
+// that allows it); a new row is added on its own. Progress is told, and
+// Cancel taken, between batches.
 int GridPaste::write(const std::vector<Target> &targets)
 {
+    GridModel &model = *m_view.gridModel();
     int written = 0;
-    for (const Target &target : targets) {
-        const QString failure = rowFailure(target, written + 1);
-        if (!failure.isEmpty()) {
-            m_ui.tell(failure);
-            return written;
+    for (size_t i = 0; i < targets.size();) {
+        QString failure;
+        if (targets[i].row < 0) {
+            failure = rowFailure(targets[i], written + 1);
+            if (!failure.isEmpty() || m_outcome == GridModel::Outcome::Unknown) {
+                if (!failure.isEmpty())
+                    m_ui.tell(failure);
+                return written;
+            }
+            ++written;
+            ++i;
+        } else {
+            std::vector<std::pair<int, CellChanges>> batch;
+            for (; i < targets.size() && targets[i].row >= 0 && batch.size() < RowWriter::BatchRows; ++i) {
+                failure = hold(targets[i], written + int(batch.size()) + 1);
+                if (!failure.isEmpty())
+                    break;
+                batch.push_back(model.takeHeldRow());
+            }
+            const QString stopped = batchFailure(batch, written);
+            if (!stopped.isEmpty() || m_outcome == GridModel::Outcome::Unknown) {
+                if (!stopped.isEmpty())
+                    m_ui.tell(stopped);
+                return written;
+            }
+            if (!failure.isEmpty()) {
+                m_ui.tell(failure);
+                return written;
+            }
         }
-        if (m_outcome == GridModel::Outcome::Unknown)
-            return written;
-        ++written;
         if (written < int(targets.size()) && m_ui.progress && !m_ui.progress(written, int(targets.size()))) {
             m_cancelled = true;
             m_ui.tell(QStringLiteral("The paste was cancelled after %1 of its %2 rows; those rows were saved.")
@@ -139,34 +164,93 @@ int GridPaste::write(const std::vector<Target> &targets)
     return written;
 }
 
-QString GridPaste::rowFailure(const Target &target, int number)
+namespace {
+
+QString stoppedAt(int number)
+{
+    return QStringLiteral("The paste stopped at its row %1; the rows before it were saved.\n\n").arg(number);
+}
+
+QString serverSaid(const Failure &e)
+{
+    return e.number() == 0 ? e.description()
+                           : QStringLiteral("The server said: %1 (error %2)").arg(e.description()).arg(e.number());
+}
+
+} // namespace
+
+// Puts the target's cells into the grid as held edits of its row; the
+// reason, when a cell cannot take its value (nothing is held then).
+QString GridPaste::hold(const Target &target, int number)
 {
     GridModel &model = *m_view.gridModel();
-    const QString stopped
-        = QStringLiteral("The paste stopped at its row %1; the rows before it were saved.\n\n").arg(number);
     const int row = target.row < 0 ? model.newRowLine() : target.row;
     for (const auto &[column, value] : target.cells) {
         if (!model.setData(model.index(row, column), value)) {
             model.revertRow();
-            return stopped
+            return stoppedAt(number)
                 + QStringLiteral("The cell in column %1 cannot be changed here.")
                       .arg(model.headerData(column, Qt::Horizontal).toString());
         }
     }
+    return {};
+}
+
+// Writes `batch` and adds the rows written to `written`; what to tell when
+// it stopped before its end.
+QString GridPaste::batchFailure(const std::vector<std::pair<int, CellChanges>> &batch, int &written)
+{
+    if (batch.empty())
+        return {};
+    GridModel::Written done;
+    try {
+        done = m_view.gridModel()->commitRows(batch);
+    } catch (const Failure &e) {
+        return stoppedAt(written + 1) + serverSaid(e);
+    }
+    written += done.written;
+    switch (done.outcome) {
+    case GridModel::Outcome::Done:
+        break;
+    case GridModel::Outcome::Reread:
+        // Saved; the table is read again once the paste is done.
+        m_outcome = GridModel::Outcome::Reread;
+        break;
+    case GridModel::Outcome::RowChanged:
+        return stoppedAt(written + 1)
+            + QStringLiteral("The row was changed or deleted by someone else since it was read.");
+    case GridModel::Outcome::Unknown:
+        m_outcome = GridModel::Outcome::Unknown;
+        m_ui.tell(stoppedAt(written + 1)
+            + QStringLiteral("The connection to the server was lost and whether this row was "
+                             "saved could not be told. The table is read again: check the row "
+                             "before you change it again."));
+        return {};
+    }
+    return done.failure ? stoppedAt(written + 1) + serverSaid(*done.failure) : QString();
+}
+
+// Writes one new row; the reason when it was not written.
+QString GridPaste::rowFailure(const Target &target, int number)
+{
+    GridModel &model = *m_view.gridModel();
+    const QString held = hold(target, number);
+    if (!held.isEmpty())
+        return held;
     try {
         switch (model.commitRow()) {
         case GridModel::Outcome::Done:
             return {};
         case GridModel::Outcome::Reread:
-            // Saved; the table is read again once the paste is done.
             m_outcome = GridModel::Outcome::Reread;
             return {};
         case GridModel::Outcome::RowChanged:
             model.revertRow();
-            return stopped + QStringLiteral("The row was changed or deleted by someone else since it was read.");
+            return stoppedAt(number)
+                + QStringLiteral("The row was changed or deleted by someone else since it was read.");
         case GridModel::Outcome::Unknown:
             m_outcome = GridModel::Outcome::Unknown;
-            m_ui.tell(stopped
+            m_ui.tell(stoppedAt(number)
                 + QStringLiteral("The connection to the server was lost and whether this row was "
                                  "saved could not be told. The table is read again: check the row "
                                  "before you change it again."));
@@ -174,10 +258,7 @@ QString GridPaste::rowFailure(const Target &target, int number)
         }
     } catch (const Failure &e) {
         model.revertRow();
-        const QString why = e.number() == 0
-            ? e.description()
-            : QStringLiteral("The server said: %1 (error %2)").arg(e.description()).arg(e.number());
-        return stopped + why;
+        return stoppedAt(number) + serverSaid(e);
     }
     return {};
 }

@@ -12,7 +12,8 @@
 class GridView;
 
 // Writes a block of text cells into the grid from its current cell, right
-// and down, one row write per row touched: rows beyond the last are added,
+// and down, one checked row write per row touched (up to RowWriter::BatchRows
+// of them in one round trip): rows beyond the last are added,
 // columns beyond the last dropped. A single value fills every selected cell
 // instead. The first row refused stops it; the rows written stay written.
 class GridPaste
@@ -35,7 +36,7 @@ public:
     // where the column takes NULL, else the empty string.
     int paste(const QString &text, const QByteArray &nulls = QByteArray());
 
-    // Sets every selected cell to NULL, one row write per row touched.
+    // Sets every selected cell to NULL, one checked row write per row touched.
     int setSelectionToNull();
 
     // Done, or Reread / Unknown when a row's write left the grid's copy out
@@ -52,6 +53,8 @@ private:
     std::vector<Target> blockTargets(const ClipboardText::Block &block, const QByteArray &nulls, int &dropped) const;
     std::vector<Target> fillTargets(const QString &value, bool isNull) const;
     int write(const std::vector<Target> &targets);
+    QString hold(const Target &target, int number);
+    QString batchFailure(const std::vector<std::pair<int, CellChanges>> &batch, int &written);
     QString rowFailure(const Target &target, int number);
 
     GridView &m_view;

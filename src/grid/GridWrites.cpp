@@ -27,7 +27,7 @@ void GridWrites::addNotice(const QString &text)
     m_notice += (m_notice.isEmpty() ? QString() : QStringLiteral("\n\n")) + text;
 }
 
-template <class F> WriteResult GridWrites::run(F &&f)
+template <class F> auto GridWrites::run(F &&f) -> decltype(f(std::declval<RowWriter &>()))
 {
     if (m_running) // only a caller that ignored the held input gets here
         throw Failure(QStringLiteral("The last change is still being saved. Wait for the server."));
@@ -38,7 +38,7 @@ template <class F> WriteResult GridWrites::run(F &&f)
     std::vector<FieldInfo> fields;
     if (!m_writer)
         fields = m_rows->fields();
-    std::optional<WriteResult> result;
+    std::optional<decltype(f(std::declval<RowWriter &>()))> result;
     const auto work = [&] {
         if (m_connectionLost) {
             const ConnectParams params = m_connection->params();
@@ -62,22 +62,38 @@ template <class F> WriteResult GridWrites::run(F &&f)
         m_runner(work);
     else
         work();
-    if (result->checkedAfterLoss && result->status == WriteResult::Status::Done)
+    return *result;
+}
+
+void GridWrites::noteLoss(const WriteResult &result)
+{
+    if (result.checkedAfterLoss && result.status == WriteResult::Status::Done && m_notice.isEmpty())
         m_notice = QStringLiteral("The connection to the server was lost during the write. The server was asked "
                                   "again: the change was saved.");
-    return *result;
 }
 
 WriteResult GridWrites::update(const RowValues &original, const CellChanges &changes)
 {
     const WriteResult result = run([&](RowWriter &w) { return w.update(original, changes); });
+    noteLoss(result);
     noteWarnings(result, changes, false);
+    return result;
+}
+
+BatchResult GridWrites::updateAll(const std::vector<std::pair<RowValues, CellChanges>> &rows)
+{
+    const BatchResult result = run([&](RowWriter &w) { return w.updateAll(rows); });
+    for (size_t i = 0; i < result.results.size(); ++i) {
+        noteLoss(result.results[i]);
+        noteWarnings(result.results[i], rows[i].second, false);
+    }
     return result;
 }
 
 WriteResult GridWrites::insert(const CellChanges &changes)
 {
     const WriteResult result = run([&](RowWriter &w) { return w.insert(changes); });
+    noteLoss(result);
     noteWarnings(result, changes, true);
     return result;
 }
@@ -117,5 +133,7 @@ void GridWrites::noteWarnings(const WriteResult &result, const CellChanges &type
 
 WriteResult GridWrites::remove(const RowValues &original)
 {
-    return run([&](RowWriter &w) { return w.remove(original); });
+    const WriteResult result = run([&](RowWriter &w) { return w.remove(original); });
+    noteLoss(result);
+    return result;
 }

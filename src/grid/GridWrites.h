@@ -32,6 +32,7 @@ public:
     WriteResult update(const RowValues &original, const CellChanges &changes);
     WriteResult insert(const CellChanges &changes);
     WriteResult remove(const RowValues &original);
+    BatchResult updateAll(const std::vector<std::pair<RowValues, CellChanges>> &rows);
 
     using Runner = std::function<void(const std::function<void()> &work)>;
     void setRunner(Runner runner) { m_runner = std::move(runner); }
@@ -40,7 +41,8 @@ public:
     void addNotice(const QString &text);
 
 private:
-    template <class F> WriteResult run(F &&f);
+    template <class F> auto run(F &&f) -> decltype(f(std::declval<RowWriter &>()));
+    void noteLoss(const WriteResult &result);
     void noteWarnings(const WriteResult &result, const CellChanges &typed, bool added);
 
     RowSet *m_rows = nullptr;

@@ -62,6 +62,8 @@ void TestRoundTrips::eachActionWaitsAtMost_data()
                                     << "update" << 2;
     QTest::newRow("delete, keyed") << keyed << "delete" << 1;
     QTest::newRow("undo, keyed") << keyed << "undo" << 1;
+    // 250 rows: at most N/100 + 3.
+    QTest::newRow("paste of 250 rows, keyed") << keyed << "batch" << 250 / 100 + 3;
 }
 
 void TestRoundTrips::eachActionWaitsAtMost()
@@ -69,7 +71,9 @@ void TestRoundTrips::eachActionWaitsAtMost()
     QFETCH(QString, table);
     QFETCH(QString, action);
     QFETCH(int, goal);
-    TestDb::run(Db, {"CREATE OR REPLACE TABLE rt " + table, "INSERT INTO rt VALUES (1, 'a'), (2, 'b')"});
+    TestDb::run(Db,
+        {"CREATE OR REPLACE TABLE rt " + table, "INSERT INTO rt VALUES (1, 'a'), (2, 'b')",
+            "INSERT INTO rt SELECT seq, 'c' FROM seq_3_to_250"});
     FaultProxy proxy(QStringLiteral("127.0.0.1"), TestDb::port().toUShort());
     Connection connection;
     connection.open(viaProxy(proxy.port()));
@@ -99,13 +103,25 @@ void TestRoundTrips::eachActionWaitsAtMost()
         outcome = model.deleteRow(1);
     else if (action == QLatin1String("undo"))
         outcome = model.rewriteValues(first, changed, 0);
+    std::vector<std::pair<int, CellChanges>> batch;
+    for (int row = 0; action == QLatin1String("batch") && row < 250; ++row)
+        batch.push_back({row, {{1, CellValue::of(row == 0 ? "changed" : "p")}}});
+    if (!batch.empty()) {
+        const GridModel::Written written = model.commitRows(batch);
+        QCOMPARE(written.written, 250);
+        outcome = written.outcome;
+    }
     QCOMPARE(outcome, GridModel::Outcome::Done);
     qInfo("%s: %d turns", QTest::currentDataTag(), proxy.turns());
     QVERIFY2(proxy.turns() <= goal, qPrintable(QStringLiteral("%1 turns").arg(proxy.turns())));
+    const QStringList rest = TestDb::rows(Db, "SELECT v FROM rt WHERE id > 2 GROUP BY v");
+    const QStringList firstTwo = TestDb::rows(Db, "SELECT v FROM rt WHERE id <= 2 ORDER BY id");
     if (action == QLatin1String("delete"))
-        QCOMPARE(TestDb::rows(Db, "SELECT v FROM rt ORDER BY id"), QStringList({"a"}));
+        QCOMPARE(firstTwo, QStringList({"a"}));
+    else if (action == QLatin1String("batch"))
+        QCOMPARE(firstTwo + rest, QStringList({"changed", "p", "p"}));
     else if (action != QLatin1String("connect"))
-        QCOMPARE(TestDb::rows(Db, "SELECT v FROM rt ORDER BY id"), QStringList({"changed", "b2"}));
+        QCOMPARE(firstTwo, QStringList({"changed", "b2"}));
 }
 
 QTEST_GUILESS_MAIN(TestRoundTrips)

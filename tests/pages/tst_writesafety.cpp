@@ -154,6 +154,8 @@ private slots:
     void valuesTheServerChangesAreTold_data();
     void valuesTheServerChangesAreTold();
     void largeRowIsDeleted();
+    void lostBatchTellsWhichRowsLanded_data();
+    void lostBatchTellsWhichRowsLanded();
 };
 
 void TestWriteSafety::lostReplyIsCheckedNeverRepeated_data()
@@ -757,6 +759,57 @@ void TestWriteSafety::valuesTheServerChangesAreTold()
     else
         QCOMPARE(told.outcome, GridModel::Outcome::Done);
     QCOMPARE(grid->cell(row, column), stored);
+}
+
+void TestWriteSafety::lostBatchTellsWhichRowsLanded_data()
+{
+    QTest::addColumn<int>("locked"); // the row another session holds: the batch waits there when cut
+    QTest::newRow("first") << 1;
+    QTest::newRow("middle") << 3;
+    QTest::newRow("last") << 5;
+}
+
+// Five rows written in one statement, the reply lost while the server waits
+// for a row another session holds: the rows before it landed, and the user is
+// told exactly those, each written once; the rest were not written.
+void TestWriteSafety::lostBatchTellsWhichRowsLanded()
+{
+    QFETCH(int, locked);
+    TestDb::run(Db,
+        {"CREATE OR REPLACE TABLE bt (id INT PRIMARY KEY, v VARCHAR(10)) ENGINE=InnoDB",
+            "INSERT INTO bt SELECT seq, 'old' FROM seq_1_to_5",
+            "CREATE OR REPLACE TABLE bt_audit (id INT) ENGINE=InnoDB",
+            "CREATE TRIGGER bt_written AFTER UPDATE ON bt FOR EACH ROW INSERT INTO bt_audit VALUES (NEW.id)"});
+    FaultProxy proxy(
+        TestDb::host().isEmpty() ? QStringLiteral("127.0.0.1") : TestDb::host(), TestDb::port().toUShort());
+    auto grid = openGrid(QStringLiteral("bt"), params(proxy.port()));
+    GridModel &m = grid->model;
+    QVERIFY(m.setData(m.index(0, 1), QStringLiteral("warm")));
+    QCOMPARE(m.commitRow(), GridModel::Outcome::Done); // the table's keys are read
+    TestDb::run(Db, {"UPDATE bt SET v = 'old'", "DELETE FROM bt_audit"});
+    grid->reread();
+    Connection locker;
+    locker.open(params());
+    locker.exec("START TRANSACTION");
+    locker.select("SELECT * FROM bt WHERE id = " + QByteArray::number(locked) + " FOR UPDATE");
+    std::vector<std::pair<int, CellChanges>> rows;
+    for (int r = 0; r < 5; ++r)
+        rows.push_back({r, {{1, CellValue::of("new")}}});
+    proxy.arm(FaultProxy::Fault::CutBeforeReply, writes("UPDATE"));
+    const GridModel::Written written = m.commitRows(rows);
+    locker.exec("ROLLBACK");
+    QVERIFY(proxy.hasFired());
+    const QStringList landed = server("SELECT id FROM bt WHERE v = 'new' ORDER BY id");
+    QCOMPARE(written.written, landed.size());
+    QVERIFY2(landed.size() <= locked - 1, qPrintable(landed.join(QLatin1Char(','))));
+    for (int r = 0; r < landed.size(); ++r)
+        QCOMPARE(landed[r], QString::number(r + 1));
+    QVERIFY(written.failure);
+    QVERIFY2(written.failure->description().contains(QStringLiteral("nothing was written")),
+        qPrintable(written.failure->description()));
+    QCOMPARE(server("SELECT id FROM bt_audit GROUP BY id HAVING COUNT(*) > 1"), QStringList());
+    for (int r = 0; r < 5; ++r)
+        QCOMPARE(grid->cell(r, 1), r < landed.size() ? QStringLiteral("new") : QStringLiteral("old"));
 }
 
 QTEST_GUILESS_MAIN(TestWriteSafety)
