@@ -459,26 +459,33 @@ WriteResult RowWriter::remove(const RowValues &original)
         const bool clean = reconnect(true);
         if (phase == Phase::Before || (m_transactional && phase == Phase::Sent))
             notSaved(false);
-        WriteResult unknown{WriteResult::Status::Unknown, std::nullopt, true};
         if (!clean)
-            return unknown;
-        qint64 left = -1;
-        try {
-            left = keyed ? (readRow(row) ? 1 : 0) : count(row);
-        } catch (const Lost &) {
-            return unknown;
-        } catch (const Failure &) {
-            return unknown;
-        }
-        const qint64 was = keyed ? 1 : matching;
-        if (left == was)
-            notSaved(true);
-        return left == was - 1 ? WriteResult{WriteResult::Status::Done, std::nullopt, true} : unknown;
+            return {WriteResult::Status::Unknown, std::nullopt, true};
+        return checkDelete(row, matching);
     } catch (const Failure &) {
         rollbackQuietly();
         throw;
     }
     return {};
+}
+
+// After a lost DELETE: by key, the row still there means it was not done;
+// without a key, by how many rows as read are left (`matching` were there).
+WriteResult RowWriter::checkDelete(const std::vector<Condition> &row, qint64 matching)
+{
+    const WriteResult unknown{WriteResult::Status::Unknown, std::nullopt, true};
+    qint64 left = -1;
+    try {
+        left = matching < 0 ? (readRow(row) ? 1 : 0) : count(row);
+    } catch (const Lost &) {
+        return unknown;
+    } catch (const Failure &) {
+        return unknown;
+    }
+    const qint64 was = matching < 0 ? 1 : matching;
+    if (left == was)
+        notSaved(true);
+    return left == was - 1 ? WriteResult{WriteResult::Status::Done, std::nullopt, true} : unknown;
 }
 
 // The conditions that find the row just inserted for certain, if any: its

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -75,6 +76,8 @@ public:
     // outcome is not Done or that is refused; see BatchResult.
     static constexpr size_t BatchRows = 100;
     BatchResult updateAll(const std::vector<std::pair<RowValues, CellChanges>> &rows);
+    // Deletes each row as remove() does, batched as updateAll().
+    BatchResult removeAll(const std::vector<RowValues> &rows);
     WriteResult remove(const RowValues &original);
     // `stored` is set only when the new row is certainly the one inserted:
     // INSERT ... RETURNING, the AUTO_INCREMENT id, or a key typed in full.
@@ -103,10 +106,13 @@ private:
         std::vector<Condition> before; // the row as it was read
         std::vector<Condition> key;    // the row by its key, as written (keyed tables)
         std::vector<Condition> after;  // the row with the typed bytes
-        QByteArray statement;
+        QByteArray statement;          // empty: nothing to write
         QByteArray readBack;
+        bool isDelete = false;
     };
     Edit editOf(const RowValues &original, const CellChanges &changes) const;
+    BatchResult writeAll(const std::vector<Edit> &edits, const std::function<WriteResult(size_t)> &single);
+    WriteResult checkDelete(const std::vector<Condition> &row, qint64 matching = -1);
     bool takeChecked(std::vector<Checked> &done, const std::vector<Edit> &edits, BatchResult &out);
     void checkLostBatch(const std::vector<Edit> &edits, size_t from, Phase phase, BatchResult &out);
     static Failure moreThanOneRow();

@@ -2,69 +2,86 @@
 #include "db/RowWriter.h"
 
 #include <algorithm>
+#include <functional>
 
 // Rows of a paste or a bulk change: up to BatchRows rows go in one compound
 // statement, each with its own transaction and its own decision, so a far
 // server costs one round trip per batch instead of one (or four) per row.
-BatchResult RowWriter::updateAll(const std::vector<std::pair<RowValues, CellChanges>> &rows)
+// Without a key a row is found by counting first: one at a time, as
+// `single` writes it.
+BatchResult RowWriter::writeAll(const std::vector<Edit> &edits, const std::function<WriteResult(size_t)> &single)
 {
     BatchResult out;
-    const auto single = [&](const std::pair<RowValues, CellChanges> &row) {
-        try {
-            out.results.push_back(update(row.first, row.second));
-        } catch (const Failure &e) {
-            out.failure = e;
-            return false;
-        }
-        return out.results.back().status == WriteResult::Status::Done;
-    };
-    // Without a key a row is found by counting first: one at a time.
-    if (m_identity.kind == RowIdentity::Kind::AllColumns || !m_connection.canRunCompound()) {
-        for (const auto &row : rows)
-            if (!single(row))
-                break;
-        return out;
-    }
     const auto allDone = [&] {
         return !out.failure && (out.results.empty() || out.results.back().status == WriteResult::Status::Done);
     };
-    size_t next = 0;
-    while (next < rows.size()) {
-        if (rows[next].second.empty()) { // nothing to write: done as it is
+    if (m_identity.kind == RowIdentity::Kind::AllColumns || !m_connection.canRunCompound()) {
+        for (size_t i = 0; i < edits.size() && allDone(); ++i) {
+            try {
+                out.results.push_back(single(i));
+            } catch (const Failure &e) {
+                out.failure = e;
+            }
+        }
+        return out;
+    }
+    for (size_t next = 0; next < edits.size();) {
+        if (edits[next].statement.isEmpty()) { // nothing to write: done as it is
             out.results.emplace_back();
             ++next;
             continue;
         }
-        std::vector<Edit> edits;
+        const size_t from = next;
         std::vector<QByteArray> writes, readBacks;
-        for (size_t i = next; i < rows.size() && edits.size() < BatchRows && !rows[i].second.empty(); ++i) {
-            edits.push_back(editOf(rows[i].first, rows[i].second));
-            writes.push_back(edits.back().statement);
-            readBacks.push_back(edits.back().readBack);
+        for (; next < edits.size() && writes.size() < BatchRows && !edits[next].statement.isEmpty(); ++next) {
+            writes.push_back(edits[next].statement);
+            readBacks.push_back(edits[next].readBack);
         }
+        const std::vector<Edit> batch(edits.begin() + qsizetype(from), edits.begin() + qsizetype(next));
         Phase phase = Phase::Before;
         std::vector<Checked> done;
         try {
             m_connection.requireKnownCharset();
             runChecked(writes, readBacks, phase, done);
         } catch (const Lost &) {
-            if (takeChecked(done, edits, out))
-                checkLostBatch(edits, done.size(), phase, out);
+            if (takeChecked(done, batch, out))
+                checkLostBatch(batch, done.size(), phase, out);
             if (!allDone())
                 return out;
-            next += edits.size();
             continue;
         } catch (const Failure &e) {
             rollbackQuietly();
-            if (takeChecked(done, edits, out))
+            if (takeChecked(done, batch, out))
                 out.failure = e;
             return out;
         }
-        if (!takeChecked(done, edits, out))
+        if (!takeChecked(done, batch, out))
             return out;
-        next += done.size();
+        next = from + done.size(); // after warnings, the rest go in the next batch
     }
     return out;
+}
+
+BatchResult RowWriter::updateAll(const std::vector<std::pair<RowValues, CellChanges>> &rows)
+{
+    std::vector<Edit> edits;
+    for (const auto &[original, changes] : rows)
+        edits.push_back(changes.empty() ? Edit() : editOf(original, changes));
+    return writeAll(edits, [&](size_t i) { return update(rows[i].first, rows[i].second); });
+}
+
+BatchResult RowWriter::removeAll(const std::vector<RowValues> &rows)
+{
+    const int limit = m_transactional ? 2 : 1; // keyed: a second row shows, and is rolled back
+    std::vector<Edit> edits;
+    for (const RowValues &original : rows) {
+        Edit e;
+        e.isDelete = true;
+        e.before = deleteConditions(m_identity, original);
+        e.statement = deleteStatement(m_table, m_fields, m_identity, original, quoter(), limit);
+        edits.push_back(std::move(e));
+    }
+    return writeAll(edits, [&](size_t i) { return remove(rows[i]); });
 }
 
 // Adds the outcomes that came back to `out`; false when one of them ends the
@@ -85,7 +102,7 @@ bool RowWriter::takeChecked(std::vector<Checked> &done, const std::vector<Edit> 
         }
         r.stored = std::move(c.stored);
         r.warnings = std::move(c.warnings);
-        if (!r.warnings.empty()) {
+        if (!r.warnings.empty() && !edits[i].isDelete) {
             // Its read-back was not part of the statement.
             r.stored = readBack(edits[i].key);
             r.warnedRow = r.stored ? r.stored : findWarned(edits[i].key, edits[i].changes);
@@ -110,7 +127,10 @@ void RowWriter::checkLostBatch(const std::vector<Edit> &edits, size_t from, Phas
                 out.results.push_back({WriteResult::Status::Unknown, std::nullopt, true});
                 return;
             }
-            out.results.push_back(checkUpdate(edits[i].before, edits[i].after, -1, edits[i].changes));
+            if (edits[i].isDelete)
+                out.results.push_back(checkDelete(edits[i].before));
+            else
+                out.results.push_back(checkUpdate(edits[i].before, edits[i].after, -1, edits[i].changes));
             if (out.results.back().status != WriteResult::Status::Done)
                 return;
         }

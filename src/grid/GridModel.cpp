@@ -325,25 +325,45 @@ GridModel::Outcome GridModel::deleteRow(int row)
     }
     if (m_held && heldRow() != row)
         throw Failure(QStringLiteral("Save or drop the changes of the row being edited first."));
-    if (isUnconfirmed(row))
-        throw Failure(QStringLiteral("This added row could not be identified for certain on the server. Read the "
-                                     "table again before deleting it."));
-    const RowValues original = storedValues(m_rows->rows(), row);
-    const WriteResult result = m_writes.remove(original);
-    if (result.status == WriteResult::Status::RowChanged)
-        return Outcome::RowChanged;
-    m_held.reset();
-    if (result.status == WriteResult::Status::Unknown)
-        return Outcome::Unknown;
-    beginRemoveRows({}, row, row);
-    m_rows->rows().remove(row);
-    std::set<int> shifted;
-    for (int r : m_unconfirmed)
-        shifted.insert(r > row ? r - 1 : r);
-    m_unconfirmed = std::move(shifted);
-    endRemoveRows();
-    emit rowWritten(original, {}, row);
-    return Outcome::Done;
+    const Written done = deleteRows({row});
+    if (done.failure)
+        throw *done.failure;
+    return done.outcome;
+}
+
+GridModel::Written GridModel::deleteRows(const std::vector<int> &rows)
+{
+    std::vector<RowValues> originals;
+    for (int row : rows) {
+        if (isUnconfirmed(row))
+            throw Failure(QStringLiteral("This added row could not be identified for certain on the server. Read "
+                                         "the table again before deleting it."));
+        originals.push_back(storedValues(m_rows->rows(), row));
+    }
+    const BatchResult result = m_writes.removeAll(originals);
+    Written out;
+    for (size_t i = 0; i < result.results.size(); ++i) {
+        if (result.results[i].status != WriteResult::Status::Done) {
+            out.outcome
+                = result.results[i].status == WriteResult::Status::RowChanged ? Outcome::RowChanged : Outcome::Unknown;
+            if (out.outcome == Outcome::Unknown)
+                m_held.reset();
+            return out;
+        }
+        m_held.reset();
+        const int row = rows[i];
+        beginRemoveRows({}, row, row);
+        m_rows->rows().remove(row);
+        std::set<int> shifted;
+        for (int r : m_unconfirmed)
+            shifted.insert(r > row ? r - 1 : r);
+        m_unconfirmed = std::move(shifted);
+        endRemoveRows();
+        emit rowWritten(originals[i], {}, row);
+        ++out.written;
+    }
+    out.failure = result.failure;
+    return out;
 }
 
 int GridModel::findRow(const RowValues &values, int near) const

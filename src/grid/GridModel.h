@@ -92,6 +92,9 @@ public:
         std::optional<Failure> failure;
     };
     Written commitRows(const std::vector<std::pair<int, CellChanges>> &rows);
+    // Deletes rows that exist, given from the last to the first, as
+    // deleteRow() would each, batched and told as commitRows().
+    Written deleteRows(const std::vector<int> &rows);
     // What the last commitRow() or deleteRow() has to tell beyond its
     // outcome (a lost connection checked, a row not confirmed); empty if none.
     const QString &notice() const { return m_writes.notice(); }

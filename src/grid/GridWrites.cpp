@@ -80,6 +80,14 @@ WriteResult GridWrites::update(const RowValues &original, const CellChanges &cha
     return result;
 }
 
+BatchResult GridWrites::removeAll(const std::vector<RowValues> &rows)
+{
+    const BatchResult result = run([&](RowWriter &w) { return w.removeAll(rows); });
+    for (const WriteResult &r : result.results)
+        noteLoss(r);
+    return result;
+}
+
 BatchResult GridWrites::updateAll(const std::vector<std::pair<RowValues, CellChanges>> &rows)
 {
     const BatchResult result = run([&](RowWriter &w) { return w.updateAll(rows); });

@@ -33,6 +33,7 @@ public:
     WriteResult insert(const CellChanges &changes);
     WriteResult remove(const RowValues &original);
     BatchResult updateAll(const std::vector<std::pair<RowValues, CellChanges>> &rows);
+    BatchResult removeAll(const std::vector<RowValues> &rows);
 
     using Runner = std::function<void(const std::function<void()> &work)>;
     void setRunner(Runner runner) { m_runner = std::move(runner); }

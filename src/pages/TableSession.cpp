@@ -217,17 +217,24 @@ void TableSession::deleteRows(std::vector<int> rows)
     size_t done = 0;
     const QString stopped = QStringLiteral("%1 of the %2 rows were deleted; the rest were not.\n\n");
     const auto progress = m_ui.progress(QStringLiteral("DeleteProgress"), QStringLiteral("Deleting row %L1 of %L2"));
+    // A batch of rows per round trip; Cancel acts between batches.
     try {
-        for (; done < rows.size(); ++done) {
+        while (done < rows.size()) {
             if (done > 0 && !progress(qint64(done), qint64(rows.size()))) {
                 tell(stopped.arg(done).arg(rows.size()) + QStringLiteral("The deletion was cancelled."));
                 return;
             }
-            const GridModel::Outcome outcome = m_model->deleteRow(rows[done]);
-            if (outcome == GridModel::Outcome::Done)
+            const size_t end = std::min(rows.size(), done + RowWriter::BatchRows);
+            const GridModel::Written batch
+                = m_model->deleteRows(std::vector<int>(rows.begin() + qsizetype(done), rows.begin() + qsizetype(end)));
+            done += size_t(batch.written);
+            if (batch.failure)
+                throw *batch.failure;
+            if (batch.outcome == GridModel::Outcome::Done)
                 continue;
-            reportWrite(outcome, stopped.arg(done).arg(rows.size())
-                                     + QStringLiteral("A row was changed or deleted by someone else since it was read."));
+            reportWrite(batch.outcome,
+                stopped.arg(done).arg(rows.size())
+                    + QStringLiteral("A row was changed or deleted by someone else since it was read."));
             return;
         }
     } catch (const Failure &e) {

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <numeric>
 
 namespace {
 
@@ -64,6 +65,7 @@ void TestRoundTrips::eachActionWaitsAtMost_data()
     QTest::newRow("undo, keyed") << keyed << "undo" << 1;
     // 250 rows: at most N/100 + 3.
     QTest::newRow("paste of 250 rows, keyed") << keyed << "batch" << 250 / 100 + 3;
+    QTest::newRow("delete of 250 rows, keyed") << keyed << "delete batch" << 250 / 100 + 3;
 }
 
 void TestRoundTrips::eachActionWaitsAtMost()
@@ -106,6 +108,13 @@ void TestRoundTrips::eachActionWaitsAtMost()
     std::vector<std::pair<int, CellChanges>> batch;
     for (int row = 0; action == QLatin1String("batch") && row < 250; ++row)
         batch.push_back({row, {{1, CellValue::of(row == 0 ? "changed" : "p")}}});
+    if (action == QLatin1String("delete batch")) {
+        std::vector<int> rows(250);
+        std::iota(rows.rbegin(), rows.rend(), 0);
+        const GridModel::Written written = model.deleteRows(rows);
+        QCOMPARE(written.written, 250);
+        outcome = written.outcome;
+    }
     if (!batch.empty()) {
         const GridModel::Written written = model.commitRows(batch);
         QCOMPARE(written.written, 250);
@@ -118,6 +127,8 @@ void TestRoundTrips::eachActionWaitsAtMost()
     const QStringList firstTwo = TestDb::rows(Db, "SELECT v FROM rt WHERE id <= 2 ORDER BY id");
     if (action == QLatin1String("delete"))
         QCOMPARE(firstTwo, QStringList({"a"}));
+    else if (action == QLatin1String("delete batch"))
+        QCOMPARE(firstTwo + rest, QStringList());
     else if (action == QLatin1String("batch"))
         QCOMPARE(firstTwo + rest, QStringList({"changed", "p", "p"}));
     else if (action != QLatin1String("connect"))
