@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -137,6 +138,11 @@ void FaultProxy::acceptLoop()
             ::close(client);
             continue;
         }
+        // As the client library and the server do: a chunk goes out at once,
+        // not after the peer's delayed acknowledgement of the one before.
+        const int on = 1;
+        ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        ::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         m_links.emplace_back([this, client, server] { pump(client, server); });
     }
 }
