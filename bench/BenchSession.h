@@ -1,8 +1,10 @@
 #pragma once
 
 #include "frame/Desktop.h"
+#include "grid/GridModel.h"
 #include "pages/Form1.h"
 #include "pages/Form2.h"
+#include "pages/Form3.h"
 #include "pages/Wizard.h"
 
 #include <QApplication>
@@ -22,10 +24,14 @@
 class SilentDesktop : public Desktop
 {
 public:
-    Answer message(QWidget *, const QString &caption, const QString &text, Icon, Buttons, Answer defaultButton) override
+    // Yes to every Yes/No question instead of its default ("Delete this row?").
+    bool answerYes = false;
+
+    Answer message(
+        QWidget *, const QString &caption, const QString &text, Icon, Buttons buttons, Answer defaultButton) override
     {
         std::fprintf(stderr, "message: %s: %s\n", qPrintable(caption), qPrintable(text));
-        return defaultButton;
+        return answerYes && buttons == Buttons::YesNo ? Answer::Yes : defaultButton;
     }
     QString saveFileName(QWidget *, const QString &, const QString &) override { return {}; }
     QString openFileName(QWidget *, const QString &, const QString &, const QString &) override { return {}; }
@@ -47,12 +53,29 @@ inline void fillSignIn(Wizard &wizard, const QStringList &args)
     signIn->Text4->setText(args[5]);
 }
 
+// The picker shown with `table` chosen, as the user sees it before "Next >":
+// a picker that is not shown is one the user has left, and "Next >" gives up
+// on a connect that takes longer than a moment (a far server).
 inline void pickTable(Wizard &wizard, const QString &table)
 {
     Form2 *picker = wizard.form2();
     picker->List1->clear();
     picker->List1->addItem(table);
     picker->List1->setCurrentRow(0);
+    picker->show();
+}
+
+// Waits, after "Next >", for the editor to show the table: its first screen
+// of `screenRows` rows, or all rows of a shorter table. False when no table
+// was opened (the picker gave up, or the open failed and was reported).
+inline bool waitForTable(Form3 *editor, int screenRows)
+{
+    GridModel *model = editor->model();
+    if (!editor->isVisible() || !model->rowSet() || !model->connection())
+        return false;
+    while (model->rowCount(QModelIndex()) < screenRows && model->isLoading())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return true;
 }
 
 // A timer asking every 5 ms, as a user scrolling would: the longest gap

@@ -62,8 +62,10 @@ int run(Wizard &wizard, const QStringList &args)
     GridModel *model = editor->model();
     GridView *view = editor->DataGrid1;
     const int screen = view->viewport()->height() / view->verticalHeader()->defaultSectionSize() + 1;
-    while (model->rowCount(QModelIndex()) < screen && model->isLoading())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (!waitForTable(editor, screen)) {
+        std::fprintf(stderr, "the table was not opened\n");
+        return 1;
+    }
     view->viewport()->repaint();
     const double firstScreen = ms(clock);
     const qint64 firstRows = model->rowCount(QModelIndex());
