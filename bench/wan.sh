@@ -33,8 +33,9 @@ tables() {
     CREATE TABLE nokey (id INT, name VARCHAR(40), qty INT) ENGINE=InnoDB;
     INSERT INTO nokey SELECT seq, CONCAT('name ', seq), seq * 3 FROM seq_1_to_100"
 }
-mkdir -p "$work/home"
-wan() { tables; XDG_CONFIG_HOME=$work/home QT_QPA_PLATFORM=offscreen "$build/bin/corvane-wan-bench" "$host" "$port" "$user" "$password" "$db" "$1"; }
+# A settings folder of its own for each run: saved sign-in values would sign
+# in as the program starts, to the last run's proxy.
+wan() { tables; mkdir "$work/home$1"; XDG_CONFIG_HOME=$work/home$1 QT_QPA_PLATFORM=offscreen "$build/bin/corvane-wan-bench" "$host" "$port" "$user" "$password" "$db" "$1"; }
 r10=$(wan 5)
 r50=$(wan 25)
 field() { sed -n "s/^$1=//p" <<<"$2"; }
