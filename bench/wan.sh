@@ -40,7 +40,7 @@ r10=$(wan 5)
 r50=$(wan 25)
 field() { sed -n "s/^$1=//p" <<<"$2"; }
 
-actions="signin open commit_first commit undo insert delete paste_1k_rows open_again commit_keyless_first commit_keyless"
+actions="signin open commit_first commit undo insert delete paste_1k_rows open_again commit_keyless_first commit_keyless connect"
 printf '%-22s %12s %12s %12s %12s\n' action "rtts 10 ms" "ms at 10" "rtts 50 ms" "ms at 50"
 for a in $actions; do
   printf '%-22s %12s %12s %12s %12s\n' "$a" "$(field "${a}_rtts" "$r10")" "$(field "${a}_ms" "$r10")" \

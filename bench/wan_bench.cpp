@@ -12,6 +12,7 @@
 //   paste_1k_rows 1,000 rows x 3 columns pasted over rows 1..1,000
 //   commit_keyless (and its _first) the same on `nokey`, opened after
 //                 "< Back" (open_again)
+//   connect       one connection opened and closed (each page opens its own)
 // An action's turns are counted until the traffic it started has ended.
 //
 // usage: corvane-wan-bench HOST PORT USER PASSWORD DATABASE ONE_WAY_MS
@@ -19,6 +20,7 @@
 // name, qty, price; InnoDB, 2,100 rows) and nokey (id, name, qty; no key).
 // prints ACTION_rtts= and ACTION_ms= lines; exits 1 if an action failed.
 #include "BenchSession.h"
+#include "db/Connection.h"
 #include "grid/GridView.h"
 #include "pages/Form3.h"
 #include "support/FaultProxy.h"
@@ -162,6 +164,14 @@ int run(Wizard &wizard, const QStringList &args)
     editor->model()->exportSource().waitUntilLoaded({});
     wan.measure("commit_keyless_first", [&] { return editAndLeave(view, 10, 2, QStringLiteral("7001")); });
     wan.measure("commit_keyless", [&] { return editAndLeave(view, 20, 2, QStringLiteral("7002")); });
+
+    // One connection opened and closed, as each page opens its own: what a
+    // connection costs of the counts above.
+    wan.measure("connect", [&] {
+        Connection connection;
+        connection.open(Connection::paramsFrom(wizard.connectionString()));
+        return connection.isOpen();
+    });
 
     wizard.endProgram();
     return wan.failed ? 1 : 0;
