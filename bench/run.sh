@@ -14,7 +14,8 @@
 # 10,000 rows, made here, and sorting, filtering and finding in big
 # (corvane-sort-bench; sort_max_stall_ms is the longest window stall during
 # those, max_stall_ms the one during the load), and copy, paste and undo in
-# big (corvane-clip-bench; its paste and edits are undone before it ends).
+# big (corvane-clip-bench; its paste and edits are undone before it ends),
+# and the round trips of the editor's actions over a far network (bench/wan.sh).
 # Took 2 minutes plus the build on a busy two-core machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,7 +25,7 @@ data=${CORVANE_BENCH_DATA:-$root/../shared/bench/big-table.sql}
 PATH=$PATH:/usr/sbin
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF -DCORVANE_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target corvane-bench corvane-wait-bench corvane-sort-bench corvane-clip-bench store-walk >/dev/null
+cmake --build "$build" -j2 --target corvane-bench corvane-wait-bench corvane-sort-bench corvane-clip-bench corvane-wan-bench store-walk >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-bench.XXXXXX")
 envfile=$work/db.env
@@ -105,12 +106,14 @@ load_ratio=$(printf '%s\n' "${load_ratios[@]}" | median) load_spread=$(printf '%
 cli_ratio=$(printf '%s\n' "${cli_ratios[@]}" | median) cli_spread=$(printf '%s\n' "${cli_ratios[@]}" | spread)
 rss_ratio=$(printf '%s\n' "${rss_ratios[@]}" | median) rss_spread=$(printf '%s\n' "${rss_ratios[@]}" | spread)
 
-# The exports and the print program, measured in the same run; their RESULT
-# lines join ours at the end.
+# The exports, the print program and the round trips over a far network
+# (bench/wan.sh, on a server of its own), measured in the same run; their
+# RESULT lines join ours at the end.
 more=$(
   CORVANE_BENCH_HOST=$host CORVANE_BENCH_PORT=$port CORVANE_BENCH_USER=$user CORVANE_BENCH_PASSWORD=$password \
     CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build bash "$root/bench/exports.sh"
   bash "$root/bench/pdf.sh" "$build"
+  CORVANE_BENCH_BUILD=$build bash "$root/bench/wan.sh"
 )
 grep -v '^RESULT ' <<<"$more" || true
 

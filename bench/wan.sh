@@ -6,7 +6,7 @@
 # Prints a table, then RESULT lines (the last lines of the output): the
 # round trips (rtts) at 50 ms, and times at 50 ms.
 #   CORVANE_BENCH_BUILD  build folder (default build-bench; RelWithDebInfo, no sanitizers)
-# Took 1.5 min (most of it the paste, a round trip a row) plus the build.
+# Took 20 s plus the build; bench/run.sh runs it at its end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${CORVANE_BENCH_BUILD:-$root/build-bench}
