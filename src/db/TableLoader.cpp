@@ -9,21 +9,36 @@
 #include <QFile>
 
 #include <atomic>
+#include <deque>
 #include <mutex>
 #include <new>
 #include <optional>
+
+#include <variant>
 
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <mysql.h>
 
+namespace {
+
+// The end of a load: every row was read (no failure), or reading failed.
+struct End
+{
+    std::optional<Failure> failure;
+};
+
+} // namespace
+
+// One hand-over from the worker: the fields, a chunk of rows, or the end.
+using Handed = std::variant<std::vector<FieldInfo>, RowStore, End>;
+
 struct TableLoader::Job
 {
     ConnectParams params;
     QByteArray sql;
     QString table;
-    quint64 generation = 0;
     std::atomic<bool> cancelled{false};
     std::atomic<bool> done{false};
     std::atomic<qint64> rowsRead{0};
@@ -33,24 +48,23 @@ struct TableLoader::Job
     TableLoader *owner = nullptr; // null once the owner let go of the job
     MYSQL *mysql = nullptr;       // the worker's connection while it is open
     unsigned long threadId = 0;   // its id on the server
-    // Chunks read, waiting for the owner. They pass under `lock`, not inside
-    // the queued call: Qt may destroy a queued call's functor in the thread
-    // that posted it, after the owner ran it, and the owner empties the
-    // chunks it takes.
-    std::vector<RowStore> chunks;
+    // What the worker handed over, in order, waiting for the owner. It passes
+    // under `lock`, and the call that has the owner take it is posted by the
+    // slot's name, so the posted event carries nothing the worker wrote (a
+    // race detector cannot see Qt's own ordering of posted events).
+    std::deque<Handed> handed;
 
-    // Calls f(owner) in the owner's thread, unless the owner let go.
-    template <class F> void post(F &&f)
+    // Queues `item` for the owner, unless the owner let go.
+    void hand(Handed item)
     {
         std::lock_guard<std::mutex> hold(lock);
-        if (owner)
-            QMetaObject::invokeMethod(owner, [o = owner, f = std::forward<F>(f)] { f(o); }, Qt::QueuedConnection);
+        if (!owner)
+            return;
+        handed.push_back(std::move(item));
+        if (handed.size() == 1) // else the call taking them is on its way
+            QMetaObject::invokeMethod(owner, "takeHanded", Qt::QueuedConnection);
     }
-    void postFailure(const Failure &failure)
-    {
-        const quint64 g = generation;
-        post([g, failure](TableLoader *o) { o->finish(g, &failure); });
-    }
+    void postFailure(const Failure &failure) { hand(End{failure}); }
 };
 
 #include <map>
@@ -145,7 +159,7 @@ void TableLoader::start(const ConnectParams &params, const QByteArray &sql, cons
     m_job->params.readTimeoutSeconds = 0; // Cancel, not a timeout, ends a long wait
     m_job->sql = sql;
     m_job->table = table;
-    m_job->generation = ++m_generation;
+    ++m_generation;
     m_job->owner = this;
     m_worker = std::thread(&TableLoader::run, m_job);
     m_loading = true;
@@ -176,7 +190,7 @@ void TableLoader::cancel()
             mariadb_cancel(m_job->mysql); // shuts the socket: a blocked read returns
     }
     letGo();
-    ++m_generation; // whatever is still queued is dropped
+    ++m_generation; // a takeHanded() under way stops
 }
 
 // The worker ends on its own from here and is joined later.
@@ -296,12 +310,11 @@ void TableLoader::readRows(Job &job, Connection &connection)
     }
     MYSQL *m = connection.handle();
     const std::unique_ptr<ResultRows> rows = ResultRows::run(m, job.sql, QString::fromUtf8(job.sql));
-    const quint64 generation = job.generation;
     std::vector<FieldInfo> fields = fieldInfos(rows->metadata());
     for (FieldInfo &f : fields)
         if (const auto it = collations.find(f.orgName); !f.orgTable.isEmpty() && it != collations.end())
             f.collation = it->second;
-    job.post([generation, fields](TableLoader *o) { o->takeFields(generation, fields); });
+    job.hand(std::move(fields));
     std::optional<Failure> failure;
     readUntilEnd(job, *rows, failure);
     if (job.cancelled || failure)
@@ -309,23 +322,16 @@ void TableLoader::readRows(Job &job, Connection &connection)
     else
         failure = rows->failure();
     if (!job.cancelled)
-        job.post([generation, failure](TableLoader *o) { o->finish(generation, failure ? &*failure : nullptr); });
+        job.hand(End{std::move(failure)});
 }
 
 void TableLoader::readUntilEnd(Job &job, ResultRows &rows, std::optional<Failure> &failure)
 {
-    const quint64 generation = job.generation;
     qint64 handedOver = 0;
     const auto post = [&](RowStore &chunk) {
         RowStore made = chunk.handOver();
         handedOver += made.rowCount();
-        std::lock_guard<std::mutex> hold(job.lock);
-        if (!job.owner)
-            return;
-        job.chunks.push_back(std::move(made));
-        if (job.chunks.size() == 1) // else the call taking them is on its way
-            QMetaObject::invokeMethod(
-                job.owner, [o = job.owner, generation] { o->deliver(generation); }, Qt::QueuedConnection);
+        job.hand(std::move(made));
     };
     RowStore chunk(rows.columnCount());
     try {
@@ -356,49 +362,64 @@ void TableLoader::readUntilEnd(Job &job, ResultRows &rows, std::optional<Failure
     job.rowsRead = handedOver;
 }
 
-void TableLoader::takeFields(quint64 generation, const std::vector<FieldInfo> &fields)
+void TableLoader::takeHanded()
 {
-    if (generation != m_generation)
-        return;
-    m_fields = fields;
+    if (!m_job)
+        return; // a call of a load let go: what it handed over went with it
+    // One kind per call (the fields, the chunks that came, the end), so a
+    // receiver of one signal is back in its event loop before the next kind.
+    std::vector<Handed> taken;
+    {
+        std::lock_guard<std::mutex> hold(m_job->lock);
+        std::deque<Handed> &queue = m_job->handed;
+        while (!queue.empty() && (taken.empty() || queue.front().index() == taken.front().index())) {
+            taken.push_back(std::move(queue.front()));
+            queue.pop_front();
+        }
+        if (!queue.empty())
+            QMetaObject::invokeMethod(this, "takeHanded", Qt::QueuedConnection);
+    }
+    const quint64 generation = m_generation;
+    for (Handed &item : taken) {
+        if (generation != m_generation || !m_job)
+            return; // cancelled, ended or started again by a receiver of the signals
+        if (auto *fields = std::get_if<std::vector<FieldInfo>>(&item))
+            takeFields(*fields);
+        else if (auto *chunk = std::get_if<RowStore>(&item))
+            append(*chunk);
+        else
+            finish(std::get<End>(item).failure);
+    }
+}
+
+void TableLoader::takeFields(std::vector<FieldInfo> &fields)
+{
+    m_fields = std::move(fields);
     m_hasFields = true;
-    m_target = RowStore(int(fields.size()));
+    m_target = RowStore(int(m_fields.size()));
     emit fieldsReady();
 }
 
-void TableLoader::deliver(quint64 generation)
+void TableLoader::append(RowStore &chunk)
 {
-    if (generation != m_generation || !m_job)
+    if (chunk.rowCount() == 0)
         return;
-    std::vector<RowStore> chunks;
-    {
-        std::lock_guard<std::mutex> hold(m_job->lock);
-        chunks.swap(m_job->chunks);
-    }
-    for (RowStore &chunk : chunks) {
-        if (generation != m_generation)
-            return; // cancelled or started again by a receiver of the signals
-        if (chunk.rowCount() == 0)
-            continue;
-        const qint64 first = m_target.rowCount();
-        emit rowsAboutToBeAppended(first, first + chunk.rowCount() - 1);
-        try {
-            m_target.take(std::move(chunk));
-        } catch (const std::bad_alloc &) {
-            emit rowsAppended();
-            const qint64 read = m_target.rowCount();
-            cancel();
-            fail(Failure(QStringLiteral("Out of memory: %1 rows were read.").arg(read), Failure::OutOfMemory));
-            return;
-        }
+    const qint64 first = m_target.rowCount();
+    emit rowsAboutToBeAppended(first, first + chunk.rowCount() - 1);
+    try {
+        m_target.take(std::move(chunk));
+    } catch (const std::bad_alloc &) {
         emit rowsAppended();
+        const qint64 read = m_target.rowCount();
+        cancel();
+        fail(Failure(QStringLiteral("Out of memory: %1 rows were read.").arg(read), Failure::OutOfMemory));
+        return;
     }
+    emit rowsAppended();
 }
 
-void TableLoader::finish(quint64 generation, const Failure *failure)
+void TableLoader::finish(const std::optional<Failure> &failure)
 {
-    if (generation != m_generation)
-        return;
     letGo();
     if (failure)
         fail(*failure);

@@ -16,9 +16,10 @@ class ResultRows;
 // Reads the rows of one query in a worker thread, on a connection of its own
 // (streamed, see ResultRows, so the client never holds the whole result
 // twice), and appends them to a RowStore in the owner's thread.
-// The field list, chunks of rows and the end are handed over by queued call;
-// each carries the generation of the load it belongs to, so whatever an old
-// load posted before a cancel or a new start is dropped.
+// The field list, chunks of rows and the end pass in order through a queue
+// of the load's own, under its lock; the worker posts only a call of
+// takeHanded() by name. What an old load handed over goes with it on a
+// cancel or a new start.
 //
 // The owner's thread never waits on the server: start() returns at once,
 // cancel() ends the statement by shutting the worker's socket and leaves the
@@ -79,15 +80,18 @@ signals:
     // The load ended: every row arrived (ok), or reading failed (failure()).
     void finished(bool ok);
 
+private slots:
+    // Takes what the worker handed over so far (posted by name).
+    void takeHanded();
+
 private:
     struct Job;
     static void run(const std::shared_ptr<Job> &job);
     static void readRows(Job &job, Connection &connection);
     static void readUntilEnd(Job &job, ResultRows &rows, std::optional<Failure> &failure);
-    void takeFields(quint64 generation, const std::vector<FieldInfo> &fields);
-    // Appends the chunks the worker has handed over so far.
-    void deliver(quint64 generation);
-    void finish(quint64 generation, const Failure *failure);
+    void takeFields(std::vector<FieldInfo> &fields);
+    void append(RowStore &chunk);
+    void finish(const std::optional<Failure> &failure);
     void fail(const Failure &failure);
     void letGo();
 

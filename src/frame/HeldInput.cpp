@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -39,6 +40,42 @@ QThreadPool &workThread()
         return p;
     }();
     return *pool;
+}
+
+// One piece of work for that thread, and how it ended.
+struct Run
+{
+    const std::function<void()> *work = nullptr;
+    std::function<void()> wake;
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;
+    std::exception_ptr failure;
+};
+
+// Runs pass to the thread through this queue, under its lock: the pool's own
+// hand-over is inside Qt, which a race detector cannot see, so what the pool
+// is given (a plain function) carries nothing the caller wrote.
+std::mutex handLock;
+std::deque<std::shared_ptr<Run>> handed;
+
+void runHanded()
+{
+    std::shared_ptr<Run> run;
+    {
+        std::lock_guard<std::mutex> hold(handLock);
+        run = std::move(handed.front());
+        handed.pop_front();
+    }
+    try {
+        (*run->work)();
+    } catch (...) {
+        run->failure = std::current_exception();
+    }
+    std::lock_guard<std::mutex> hold(run->lock);
+    run->done = true;
+    run->ended.notify_all();
+    run->wake();
 }
 
 // Swallows the user's input to every window while it lives, but for windows
@@ -146,28 +183,17 @@ void execHoldingInput(QWidget *page, Connection &connection, const QByteArray &s
 
 void runHoldingInput(QWidget *page, const QString &host, const std::function<void()> &work)
 {
-    struct Run
-    {
-        std::mutex lock;
-        std::condition_variable ended;
-        bool done = false;
-        std::exception_ptr failure;
-    };
     auto run = std::make_shared<Run>();
     ++holding;
     const auto release = qScopeGuard([] { --holding; });
     Wait wait;
-    workThread().start([run, &work, wake = wait.waker()] {
-        try {
-            work();
-        } catch (...) {
-            run->failure = std::current_exception();
-        }
-        std::lock_guard<std::mutex> hold(run->lock);
-        run->done = true;
-        run->ended.notify_all();
-        wake();
-    });
+    run->work = &work;
+    run->wake = wait.waker();
+    {
+        std::lock_guard<std::mutex> hold(handLock);
+        handed.push_back(run);
+    }
+    workThread().start(runHanded);
     std::unique_lock<std::mutex> hold(run->lock);
     if (!run->ended.wait_for(hold, std::chrono::milliseconds(PlainWaitMs), [&] { return run->done; })) {
         hold.unlock();

@@ -48,21 +48,21 @@ void GridCopy::start(Request request)
     {
         std::lock_guard lock(m_lock);
         m_pending.reset();
+        m_handed = 0;
     }
     m_worker = std::thread([this, request = std::move(request), generation] {
+        std::unique_ptr<Result> result;
         try {
-            auto result = std::make_unique<Result>(build(request, m_cancel));
-            {
-                std::lock_guard lock(m_lock);
-                m_pending = std::move(result);
-            }
-            QMetaObject::invokeMethod(
-                this, [this, generation] { deliver(generation); }, Qt::QueuedConnection);
+            result = std::make_unique<Result>(build(request, m_cancel));
         } catch (const Cancelled &) {
+            return;
         } catch (const std::bad_alloc &) {
-            QMetaObject::invokeMethod(
-                this, [this, generation] { deliver(generation); }, Qt::QueuedConnection);
+            // Done, with nothing to put on the clipboard.
         }
+        std::lock_guard lock(m_lock);
+        m_pending = std::move(result);
+        m_handed = generation;
+        QMetaObject::invokeMethod(this, "deliver", Qt::QueuedConnection);
     });
 }
 
@@ -70,16 +70,18 @@ void GridCopy::waitUntilDone()
 {
     if (m_worker.joinable())
         m_worker.join();
-    deliver(m_generation);
+    deliver();
 }
 
-void GridCopy::deliver(quint64 generation)
+void GridCopy::deliver()
 {
-    if (generation != m_generation || !m_busy)
+    if (!m_busy)
         return;
     std::unique_ptr<Result> result;
     {
         std::lock_guard lock(m_lock);
+        if (m_handed != m_generation)
+            return; // an older copy's call; this one's is on its way
         result = std::move(m_pending);
     }
     m_busy = false;

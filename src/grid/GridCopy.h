@@ -67,12 +67,19 @@ private:
     };
     static Result build(const Request &request, const std::atomic<bool> &cancel);
     void stop();
-    void deliver(quint64 generation);
 
+private slots:
+    // Puts the current copy's result on the clipboard once the worker handed
+    // it over (posted by name, so the posted event carries nothing the worker
+    // wrote: a race detector cannot see Qt's own ordering of posted events).
+    void deliver();
+
+private:
     std::thread m_worker;
     std::atomic<bool> m_cancel{false};
     quint64 m_generation = 0;
     bool m_busy = false;
-    std::mutex m_lock;                 // guards m_pending
+    std::mutex m_lock;                 // guards m_pending and m_handed
     std::unique_ptr<Result> m_pending; // the worker's, once done
+    quint64 m_handed = 0;              // the generation m_pending is of (0: none yet)
 };

@@ -143,9 +143,9 @@ void GridOrder::startJob()
             rows = RowJobs::filter(*job.store, std::move(rows), job.filter, m_cancel);
             if (job.column >= 0)
                 RowJobs::sort(*job.store, job.column, job.kind, job.descending, rows, m_cancel);
-            auto result = std::make_shared<std::vector<int32_t>>(std::move(rows));
-            QMetaObject::invokeMethod(
-                this, [this, generation, result] { finishJob(generation, result); }, Qt::QueuedConnection);
+            std::lock_guard<std::mutex> hold(m_handLock);
+            m_handedOrder = Handed{generation, std::move(rows)};
+            QMetaObject::invokeMethod(this, "finishJob", Qt::QueuedConnection);
         } catch (const RowJobs::Cancelled &) {
         } catch (const std::bad_alloc &) {
             // Too little memory to order the rows: they stay as they are.
@@ -153,13 +153,18 @@ void GridOrder::startJob()
     });
 }
 
-void GridOrder::finishJob(quint64 generation, std::shared_ptr<std::vector<int32_t>> rows)
+void GridOrder::finishJob()
 {
-    if (generation != m_generation)
+    std::optional<Handed> done;
+    {
+        std::lock_guard<std::mutex> hold(m_handLock);
+        done.swap(m_handedOrder);
+    }
+    if (!done || done->generation != m_generation)
         return;
     if (m_worker.joinable())
         m_worker.join();
-    show(std::move(*rows), true);
+    show(std::move(done->rows), true);
     if (m_again) {
         m_again = false;
         startJob();
@@ -237,21 +242,28 @@ void GridOrder::startFind()
         try {
             if (!ordered)
                 *rows = RowJobs::serverOrder(store->rowCount());
-            auto result = std::make_shared<std::vector<int32_t>>(RowJobs::find(*store, *rows, query, m_findCancel));
-            QMetaObject::invokeMethod(
-                this,
-                [this, generation, result] {
-                    if (generation != m_findGeneration)
-                        return;
-                    if (m_finder.joinable())
-                        m_finder.join();
-                    m_found = std::move(*result);
-                    emit foundChanged();
-                },
-                Qt::QueuedConnection);
+            std::vector<int32_t> found = RowJobs::find(*store, *rows, query, m_findCancel);
+            std::lock_guard<std::mutex> hold(m_handLock);
+            m_handedFound = Handed{generation, std::move(found)};
+            QMetaObject::invokeMethod(this, "finishFind", Qt::QueuedConnection);
         } catch (const RowJobs::Cancelled &) {
         } catch (const std::bad_alloc &) { }
     });
+}
+
+void GridOrder::finishFind()
+{
+    std::optional<Handed> done;
+    {
+        std::lock_guard<std::mutex> hold(m_handLock);
+        done.swap(m_handedFound);
+    }
+    if (!done || done->generation != m_findGeneration)
+        return;
+    if (m_finder.joinable())
+        m_finder.join();
+    m_found = std::move(done->rows);
+    emit foundChanged();
 }
 
 int GridOrder::shownRowOf(int source) const

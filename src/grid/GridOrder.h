@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -74,6 +76,11 @@ signals:
     // found() changed.
     void foundChanged();
 
+private slots:
+    // Take what a worker handed over (posted by name).
+    void finishJob();
+    void finishFind();
+
 private:
     // Back to the server's order, with no filter and nothing found.
     void forgetOrder();
@@ -81,7 +88,6 @@ private:
     void connectSource();
     void restart();
     void startJob();
-    void finishJob(quint64 generation, std::shared_ptr<std::vector<int32_t>> rows);
     void show(std::vector<int32_t> rows, bool ordered);
     void startFind();
     void stopWorker(std::thread &worker, std::atomic<bool> &cancel);
@@ -113,4 +119,17 @@ private:
     std::thread m_finder;
     std::atomic<bool> m_findCancel{false};
     quint64 m_findGeneration = 0;
+
+    // A worker's result, with the generation it was asked for. It passes
+    // under m_handLock and the worker posts only a call by the slot's name,
+    // so the posted event carries nothing the worker wrote (a race detector
+    // cannot see Qt's own ordering of posted events).
+    struct Handed
+    {
+        quint64 generation = 0;
+        std::vector<int32_t> rows;
+    };
+    std::mutex m_handLock;
+    std::optional<Handed> m_handedOrder;
+    std::optional<Handed> m_handedFound;
 };
