@@ -11,6 +11,7 @@
 #include <exception>
 #include <mutex>
 #include <mysql.h>
+#include <poll.h>
 
 namespace {
 
@@ -299,6 +300,14 @@ QString Connection::tlsVersion() const
 bool Connection::isLocalSocket() const
 {
     return m_mysql && TlsOptions::isLocalSocket(m_mysql);
+}
+
+bool Connection::looksAlive() const
+{
+    if (!m_mysql)
+        return false;
+    pollfd socket{int(mysql_get_socket(m_mysql)), POLLIN | POLLRDHUP, 0};
+    return socket.fd >= 0 && ::poll(&socket, 1, 0) == 0;
 }
 
 void Connection::close()

@@ -37,6 +37,8 @@ struct ConnectParams
     // How long a read may wait for the server; 0 waits for as long as it
     // takes (a reader that can be cancelled instead).
     unsigned readTimeoutSeconds = 60;
+
+    bool operator==(const ConnectParams &) const = default;
 };
 
 // One link to a MySQL or MariaDB server over MariaDB Connector/C. Opened from
@@ -68,6 +70,11 @@ public:
     // when given up; throws Failure as open() does.
     bool openWaiting(const ConnectParams &params, const std::function<bool(qint64 ms)> &waiting);
     bool isOpen() const { return m_mysql != nullptr; }
+    // Whether the session still looks usable, told without asking the
+    // server: it is open and nothing has come on its socket since the last
+    // answer was read (to an idle session the server sends nothing but its
+    // closing). A link that broke silently still looks usable.
+    bool looksAlive() const;
     void close();
 
     // Runs one statement. Returns its rows when it yields any (SHOW, SELECT),

@@ -8,3 +8,4 @@ corvane_test(tst_sortfilter pages/tst_sortfilter.cpp DB THREADS TIMEOUT 300)
 # thread through QThreadPool, whose hand-over (a futex in Qt) TSan cannot see,
 # so every read of the work's inputs in the pool thread is reported.
 corvane_test(tst_clipboard pages/tst_clipboard.cpp DB TIMEOUT 300)
+corvane_test(tst_pageturns pages/tst_pageturns.cpp DB TIMEOUT 120)
