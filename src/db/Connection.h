@@ -62,6 +62,14 @@ public:
 
     void open(const QString &connectionString);
     void open(const ConnectParams &params);
+    // Opens as open() does but reads nothing of the session, a round trip
+    // less: for a reader of one statement in plain ASCII (which every
+    // character set a session may use reads alike) that checks its result's
+    // fields instead (resultSpeaksUtf8mb4). Meanwhile isSessionChecked() is
+    // false, charsetProblem() and serverIdentity() are empty and sessionId()
+    // is the handshake's.
+    void openUnchecked(const ConnectParams &params);
+    bool isSessionChecked() const { return m_sessionChecked; }
     // Opens as open() does, but in a thread of its own while the caller's
     // event loop runs, so a server slow to answer leaves the window alive.
     // `waiting` is called about every 50 ms with the time waited so far and
@@ -150,6 +158,8 @@ public:
 private:
     // mysql_real_connect, through `guard` when there is one; throws Failure.
     static void signIn(MYSQL *m, const ConnectParams &params, GreetingGuard *guard);
+    // Signs in with `params`; throws Failure.
+    void connect(const ConnectParams &params);
     void afterConnect();
     enum class SessionCheck { Ok, Unreadable, OtherCharset };
     SessionCheck readSession(bool mariaDb);
@@ -162,5 +172,6 @@ private:
     bool m_useReturning = true;
     bool m_canCompound = false;
     QString m_charsetProblem;
+    bool m_sessionChecked = false;
     ConnectParams m_params;
 };

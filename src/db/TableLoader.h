@@ -82,7 +82,7 @@ signals:
 private:
     struct Job;
     static void run(const std::shared_ptr<Job> &job);
-    static void readRows(Job &job, Connection &connection);
+    static bool readRows(Job &job, Connection &connection, bool firstRun);
     static void readUntilEnd(Job &job, ResultRows &rows, std::optional<Failure> &failure);
     void takeFields(quint64 generation, const std::vector<FieldInfo> &fields);
     // Appends the chunks the worker has handed over so far.

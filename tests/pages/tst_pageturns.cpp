@@ -33,9 +33,12 @@ private slots:
         if (!TestDb::available())
             QSKIP("no test server");
         TestDb::create(Db);
+        // The last row comes late, so the load still runs at the first
+        // screen: what the reader sends after its last row is no wait.
         TestDb::run(Db,
-            {"CREATE TABLE rt (id INT PRIMARY KEY, v VARCHAR(20), d DATE)",
-                "INSERT INTO rt SELECT seq, CONCAT('v', seq), '2020-01-02' FROM seq_1_to_500"});
+            {"CREATE TABLE t (id INT PRIMARY KEY, v VARCHAR(200), d DATE)",
+                "INSERT INTO t SELECT seq, REPEAT('v', 200), '2020-01-02' FROM seq_1_to_1000",
+                "CREATE VIEW rt AS SELECT id, v, d, IF(id = 1000, SLEEP(60), 0) AS late FROM t"});
     }
 
     void pagesWaitAtMost_data();
@@ -47,7 +50,7 @@ void TestPageTurns::pagesWaitAtMost_data()
     QTest::addColumn<QString>("action");
     QTest::addColumn<int>("goal");
     QTest::newRow("automatic sign-in to the table list") << "sign in" << 3;
-    QTest::newRow("picker's Next to the first screen") << "open" << 2;
+    QTest::newRow("picker's Next to the first screen") << "open" << 3;
 }
 
 void TestPageTurns::pagesWaitAtMost()
@@ -68,7 +71,8 @@ void TestPageTurns::pagesWaitAtMost()
 
     wizard.start();
     QVERIFY2(wizard.hasForm2() && wizard.form2()->isVisible(), qPrintable(desktop.texts().join('\n')));
-    QCOMPARE(wizard.form2()->List1->count(), 1);
+    QCOMPARE(wizard.form2()->List1->count(), 2);
+    wizard.form2()->List1->setCurrentRow(0);
     if (action == QLatin1String("open")) {
         proxy.resetTurns();
         wizard.form2()->PushButton3->click();
