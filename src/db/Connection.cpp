@@ -11,6 +11,7 @@
 #include <exception>
 #include <mutex>
 #include <mysql.h>
+#include <poll.h>
 
 namespace {
 
@@ -72,6 +73,22 @@ void Connection::open(const QString &connectionString)
 
 void Connection::open(const ConnectParams &params)
 {
+    connect(params);
+    afterConnect();
+}
+
+void Connection::openUnchecked(const ConnectParams &params)
+{
+    connect(params);
+    m_sessionId = mysql_thread_id(m_mysql);
+    m_serverIdentity.clear();
+    m_charsetProblem.clear();
+    m_canReturn = false;
+    m_canCompound = false;
+}
+
+void Connection::connect(const ConnectParams &params)
+{
     close();
     // Where TLS is required but the library would sign in without it, the
     // guard reaches the server first and lets the library have the
@@ -103,7 +120,7 @@ void Connection::open(const ConnectParams &params)
     }
     m_mysql = m;
     m_params = params;
-    afterConnect();
+    m_sessionChecked = false;
 }
 
 void Connection::signIn(MYSQL *m, const ConnectParams &params, GreetingGuard *guard)
@@ -168,6 +185,7 @@ bool Connection::openWaiting(const ConnectParams &params, const std::function<bo
     m_canReturn = attempt->opened.m_canReturn;
     m_canCompound = attempt->opened.m_canCompound;
     m_charsetProblem = attempt->opened.m_charsetProblem;
+    m_sessionChecked = attempt->opened.m_sessionChecked;
     m_params = attempt->opened.m_params;
     return true;
 }
@@ -212,6 +230,7 @@ void Connection::afterConnect()
 // charsetProblem() tells when the session is not as escaping assumes.
 Connection::SessionCheck Connection::readSession(bool mariaDb)
 {
+    m_sessionChecked = true;
     m_charsetProblem.clear();
     m_serverIdentity.clear();
     m_canCompound = false;
@@ -299,6 +318,14 @@ QString Connection::tlsVersion() const
 bool Connection::isLocalSocket() const
 {
     return m_mysql && TlsOptions::isLocalSocket(m_mysql);
+}
+
+bool Connection::looksAlive() const
+{
+    if (!m_mysql)
+        return false;
+    pollfd socket{int(mysql_get_socket(m_mysql)), POLLIN | POLLRDHUP, 0};
+    return socket.fd >= 0 && ::poll(&socket, 1, 0) == 0;
 }
 
 void Connection::close()

@@ -37,6 +37,8 @@ struct ConnectParams
     // How long a read may wait for the server; 0 waits for as long as it
     // takes (a reader that can be cancelled instead).
     unsigned readTimeoutSeconds = 60;
+
+    bool operator==(const ConnectParams &) const = default;
 };
 
 // One link to a MySQL or MariaDB server over MariaDB Connector/C. Opened from
@@ -60,6 +62,14 @@ public:
 
     void open(const QString &connectionString);
     void open(const ConnectParams &params);
+    // Opens as open() does but reads nothing of the session, a round trip
+    // less: for a reader of one statement in plain ASCII (which every
+    // character set a session may use reads alike) that checks its result's
+    // fields instead (resultSpeaksUtf8mb4). Meanwhile isSessionChecked() is
+    // false, charsetProblem() and serverIdentity() are empty and sessionId()
+    // is the handshake's.
+    void openUnchecked(const ConnectParams &params);
+    bool isSessionChecked() const { return m_sessionChecked; }
     // Opens as open() does, but in a thread of its own while the caller's
     // event loop runs, so a server slow to answer leaves the window alive.
     // `waiting` is called about every 50 ms with the time waited so far and
@@ -68,6 +78,11 @@ public:
     // when given up; throws Failure as open() does.
     bool openWaiting(const ConnectParams &params, const std::function<bool(qint64 ms)> &waiting);
     bool isOpen() const { return m_mysql != nullptr; }
+    // Whether the session still looks usable, told without asking the
+    // server: it is open and nothing has come on its socket since the last
+    // answer was read (to an idle session the server sends nothing but its
+    // closing). A link that broke silently still looks usable.
+    bool looksAlive() const;
     void close();
 
     // Runs one statement. Returns its rows when it yields any (SHOW, SELECT),
@@ -143,6 +158,8 @@ public:
 private:
     // mysql_real_connect, through `guard` when there is one; throws Failure.
     static void signIn(MYSQL *m, const ConnectParams &params, GreetingGuard *guard);
+    // Signs in with `params`; throws Failure.
+    void connect(const ConnectParams &params);
     void afterConnect();
     enum class SessionCheck { Ok, Unreadable, OtherCharset };
     SessionCheck readSession(bool mariaDb);
@@ -155,5 +172,6 @@ private:
     bool m_useReturning = true;
     bool m_canCompound = false;
     QString m_charsetProblem;
+    bool m_sessionChecked = false;
     ConnectParams m_params;
 };

@@ -1,5 +1,6 @@
 #include "db/ResultRows.h"
 
+#include <QByteArrayList>
 #include <QString>
 
 #include <algorithm>
@@ -388,6 +389,44 @@ private:
     std::optional<Failure> m_failure;
 };
 
+bool fieldsSuit(MYSQL_STMT *stmt)
+{
+    bool suitable = mysql_stmt_param_count(stmt) == 0 && mysql_stmt_field_count(stmt) > 0;
+    MYSQL_RES *meta = suitable ? mysql_stmt_result_metadata(stmt) : nullptr;
+    if (!meta)
+        return false;
+    const MYSQL_FIELD *f = mysql_fetch_fields(meta);
+    for (unsigned i = 0, n = mysql_num_fields(meta); i < n; ++i)
+        suitable = suitable && formatsAsServer(f[i]);
+    mysql_free_result(meta);
+    return suitable;
+}
+
+// The statement prepared and executed in one round trip into `out`; `out`
+// stays null when the server will not prepare it (the text protocol runs it
+// then, or says why it cannot). False when its fields do not suit: the
+// connection is shut then. Throws Failure when the connection failed.
+bool executeDirect(MYSQL *m, const QByteArray &sql, MYSQL_STMT *&out)
+{
+    MYSQL_STMT *stmt = mysql_stmt_init(m);
+    if (!stmt)
+        return true;
+    if (mariadb_stmt_execute_direct(stmt, sql.constData(), size_t(sql.size())) != 0) {
+        const Failure f = failureOf(stmt, m);
+        mysql_stmt_close(stmt);
+        if (f.number() >= Failure::FirstClientError)
+            throw f;
+        return true;
+    }
+    if (!fieldsSuit(stmt)) {
+        mariadb_cancel(m); // closing the statement would read all its rows
+        mysql_stmt_close(stmt);
+        return false;
+    }
+    out = stmt;
+    return true;
+}
+
 bool isMariaDB(MYSQL *m)
 {
     const char *info = mysql_get_server_info(m);
@@ -415,16 +454,7 @@ MYSQL_STMT *executeBinary(MYSQL *m, const QByteArray &sql)
     };
     if (mysql_stmt_prepare(stmt, sql.constData(), static_cast<unsigned long>(sql.size())) != 0)
         return giveUp();
-    bool suitable = mysql_stmt_param_count(stmt) == 0 && mysql_stmt_field_count(stmt) > 0;
-    if (MYSQL_RES *meta = suitable ? mysql_stmt_result_metadata(stmt) : nullptr) {
-        const MYSQL_FIELD *f = mysql_fetch_fields(meta);
-        for (unsigned i = 0, n = mysql_num_fields(meta); i < n; ++i)
-            suitable = suitable && formatsAsServer(f[i]);
-        mysql_free_result(meta);
-    } else {
-        suitable = false;
-    }
-    if (!suitable) {
+    if (!fieldsSuit(stmt)) {
         mysql_stmt_close(stmt);
         return nullptr;
     }
@@ -438,10 +468,19 @@ MYSQL_STMT *executeBinary(MYSQL *m, const QByteArray &sql)
 
 } // namespace
 
-std::unique_ptr<ResultRows> ResultRows::run(MYSQL *mysql, const QByteArray &sql, const QString &source)
+std::unique_ptr<ResultRows> ResultRows::run(
+    MYSQL *mysql, const QByteArray &sql, const QString &source, Protocol protocol)
 {
-    if (MYSQL_STMT *stmt = executeBinary(mysql, sql))
-        return std::make_unique<StatementRows>(mysql, stmt);
+    if (protocol == Protocol::Binary && !textOnly && isMariaDB(mysql)) {
+        MYSQL_STMT *stmt = nullptr;
+        if (!executeDirect(mysql, sql, stmt))
+            return nullptr;
+        if (stmt)
+            return std::make_unique<StatementRows>(mysql, stmt);
+    } else if (protocol == Protocol::Choose) {
+        if (MYSQL_STMT *stmt = executeBinary(mysql, sql))
+            return std::make_unique<StatementRows>(mysql, stmt);
+    }
     if (mysql_real_query(mysql, sql.constData(), static_cast<unsigned long>(sql.size())) != 0)
         throw failureOf(mysql);
     MYSQL_RES *res = mysql_use_result(mysql);
@@ -456,4 +495,21 @@ std::unique_ptr<ResultRows> ResultRows::run(MYSQL *mysql, const QByteArray &sql,
 void ResultRows::setTextOnlyForTesting(bool on)
 {
     textOnly = on;
+}
+
+bool ResultRows::columnSuits(const QByteArray &dataType, const QByteArray &columnType)
+{
+    // The kinds formatsAsServer() takes, by their names in information_schema.
+    static const QByteArrayList plain
+        = {"tinyint", "smallint", "mediumint", "int", "bigint", "decimal", "date", "datetime", "timestamp", "time",
+            "year", "bit", "char", "varchar", "binary", "varbinary", "tinytext", "text", "mediumtext", "longtext",
+            "tinyblob", "blob", "mediumblob", "longblob", "enum", "set", "geometry", "point", "linestring", "polygon",
+            "multipoint", "multilinestring", "multipolygon", "geometrycollection", "inet6", "uuid"};
+    const QByteArray type = dataType.toLower();
+    const bool zerofill = columnType.toLower().contains("zerofill");
+    if (type == "float")
+        return !zerofill;
+    if (type == "double") // "double(10,2)": fixed decimals
+        return !zerofill && !columnType.contains('(');
+    return plain.contains(type);
 }

@@ -33,7 +33,20 @@ public:
     // part of its work per row, and the client library formats them as the
     // server would have. Anything else, or a server that will not prepare the
     // statement, goes through the text protocol.
-    static std::unique_ptr<ResultRows> run(MYSQL *mysql, const QByteArray &sql, const QString &source);
+    //
+    // With Protocol::Binary the caller knows the columns suit (columnSuits):
+    // the statement is prepared and executed in one round trip instead of
+    // two. Should they not suit after all (the table changed meanwhile), the
+    // connection is shut (mariadb_cancel), so its rows need not be read, and
+    // null is returned: open it again and run the statement anew.
+    // Protocol::Text goes through the text protocol at once.
+    enum class Protocol { Choose, Binary, Text };
+    static std::unique_ptr<ResultRows> run(
+        MYSQL *mysql, const QByteArray &sql, const QString &source, Protocol protocol = Protocol::Choose);
+    // Whether a column of this DATA_TYPE and COLUMN_TYPE (as
+    // information_schema.COLUMNS gives them) comes through a prepared
+    // statement exactly as its text; false for kinds not known here.
+    static bool columnSuits(const QByteArray &dataType, const QByteArray &columnType);
 
     virtual ~ResultRows() = default;
 

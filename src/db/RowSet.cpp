@@ -6,6 +6,8 @@
 
 #include <mysql.h>
 
+#include <algorithm>
+
 bool FieldInfo::isNullable() const
 {
     return !(flags & NOT_NULL_FLAG);
@@ -75,6 +77,59 @@ std::vector<FieldInfo> fieldInfos(void *mysqlResult)
         out.push_back(std::move(info));
     }
     return out;
+}
+
+namespace {
+
+bool isAscii(const QByteArray &bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; });
+}
+
+bool carriesStrings(const FieldInfo &f)
+{
+    switch (f.type) {
+    case MYSQL_TYPE_VARCHAR:
+    case MYSQL_TYPE_VAR_STRING:
+    case MYSQL_TYPE_STRING:
+    case MYSQL_TYPE_TINY_BLOB:
+    case MYSQL_TYPE_MEDIUM_BLOB:
+    case MYSQL_TYPE_LONG_BLOB:
+    case MYSQL_TYPE_BLOB:
+    case MYSQL_TYPE_ENUM:
+    case MYSQL_TYPE_SET:
+    case MYSQL_TYPE_JSON:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+bool resultSpeaksUtf8mb4(const std::vector<FieldInfo> &fields)
+{
+    bool told = false;
+    bool byteStrings = false;
+    for (const FieldInfo &f : fields) {
+        if (f.isBinary()) {
+            byteStrings = byteStrings || carriesStrings(f);
+            continue;
+        }
+        const MARIADB_CHARSET_INFO *set = mariadb_get_charset_by_nr(f.charset);
+        if (!set || qstrcmp(set->csname, "utf8mb4") != 0)
+            return false;
+        told = true;
+    }
+    if (told)
+        return true;
+    // A session that sends every value as it is stored marks its strings as
+    // bytes too (character_set_results = binary).
+    if (byteStrings)
+        return false;
+    return std::all_of(fields.begin(), fields.end(), [](const FieldInfo &f) {
+        return isAscii(f.name.toUtf8()) && isAscii(f.orgName) && isAscii(f.table) && isAscii(f.orgTable);
+    });
 }
 
 RowSet::RowSet() = default;

@@ -114,3 +114,11 @@ private:
 
 // Field descriptions of the current result of `mysql_result` (a MYSQL_RES*).
 std::vector<FieldInfo> fieldInfos(void *mysqlResult);
+
+// Whether a result with these fields came in utf8mb4, as far as they tell:
+// each text field names the character set its values were sent in (the
+// session's character_set_results, or the column's own when the session
+// converts nothing); numbers and dates read alike in every set. A result
+// whose fields name none tells nothing about its strings, but names in ASCII
+// read alike everywhere. False whenever in doubt.
+bool resultSpeaksUtf8mb4(const std::vector<FieldInfo> &fields);

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -92,34 +93,67 @@ QString megabytes(qint64 bytes)
     return QString::number((bytes + (1 << 20) - 1) >> 20);
 }
 
-// The server's estimate of the table's rows (-1: unknown). Throws Failure
-// when the table clearly does not fit in the memory free.
-qint64 checkSize(Connection &connection, const QString &table)
+// What the loader reads of a table before its rows: the server's estimate of
+// its rows and bytes (-1: unknown), each column's collation by column name
+// (sorting goes by the result's character set without it) and how its rows
+// may come (ResultRows).
+struct TableFacts
 {
+    qint64 rows = -1;
+    qint64 bytes = -1;
+    std::map<QByteArray, QByteArray> collations;
+    ResultRows::Protocol protocol = ResultRows::Protocol::Choose;
+};
+
+// One statement, one round trip. Facts that cannot be read stop nothing.
+TableFacts readTableFacts(Connection &connection, const QString &table)
+{
+    TableFacts facts;
     MYSQL *m = connection.handle();
-    const QByteArray sql = "SELECT TABLE_ROWS, DATA_LENGTH FROM information_schema.TABLES "
-                           "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = "
-        + connection.quote(table.toUtf8());
+    const QByteArray where = " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " + connection.quote(table.toUtf8());
+    const QByteArray sql = "SELECT 0, TABLE_ROWS, DATA_LENGTH, NULL, NULL FROM information_schema.TABLES" + where
+        + " UNION ALL SELECT 1, COLUMN_NAME, COLLATION_NAME, DATA_TYPE, COLUMN_TYPE FROM information_schema.COLUMNS"
+        + where;
     if (mysql_real_query(m, sql.constData(), sql.size()) != 0)
-        return -1; // an estimate that cannot be read stops nothing
+        return facts;
     MYSQL_RES *res = mysql_store_result(m);
     if (!res)
-        return -1;
-    qint64 rows = -1, bytes = -1;
-    if (const MYSQL_ROW row = mysql_fetch_row(res)) {
-        rows = fieldAsNumber(row, 0);
-        bytes = fieldAsNumber(row, 1);
+        return facts;
+    bool suit = true;
+    bool columns = false;
+    while (const MYSQL_ROW row = mysql_fetch_row(res)) {
+        if (row[0] && row[0][0] == '0') {
+            facts.rows = fieldAsNumber(row, 1);
+            facts.bytes = fieldAsNumber(row, 2);
+            continue;
+        }
+        columns = true;
+        if (row[1] && row[2])
+            facts.collations[QByteArray(row[1])] = QByteArray(row[2]);
+        suit = suit && row[3] && row[4] && ResultRows::columnSuits(row[3], row[4]);
     }
     mysql_free_result(res);
+    if (columns)
+        facts.protocol = suit ? ResultRows::Protocol::Binary : ResultRows::Protocol::Text;
+    return facts;
+}
+
+// Throws Failure when the table clearly does not fit in the memory free.
+void checkSize(const TableFacts &facts, const QString &table)
+{
     const qint64 free = TableLoader::memoryAvailable();
-    if (bytes > 0 && free >= 0 && bytes / ClearExcess > free)
+    if (facts.bytes > 0 && free >= 0 && facts.bytes / ClearExcess > free)
         throw Failure(QStringLiteral("The table %1 holds about %2 rows in about %3 MB, but only %4 MB of memory are "
                                      "free. It was not read.")
                           .arg(table)
-                          .arg(rows)
-                          .arg(megabytes(bytes), megabytes(free)),
-                      Failure::OutOfMemory);
-    return rows;
+                          .arg(facts.rows)
+                          .arg(megabytes(facts.bytes), megabytes(free)),
+            Failure::OutOfMemory);
+}
+
+bool isAscii(const QByteArray &bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; });
 }
 
 // Ends the statement of a cancelled load on the server, from a connection of
@@ -251,15 +285,25 @@ void TableLoader::run(const std::shared_ptr<Job> &job)
     {
         Connection connection;
         try {
-            connection.open(job->params);
-            {
-                std::lock_guard<std::mutex> hold(job->lock);
-                job->mysql = connection.handle();
-                job->threadId = mysql_thread_id(connection.handle());
-            }
-            if (!job->cancelled) {
-                started = true;
-                readRows(*job, connection);
+            // A statement in plain ASCII goes out before the session is read
+            // (a round trip less); its result's fields tell whether the rows
+            // came in utf8mb4, else it runs again on a checked session.
+            bool firstRun = isAscii(job->sql) && isAscii(job->table.toUtf8());
+            for (bool done = false; !done && !job->cancelled; firstRun = false) {
+                {
+                    std::lock_guard<std::mutex> hold(job->lock);
+                    job->mysql = nullptr;
+                }
+                firstRun ? connection.openUnchecked(job->params) : connection.open(job->params);
+                {
+                    std::lock_guard<std::mutex> hold(job->lock);
+                    job->mysql = connection.handle();
+                    job->threadId = mysql_thread_id(connection.handle());
+                }
+                if (!job->cancelled) {
+                    started = true;
+                    done = readRows(*job, connection, firstRun) || !firstRun;
+                }
             }
         } catch (const Failure &f) {
             job->postFailure(f);
@@ -278,41 +322,30 @@ void TableLoader::run(const std::shared_ptr<Job> &job)
     mysql_thread_end();
 }
 
-// Each column's collation, by column name; empty when it cannot be read
-// (sorting then goes by the result's character set).
-std::map<QByteArray, QByteArray> columnCollations(Connection &connection, const QString &table)
-{
-    std::map<QByteArray, QByteArray> out;
-    MYSQL *m = connection.handle();
-    const QByteArray sql = "SELECT COLUMN_NAME, COLLATION_NAME FROM information_schema.COLUMNS "
-                           "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = "
-        + connection.quote(table.toUtf8());
-    if (mysql_real_query(m, sql.constData(), sql.size()) != 0)
-        return out;
-    MYSQL_RES *res = mysql_store_result(m);
-    if (!res)
-        return out;
-    while (const MYSQL_ROW row = mysql_fetch_row(res))
-        if (row[0] && row[1])
-            out[QByteArray(row[0])] = QByteArray(row[1]);
-    mysql_free_result(res);
-    return out;
-}
-
 // Runs the statement and hands over its fields, its rows in chunks and its
-// end. Throws Failure when the statement is refused.
-void TableLoader::readRows(Job &job, Connection &connection)
+// end. Throws Failure when the statement is refused. False, having read no
+// row, when the statement must run again on a connection opened anew with
+// its session checked (and `firstRun` is true).
+bool TableLoader::readRows(Job &job, Connection &connection, bool firstRun)
 {
-    std::map<QByteArray, QByteArray> collations;
+    TableFacts facts;
     if (!job.table.isEmpty()) {
-        job.expectedRows = checkSize(connection, job.table);
-        collations = columnCollations(connection, job.table);
+        facts = readTableFacts(connection, job.table);
+        job.expectedRows = facts.rows;
+        checkSize(facts, job.table);
     }
     MYSQL *m = connection.handle();
-    const std::unique_ptr<ResultRows> rows = ResultRows::run(m, job.sql, QString::fromUtf8(job.sql));
+    const std::unique_ptr<ResultRows> rows = ResultRows::run(
+        m, job.sql, QString::fromUtf8(job.sql), firstRun ? facts.protocol : ResultRows::Protocol::Choose);
+    if (!rows)
+        return false;
     std::vector<FieldInfo> fields = fieldInfos(rows->metadata());
+    if (!connection.isSessionChecked() && !resultSpeaksUtf8mb4(fields)) {
+        mariadb_cancel(m); // so letting go of the rows does not read them
+        return false;
+    }
     for (FieldInfo &f : fields)
-        if (const auto it = collations.find(f.orgName); !f.orgTable.isEmpty() && it != collations.end())
+        if (const auto it = facts.collations.find(f.orgName); !f.orgTable.isEmpty() && it != facts.collations.end())
             f.collation = it->second;
     job.hand(std::move(fields));
     std::optional<Failure> failure;
@@ -323,6 +356,7 @@ void TableLoader::readRows(Job &job, Connection &connection)
         failure = rows->failure();
     if (!job.cancelled)
         job.hand(End{std::move(failure)});
+    return true;
 }
 
 void TableLoader::readUntilEnd(Job &job, ResultRows &rows, std::optional<Failure> &failure)

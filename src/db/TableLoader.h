@@ -87,7 +87,7 @@ private slots:
 private:
     struct Job;
     static void run(const std::shared_ptr<Job> &job);
-    static void readRows(Job &job, Connection &connection);
+    static bool readRows(Job &job, Connection &connection, bool firstRun);
     static void readUntilEnd(Job &job, ResultRows &rows, std::optional<Failure> &failure);
     void takeFields(std::vector<FieldInfo> &fields);
     void append(RowStore &chunk);

@@ -8,5 +8,6 @@ target_sources(corvane_frame PRIVATE
   frame/ProgressDialog.h frame/ProgressDialog.cpp
   frame/Services.h
   frame/HeldInput.h frame/HeldInput.cpp
+  frame/KeptConnection.h frame/KeptConnection.cpp
   frame/DelayedProgress.h frame/DelayedProgress.cpp
 )

@@ -2,7 +2,6 @@
 
 #include "core/Failure.h"
 #include "db/Connection.h"
-#include "db/MySQL.h"
 #include "export/PdfExport.h"
 #include "frame/Locations.h"
 #include "frame/Main.h"
@@ -251,10 +250,14 @@ bool Form1::connectWaiting(Connection &connection)
 
 bool Form1::canConnect()
 {
-    const QString connectionString = m_wizard.connectionString();
-    const std::unique_ptr<OpenProgress> progress =
-        OpenProgress::connecting(this, connectionString, [this] { return !m_wizard.hasEnded(); });
-    return CanConnect(connectionString, progress->waiting());
+    // The connection stays open for the table list, shared (KeptConnection).
+    try {
+        return shareConnection(this, m_wizard.keptConnection(), m_wizard.connectionString(), [this] {
+            return !m_wizard.hasEnded();
+        }) != nullptr;
+    } catch (const Failure &) {
+        return false;
+    }
 }
 
 QString Form1::helpText()
@@ -280,20 +283,27 @@ void Form1::PushButton3_Click()
         return;
     const QScopedValueRollback<bool> connecting(m_connecting, true);
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form1_PushButton3_Click));
-    std::unique_ptr<Connection> connection;
-    trap.step(100, [&] { connection = std::make_unique<Connection>(); });
+    std::shared_ptr<Connection> connection;
+    trap.step(100, [&] { connection = std::make_shared<Connection>(); });
     if (trap.test(104, [&] { return !canConnect(); }))
         return;
     trap.step(106, [&] { m_pointer->setState(PagePointer::State::Busy); });
     bool gaveUp = false;
-    trap.step(110, [&] { gaveUp = !connectWaiting(*connection); });
+    trap.step(110, [&] {
+        // The connection the check at 104 opened, unless it was lost since.
+        std::shared_ptr<Connection> shared = shareConnection(
+            this, m_wizard.keptConnection(), m_wizard.connectionString(), [this] { return !m_wizard.hasEnded(); });
+        gaveUp = !shared;
+        if (shared)
+            connection = std::move(shared);
+    });
     if (gaveUp) {
         m_pointer->setState(PagePointer::State::Default);
         return;
     }
     // The first reference to the picker creates and loads it.
     Form2 *picker = m_wizard.form2();
-    FillTableList(trap, *connection, picker->List1, m_wizard.desktop());
+    FillTableList(trap, connection, picker->List1, m_wizard.desktop());
     trap.step(132, [&] { picker->show(); });
     trap.step(134, [&] {
         hide();

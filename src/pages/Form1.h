@@ -60,7 +60,8 @@ private:
     // false when the user gave up waiting.
     bool connectWaiting(Connection &connection);
     // Whether the sign-in values reach the server, the window alive
-    // meanwhile; false too when the user gave up waiting.
+    // meanwhile; false too when the user gave up waiting. The connection
+    // that tells stays open for the pages (Wizard::keptConnection).
     bool canConnect();
 
     Wizard &m_wizard;

@@ -94,7 +94,7 @@ void Form2::PushButton3_Click()
     if (m_opening || isFillingTableList(List1) || m_wizard.form1()->isConnecting())
         return;
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_PushButton3_Click));
-    auto connection = std::make_unique<Connection>(); // 100 (the row set, 102: openTable)
+    auto connection = std::make_shared<Connection>(); // 100 (the row set, 102: openTable)
     if (trap.test(104, [&] { return List1->selectedItems().isEmpty(); })) {
         trap.step(132, [&] { m_wizard.desktop().message(this, Main::appTitle(), QStringLiteral("Please select a table")); });
         return;
@@ -102,9 +102,7 @@ void Form2::PushButton3_Click()
     const QScopedValueRollback<bool> opening(m_opening, true);
     trap.step(106, [&] { m_pointer->setState(PagePointer::State::Busy); });
     bool gaveUp = false;
-    trap.step(110, [&] {
-        gaveUp = !openConnection(this, *connection, m_wizard.connectionString(), [this] { return isVisible(); });
-    });
+    trap.step(110, [&] { gaveUp = !share(connection); });
     if (gaveUp) {
         m_pointer->setState(PagePointer::State::Default);
         return;
@@ -130,16 +128,24 @@ void Form2::PushButton4_Click()
         return;
     Trap trap(m_wizard.desktop(), this, QLatin1String(Location::Form2_PushButton4_Click));
     trap.step(100, [&] { openNewTableDialog(); });
-    auto connection = std::make_unique<Connection>(); // 102 (and the row set, 104)
+    auto connection = std::make_shared<Connection>(); // 102 (and the row set, 104)
     bool gaveUp = false;
-    trap.step(108, [&] {
-        gaveUp = !openConnection(this, *connection, m_wizard.connectionString(), [this] { return isVisible(); });
-    });
+    trap.step(108, [&] { gaveUp = !share(connection); });
     if (gaveUp)
         return; // the list stays as it was
     trap.step(110, [&] { m_pointer->setState(PagePointer::State::Busy); });
-    FillTableList(trap, *connection, List1, m_wizard.desktop());
+    FillTableList(trap, connection, List1, m_wizard.desktop());
     trap.step(132, [&] { m_pointer->setState(PagePointer::State::Default); });
+}
+
+bool Form2::share(std::shared_ptr<Connection> &connection)
+{
+    std::shared_ptr<Connection> shared
+        = shareConnection(this, m_wizard.keptConnection(), m_wizard.connectionString(), [this] { return isVisible(); });
+    if (!shared)
+        return false;
+    connection = std::move(shared);
+    return true;
 }
 
 void Form2::openNewTableDialog()

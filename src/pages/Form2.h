@@ -2,6 +2,10 @@
 
 #include <QWidget>
 
+#include <memory>
+
+class Connection;
+
 class QGroupBox;
 class QListWidget;
 class QPushButton;
@@ -34,6 +38,11 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Puts the connection the pages share for the sign-in values (opened
+    // now when there is none) into `connection`; false when given up.
+    // Throws Failure.
+    bool share(std::shared_ptr<Connection> &connection);
+
     Wizard &m_wizard;
     PagePointer *m_pointer;
     bool m_opening = false; // "Next >" is waiting for a table

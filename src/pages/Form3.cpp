@@ -190,7 +190,11 @@ void Form3::Form_Load()
     trap.step(102, [&] { setWindowIcon(Main::appIcon()); });
     trap.step(104, [&] { m_connection = std::make_shared<Connection>(); });
     trap.step(108, [&] {
-        openHoldingPage(this, *m_connection, m_wizard.connectionString());
+        const QString connectionString = m_wizard.connectionString();
+        m_connection = m_wizard.keptConnection().share(Connection::paramsFrom(connectionString), [&](Connection &c) {
+            openHoldingPage(this, c, connectionString);
+            return true;
+        });
         SecurityBadge::show(lblSecurity, *m_connection);
     });
     trap.step(110, [&] { Label2->setText(QStringLiteral(" Now Editing: ") + m_wizard.CurrentTable); });
@@ -216,7 +220,7 @@ void Form3::LoadDataGrid()
     m_session->load(m_wizard.CurrentTable, m_connection, progress.waiting());
 }
 
-Form3::Opened Form3::openTable(Trap &trap, std::unique_ptr<Connection> connection)
+Form3::Opened Form3::openTable(Trap &trap, std::shared_ptr<Connection> connection)
 {
     std::shared_ptr<Connection> shared = std::move(connection);
     auto rows = std::make_shared<RowSet>(); // 102

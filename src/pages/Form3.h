@@ -57,7 +57,7 @@ public:
     // page with the rows of CurrentTable read on `connection` (the first
     // screen waited for, the rest streaming in behind).
     enum class Opened { Shown, Cancelled };
-    Opened openTable(Trap &trap, std::unique_ptr<Connection> connection);
+    Opened openTable(Trap &trap, std::shared_ptr<Connection> connection);
 
     // The table shown: its connection, rows, writes and what the user is
     // told of them.
@@ -99,6 +99,7 @@ private:
     // Set while openTable() shows the page: its first showing then reads no
     // rows of its own, so the table is not read twice.
     bool m_opening = false;
-    // The page's own connection, opened by its first showing.
+    // The page's connection, taken by its first showing: the one the pages
+    // share when it fits (KeptConnection), else opened then.
     std::shared_ptr<Connection> m_connection;
 };

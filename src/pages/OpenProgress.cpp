@@ -4,6 +4,7 @@
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "frame/DelayedProgress.h"
+#include "frame/KeptConnection.h"
 
 #include <QProgressDialog>
 
@@ -60,4 +61,12 @@ bool openConnection(QWidget *page, Connection &connection, const QString &connec
     const std::unique_ptr<OpenProgress> progress =
         OpenProgress::connecting(page, connectionString, std::move(stillWanted));
     return connection.openWaiting(params, progress->waiting());
+}
+
+std::shared_ptr<Connection> shareConnection(
+    QWidget *page, KeptConnection &kept, const QString &connectionString, std::function<bool()> stillWanted)
+{
+    return kept.share(Connection::paramsFrom(connectionString), [&](Connection &connection) {
+        return openConnection(page, connection, connectionString, std::move(stillWanted));
+    });
 }

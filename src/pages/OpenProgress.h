@@ -6,6 +6,7 @@
 #include <memory>
 
 class Connection;
+class KeptConnection;
 class DelayedProgress;
 class QWidget;
 
@@ -45,3 +46,9 @@ private:
 // false when given up; throws Failure as Connection::open does.
 bool openConnection(QWidget *page, Connection &connection, const QString &connectionString,
                     std::function<bool()> stillWanted);
+
+// The connection `kept` shares for the connection text, opened as
+// openConnection() does when there is none to share. Null when given up;
+// throws Failure as Connection::open does.
+std::shared_ptr<Connection> shareConnection(
+    QWidget *page, KeptConnection &kept, const QString &connectionString, std::function<bool()> stillWanted);

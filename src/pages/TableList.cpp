@@ -25,15 +25,15 @@ bool isFillingTableList(const QListWidget *list)
     return list && list->property(FillingProperty).toBool();
 }
 
-void FillTableList(Trap &trap, Connection &connection, QListWidget *list, Desktop &desktop)
+void FillTableList(Trap &trap, std::shared_ptr<Connection> connection, QListWidget *list, Desktop &desktop)
 {
     if (isFillingTableList(list))
         return;
     list->setProperty(FillingProperty, true);
     const auto done = qScopeGuard([list] { list->setProperty(FillingProperty, false); });
     std::unique_ptr<RowSet> rows;
-    const bool listed
-        = trap.step(112, [&] { runHoldingInput(list->window(), connection, [&] { rows = listTables(connection); }); });
+    const bool listed = trap.step(
+        112, [&] { runHoldingInput(list->window(), *connection, [&] { rows = listTables(*connection); }); });
     trap.step(114, [&] { list->clear(); });
     qint64 n = 0;
     QElapsedTimer sinceEvents;
@@ -58,7 +58,7 @@ void FillTableList(Trap &trap, Connection &connection, QListWidget *list, Deskto
     }
     if (rows)
         trap.step(126, [&] { rows->close(); });
-    trap.step(128, [&] { connection.close(); });
+    trap.step(128, [&] { connection.reset(); });
     trap.step(130, [&] {
         if (list->count() > 0)
             list->setCurrentRow(0);

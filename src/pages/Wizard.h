@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/ConnectionString.h"
+#include "frame/KeptConnection.h"
 #include "frame/Services.h"
 #include "schema/SchemaOpener.h"
 
@@ -38,6 +39,8 @@ public:
     // The sign-in values as the sign-in page's fields hold them now.
     ConnectionFields connectionFields();
     QString connectionString();
+    // The connection the pages share for the sign-in values.
+    KeptConnection &keptConnection() { return m_kept; }
 
     QString CurrentTable;
     // What a schema dialog opened now takes from the pages.
@@ -53,6 +56,7 @@ signals:
 
 private:
     Services m_services;
+    KeptConnection m_kept;
     QPointer<Form1> m_form1;
     QPointer<Form2> m_form2;
     QPointer<Form3> m_form3;

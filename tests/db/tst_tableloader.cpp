@@ -1,5 +1,6 @@
 #include "core/Failure.h"
 #include "db/Connection.h"
+#include "db/ConnectionString.h"
 #include "db/ResultRows.h"
 #include "db/RowSet.h"
 #include "db/RowWriter.h"
@@ -7,6 +8,7 @@
 #include "support/TestDb.h"
 
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -358,6 +360,50 @@ private slots:
             QFAIL("no failure");
         } catch (const Failure &f) {
             QCOMPARE(f.number(), long(Failure::NoSuchTable));
+        }
+    }
+
+    // The loader sends its statement before it has read the session (a
+    // round trip less); a session that sends other than utf8mb4 must show in
+    // the result's fields and have it read again on a corrected session.
+    void loadsReadTextAsStoredWhateverTheSession_data()
+    {
+        QTest::addColumn<QString>("initConnect");
+        QTest::newRow("as asked") << QString();
+        QTest::newRow("names gbk") << "SET NAMES gbk";
+        QTest::newRow("results latin1") << "SET character_set_results = latin1";
+        QTest::newRow("results as stored") << "SET character_set_results = binary";
+        QTest::newRow("results unconverted") << "SET character_set_results = NULL";
+    }
+
+    void loadsReadTextAsStoredWhateverTheSession()
+    {
+        QFETCH(QString, initConnect);
+        TestDb::run(Db,
+            {"CREATE OR REPLACE TABLE odd (id INT, `n\u00e4me` VARCHAR(10) CHARACTER SET utf8mb4, "
+             "l VARCHAR(10) CHARACTER SET latin1, d DOUBLE(12,4))",
+                "INSERT INTO odd VALUES (1, '\u00fc\u20ac', '\u00e4', 1.5)",
+                "CREATE OR REPLACE TABLE nums (`n\u00fc` INT, b BIGINT)", "INSERT INTO nums VALUES (7, 8)",
+                "CREATE OR REPLACE USER 'plain'@'%' IDENTIFIED BY 'plain-pass'",
+                "GRANT SELECT ON `" + Db + "`.* TO 'plain'@'%'"});
+        // init_connect applies to accounts without SUPER only.
+        TestDb::run(QString(), {"SET GLOBAL init_connect = '" + initConnect + "'"});
+        const auto restore = qScopeGuard([] { TestDb::run(QString(), {"SET GLOBAL init_connect = ''"}); });
+        ConnectParams params = Connection::paramsFrom(ConnectionString(TestDb::fields(Db)));
+        params.user = "plain";
+        params.password = "plain-pass";
+        Connection c;
+        c.open(params);
+        const QList<std::pair<QString, QStringList>> tables
+            = {{"odd", {"n\u00e4me", "1", "\u00fc\u20ac", "\u00e4", "1.5000"}}, {"nums", {"n\u00fc", "7", "8"}}};
+        for (const auto &[table, expected] : tables) {
+            RowSet rows;
+            rows.openInBackground("SELECT * FROM `" + table + "`", c, {}, table);
+            QTRY_COMPARE(rows.recordCount(), 1);
+            QStringList got = {rows.field(table == "odd" ? 1 : 0).name};
+            for (int i = 0; i < rows.fieldCount(); ++i)
+                got << rows.value(i).toString();
+            QCOMPARE(got, expected);
         }
     }
 

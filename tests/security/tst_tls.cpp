@@ -2,6 +2,7 @@
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
+#include "frame/KeptConnection.h"
 #include "frame/SettingsStore.h"
 #include "grid/GridModel.h"
 #include "pages/ConnectionSecurity.h"
@@ -161,6 +162,25 @@ private slots:
             QVERIFY2(failure.contains(refusal), qPrintable(failure));
             QVERIFY2(failure.contains("certificate was refused"), qPrintable(failure));
         }
+    }
+
+    // The pages share one signed-in connection; other TLS settings alone
+    // sign in anew, so a certificate they refuse is still refused.
+    void keptConnectionIsNotSharedAcrossTlsSettings()
+    {
+        KeptConnection kept;
+        const auto opener = [](const ConnectParams &p) {
+            return [p](Connection &c) {
+                c.open(p);
+                return true;
+            };
+        };
+        const ConnectParams required = Connection::paramsFrom(ConnectionString(secured("127.0.0.1", "REQUIRED", "")));
+        const std::shared_ptr<Connection> first = kept.share(required, opener(required));
+        QCOMPARE(kept.share(required, opener(required)), first);
+        const ConnectParams wrongCa
+            = Connection::paramsFrom(ConnectionString(secured("127.0.0.1", "VERIFY_CA", m_otherCa)));
+        QVERIFY_THROWS_EXCEPTION(Failure, kept.share(wrongCa, opener(wrongCa)));
     }
 
     // A man in the middle clears the TLS flag in the server's greeting: in
