@@ -209,7 +209,18 @@ QString GridPaste::batchFailure(const std::vector<std::pair<int, CellChanges>> &
         return stoppedAt(written + 1) + serverSaid(e);
     }
     written += done.written;
-    switch (done.outcome) {
+    const QString told = outcomeFailure(done.outcome, written + 1);
+    if (!told.isEmpty() || m_outcome == GridModel::Outcome::Unknown)
+        return told;
+    return done.failure ? stoppedAt(written + 1) + serverSaid(*done.failure) : QString();
+}
+
+// What an outcome other than Done means for the paste at its row `number`:
+// Reread and Unknown are kept for the page (Unknown is told here, and stops
+// the paste); the reason, when the row was not written.
+QString GridPaste::outcomeFailure(GridModel::Outcome outcome, int number)
+{
+    switch (outcome) {
     case GridModel::Outcome::Done:
         break;
     case GridModel::Outcome::Reread:
@@ -217,17 +228,16 @@ QString GridPaste::batchFailure(const std::vector<std::pair<int, CellChanges>> &
         m_outcome = GridModel::Outcome::Reread;
         break;
     case GridModel::Outcome::RowChanged:
-        return stoppedAt(written + 1)
-            + QStringLiteral("The row was changed or deleted by someone else since it was read.");
+        return stoppedAt(number) + QStringLiteral("The row was changed or deleted by someone else since it was read.");
     case GridModel::Outcome::Unknown:
         m_outcome = GridModel::Outcome::Unknown;
-        m_ui.tell(stoppedAt(written + 1)
+        m_ui.tell(stoppedAt(number)
             + QStringLiteral("The connection to the server was lost and whether this row was "
                              "saved could not be told. The table is read again: check the row "
                              "before you change it again."));
-        return {};
+        break;
     }
-    return done.failure ? stoppedAt(written + 1) + serverSaid(*done.failure) : QString();
+    return {};
 }
 
 // Writes one new row; the reason when it was not written.
@@ -238,24 +248,10 @@ QString GridPaste::rowFailure(const Target &target, int number)
     if (!held.isEmpty())
         return held;
     try {
-        switch (model.commitRow()) {
-        case GridModel::Outcome::Done:
-            return {};
-        case GridModel::Outcome::Reread:
-            m_outcome = GridModel::Outcome::Reread;
-            return {};
-        case GridModel::Outcome::RowChanged:
+        const GridModel::Outcome outcome = model.commitRow();
+        if (outcome == GridModel::Outcome::RowChanged)
             model.revertRow();
-            return stoppedAt(number)
-                + QStringLiteral("The row was changed or deleted by someone else since it was read.");
-        case GridModel::Outcome::Unknown:
-            m_outcome = GridModel::Outcome::Unknown;
-            m_ui.tell(stoppedAt(number)
-                + QStringLiteral("The connection to the server was lost and whether this row was "
-                                 "saved could not be told. The table is read again: check the row "
-                                 "before you change it again."));
-            return {};
-        }
+        return outcomeFailure(outcome, number);
     } catch (const Failure &e) {
         model.revertRow();
         return stoppedAt(number) + serverSaid(e);

@@ -56,6 +56,7 @@ private:
     QString hold(const Target &target, int number);
     QString batchFailure(const std::vector<std::pair<int, CellChanges>> &batch, int &written);
     QString rowFailure(const Target &target, int number);
+    QString outcomeFailure(GridModel::Outcome outcome, int number);
 
     GridView &m_view;
     Ui m_ui;
