@@ -34,14 +34,26 @@ void GridOrder::stopWorker(std::thread &worker, std::atomic<bool> &cancel)
     cancel = false;
 }
 
+void GridOrder::dropWork()
+{
+    stopWorker(m_worker, m_cancel);
+    stopWorker(m_finder, m_findCancel);
+    // A result handed over before the stop, its call still queued, is of
+    // rows that are going: the generations it would match move on.
+    ++m_generation;
+    ++m_findGeneration;
+    std::lock_guard<std::mutex> hold(m_handLock);
+    m_handedOrder.reset();
+    m_handedFound.reset();
+}
+
 void GridOrder::setGridModel(GridModel *model)
 {
     beginResetModel();
     for (const QMetaObject::Connection &c : std::as_const(m_links))
         disconnect(c);
     m_links.clear();
-    stopWorker(m_worker, m_cancel);
-    stopWorker(m_finder, m_findCancel);
+    dropWork();
     m_model = model;
     QAbstractProxyModel::setSourceModel(model);
     forgetOrder();
@@ -66,8 +78,7 @@ void GridOrder::connectSource()
         return;
     m_links << connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
         beginResetModel();
-        stopWorker(m_worker, m_cancel);
-        stopWorker(m_finder, m_findCancel);
+        dropWork();
     });
     m_links << connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
         // Another table, or the same read again: the server's order.

@@ -91,6 +91,8 @@ private:
     void show(std::vector<int32_t> rows, bool ordered);
     void startFind();
     void stopWorker(std::thread &worker, std::atomic<bool> &cancel);
+    // Stops both workers and forgets what they handed over.
+    void dropWork();
     int shownRowOf(int sourceRow) const;
     void sourceDataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles);
     void sourceHeaderChanged(Qt::Orientation orientation, int first, int last);

@@ -163,6 +163,23 @@ private slots:
         QVERIFY(!order()->isOrdered());
     }
 
+    // The table read again while a sort of the rows before is in hand: what
+    // that sort found belongs to rows that are gone.
+    void readingAgainDropsTheOrderInHand()
+    {
+        TestDb::run(Db,
+            {"CREATE OR REPLACE TABLE r (id INT PRIMARY KEY, v INT)",
+                "INSERT INTO r SELECT seq, 10 - seq FROM seq_1_to_9"});
+        open(QStringLiteral("r"));
+        QAbstractItemModelTester tester(view()->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        order()->sortBy(1);
+        model()->setRowSet(model()->rowSet(), model()->connection());
+        QCoreApplication::processEvents();
+        QVERIFY(!order()->isBusy());
+        QVERIFY(!order()->isOrdered());
+        QCOMPARE(shown(0), server("SELECT id FROM r"));
+    }
+
     // Enough rows that two threads sort a half each: the merged order is
     // still the server's, NULLs and equal values included.
     void largeSortMatchesTheServer_data()
