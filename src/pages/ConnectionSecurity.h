@@ -27,10 +27,10 @@ public:
     static constexpr char ModeKey[] = "MyTlsMode";
     static constexpr char CaFileKey[] = "MyTlsCaFile";
 
-    QLabel *lblMode, *lblCaFile;
-    QComboBox *cboMode;
-    QLineEdit *txtCaFile;
-    QPushButton *cmdBrowse, *cmdOk, *cmdCancel;
+    QLabel *modeLabel, *caFileLabel;
+    QComboBox *modeComboBox;
+    QLineEdit *caFileEdit;
+    QPushButton *browseButton, *okButton, *cancelButton;
 
 private:
     void browse();

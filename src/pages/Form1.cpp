@@ -78,19 +78,19 @@ void Form1::buildControls()
     PushButton2 = button("PushButton2", "Help", Frame1);
     PushButton3 = button("PushButton3", "Next >", this);
     PushButton3->setMinimumHeight(32);
-    cmdSecurity = new QToolButton(Frame1);
-    cmdSecurity->setObjectName(QStringLiteral("cmdSecurity"));
-    cmdSecurity->setIcon(SecurityBadge::lockIcon(true));
-    cmdSecurity->setToolTip(QStringLiteral("Connection security"));
-    cmdSecurity->setAccessibleName(QStringLiteral("Connection security"));
-    cmdSecurity->setFocusPolicy(Qt::StrongFocus);
+    securityButton = new QToolButton(Frame1);
+    securityButton->setObjectName(QStringLiteral("securityButton"));
+    securityButton->setIcon(SecurityBadge::lockIcon(true));
+    securityButton->setToolTip(QStringLiteral("Connection security"));
+    securityButton->setAccessibleName(QStringLiteral("Connection security"));
+    securityButton->setFocusPolicy(Qt::StrongFocus);
 
     auto *grid = new QGridLayout(Frame1);
     grid->addWidget(Label2, 0, 0);
     grid->addWidget(Text1, 0, 1);
     grid->addWidget(Label9, 0, 2);
     grid->addWidget(Text5, 0, 3);
-    grid->addWidget(cmdSecurity, 0, 4);
+    grid->addWidget(securityButton, 0, 4);
     grid->addWidget(Label1, 1, 0);
     grid->addWidget(Text2, 1, 1, 1, 4);
     grid->addWidget(Label4, 2, 0);
@@ -117,7 +117,7 @@ void Form1::buildControls()
     setTabOrder(PushButton5, PushButton2);
     setTabOrder(PushButton2, PushButton3);
     // Last, so the order of the sign-in fields and buttons stays as it was.
-    setTabOrder(PushButton3, cmdSecurity);
+    setTabOrder(PushButton3, securityButton);
 
     // White unless a skin is applied.
     Main::setBackgrounds(this, Qt::white);
@@ -137,10 +137,10 @@ void Form1::buildControls()
     connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
     connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
-    connect(cmdSecurity, &QToolButton::clicked, this, &Form1::cmdSecurity_Click);
+    connect(securityButton, &QToolButton::clicked, this, &Form1::showSecurity);
 }
 
-void Form1::cmdSecurity_Click()
+void Form1::showSecurity()
 {
     ConnectionSecurity dialog(m_wizard.desktop(), this);
     dialog.setMode(m_tlsMode);

@@ -29,7 +29,7 @@ public:
     void PushButton2_Click(); // "Help"
     void PushButton3_Click(); // "Next >"
     // The small button beside the port: the "Connection security" dialog.
-    void cmdSecurity_Click();
+    void showSecurity();
 
     ConnectionFields fields() const;
     // True once "Next >" went on to the picker (by hand or at start).
@@ -47,7 +47,7 @@ public:
     QLabel *Label2, *Label9, *Label1, *Label4, *Label3;
     QLineEdit *Text1, *Text5, *Text2, *Text3, *Text4;
     QPushButton *PushButton5, *PushButton2, *PushButton3;
-    QToolButton *cmdSecurity;
+    QToolButton *securityButton;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

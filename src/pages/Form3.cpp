@@ -148,13 +148,13 @@ void Form3::buildControls()
     mnuPDF = item("mnuPDF", "PDF");
     mnuXML = item("mnuXML", "XML");
 
-    lblSecurity = new QLabel(this);
-    lblSecurity->setObjectName(QStringLiteral("lblSecurity"));
+    securityLabel = new QLabel(this);
+    securityLabel->setObjectName(QStringLiteral("securityLabel"));
 
     auto *bottom = new QHBoxLayout;
     for (QPushButton *b : {PushButton1, PushButton4, PushButton5, PushButton2, PushButton6, PushButton3})
         bottom->addWidget(b);
-    bottom->addWidget(lblSecurity);
+    bottom->addWidget(securityLabel);
     auto *page = new QVBoxLayout(this);
     page->addWidget(Label2);
     page->addWidget(DataGrid1, 1);
@@ -195,7 +195,7 @@ void Form3::Form_Load()
             openHoldingPage(this, c, connectionString);
             return true;
         });
-        SecurityBadge::show(lblSecurity, *m_connection);
+        SecurityBadge::show(securityLabel, *m_connection);
     });
     trap.step(110, [&] { Label2->setText(QStringLiteral(" Now Editing: ") + m_wizard.CurrentTable); });
     trap.step(112, [&] { LoadDataGrid(); });

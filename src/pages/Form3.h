@@ -75,7 +75,7 @@ public:
     bool isLoaded() const { return m_loaded; }
 
     QLabel *Label2;
-    QLabel *lblSecurity; // lock: is the connection encrypted
+    QLabel *securityLabel; // lock: is the connection encrypted
     GridView *DataGrid1;
     FindBar *findBar;
     QPushButton *PushButton1, *PushButton4, *PushButton5, *PushButton2, *PushButton6, *PushButton3;

@@ -243,10 +243,10 @@ private slots:
         QCOMPARE(editor->DataGrid1->model()->index(0, 1).data().toString(), QStringLiteral("10472.90"));
         QCOMPARE(editor->DataGrid1->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("total"));
         // A plain connection says so in words, not only by a grey lock.
-        QVERIFY(editor->lblSecurity->isVisible());
-        QCOMPARE(editor->lblSecurity->text(), QStringLiteral("Not encrypted"));
-        QCOMPARE(editor->lblSecurity->accessibleName(), QStringLiteral("Not encrypted"));
-        QVERIFY(editor->lblSecurity->width() >= editor->lblSecurity->sizeHint().width());
+        QVERIFY(editor->securityLabel->isVisible());
+        QCOMPARE(editor->securityLabel->text(), QStringLiteral("Not encrypted"));
+        QCOMPARE(editor->securityLabel->accessibleName(), QStringLiteral("Not encrypted"));
+        QVERIFY(editor->securityLabel->width() >= editor->securityLabel->sizeHint().width());
 
         editor->PushButton1->click(); // "< Back"
         QVERIFY(picker->isVisible());

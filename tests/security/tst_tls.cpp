@@ -231,23 +231,23 @@ private slots:
             // The dialog, from the keyboard: reachable, and its choice kept.
             Wizard first(services);
             Form1 *page = first.form1();
-            QCOMPARE(page->cmdSecurity->accessibleName(), QStringLiteral("Connection security"));
-            QVERIFY(page->cmdSecurity->focusPolicy() & Qt::TabFocus);
+            QCOMPARE(page->securityButton->accessibleName(), QStringLiteral("Connection security"));
+            QVERIFY(page->securityButton->focusPolicy() & Qt::TabFocus);
             onNextModal([&](QWidget *w) {
                 auto *dialog = qobject_cast<ConnectionSecurity *>(w);
                 QVERIFY(dialog);
                 QCOMPARE(dialog->windowTitle(), QStringLiteral("Connection security"));
-                QCOMPARE(dialog->lblMode->buddy(), dialog->cboMode);
-                QCOMPARE(dialog->lblCaFile->buddy(), dialog->txtCaFile);
-                dialog->cboMode->setCurrentIndex(dialog->cboMode->findData("VERIFY_IDENTITY"));
+                QCOMPARE(dialog->modeLabel->buddy(), dialog->modeComboBox);
+                QCOMPARE(dialog->caFileLabel->buddy(), dialog->caFileEdit);
+                dialog->modeComboBox->setCurrentIndex(dialog->modeComboBox->findData("VERIFY_IDENTITY"));
                 // Browse asks the desktop, so a test can answer it.
                 desktop.fileNames.enqueue(m_ca);
-                dialog->cmdBrowse->click();
+                dialog->browseButton->click();
                 QCOMPARE(desktop.openDialogs.size(), 1);
-                QCOMPARE(dialog->txtCaFile->text(), m_ca);
-                dialog->cmdOk->click();
+                QCOMPARE(dialog->caFileEdit->text(), m_ca);
+                dialog->okButton->click();
             });
-            page->cmdSecurity->click();
+            page->securityButton->click();
             QCOMPARE(SettingsStore::read("MyTlsMode", ""), QStringLiteral("VERIFY_IDENTITY"));
             QCOMPARE(SettingsStore::read("MyTlsCaFile", ""), m_ca);
         }
@@ -262,8 +262,8 @@ private slots:
         Form3 *editor = w.form3();
         QVERIFY(editor->isVisible());
         QCOMPARE(editor->Label2->text(), QStringLiteral(" Now Editing: notes"));
-        QVERIFY2(editor->lblSecurity->toolTip().startsWith("Encrypted connection (TLS"),
-                 qPrintable(editor->lblSecurity->toolTip()));
+        QVERIFY2(editor->securityLabel->toolTip().startsWith("Encrypted connection (TLS"),
+            qPrintable(editor->securityLabel->toolTip()));
         QTRY_COMPARE(editor->model()->exportSource().rowCount(), qint64(2));
 
         QVERIFY(editor->model()->setData(editor->model()->index(0, 1), QStringLiteral("edited")));
