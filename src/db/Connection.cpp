@@ -367,16 +367,6 @@ MYSQL_RES *Connection::useResult(const QString &source)
     return res;
 }
 
-std::unique_ptr<RowSet> Connection::execute(const QString &sql)
-{
-    query(sql.toUtf8());
-    if (mysql_field_count(m_mysql) == 0)
-        return nullptr;
-    auto rows = std::make_unique<RowSet>();
-    rows->readResult(*this, sql);
-    return rows;
-}
-
 quint64 Connection::exec(const QByteArray &sql)
 {
     query(sql);
@@ -411,7 +401,7 @@ std::unique_ptr<RowSet> Connection::select(const QByteArray &sql)
     query(sql);
     auto rows = std::make_unique<RowSet>();
     if (mysql_field_count(m_mysql) != 0)
-        rows->readResult(*this, QString());
+        rows->readResult(*this, QString::fromUtf8(sql));
     return rows;
 }
 

@@ -85,9 +85,6 @@ public:
     bool looksAlive() const;
     void close();
 
-    // Runs one statement. Returns its rows when it yields any (SHOW, SELECT),
-    // else nullptr.
-    std::unique_ptr<RowSet> execute(const QString &sql);
     // Runs one statement that yields no rows; returns the affected (found) rows.
     quint64 exec(const QByteArray &sql);
 

@@ -19,8 +19,5 @@ bool CanConnect(const QString &connectionString, const std::function<bool(qint64
 
 std::unique_ptr<RowSet> listTables(Connection &connection)
 {
-    std::unique_ptr<RowSet> rows = connection.execute(QStringLiteral("SHOW TABLES;"));
-    if (!rows)
-        throw Failure(QStringLiteral("SHOW TABLES returned no rows."));
-    return rows;
+    return connection.select("SHOW TABLES;");
 }

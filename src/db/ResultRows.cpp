@@ -1,5 +1,7 @@
 #include "db/ResultRows.h"
 
+#include "db/Connection.h"
+
 #include <QByteArrayList>
 #include <QString>
 
@@ -469,8 +471,9 @@ MYSQL_STMT *executeBinary(MYSQL *m, const QByteArray &sql)
 } // namespace
 
 std::unique_ptr<ResultRows> ResultRows::run(
-    MYSQL *mysql, const QByteArray &sql, const QString &source, Protocol protocol)
+    Connection &connection, const QByteArray &sql, const QString &source, Protocol protocol)
 {
+    MYSQL *mysql = connection.handle();
     if (protocol == Protocol::Binary && !textOnly && isMariaDB(mysql)) {
         MYSQL_STMT *stmt = nullptr;
         if (!executeDirect(mysql, sql, stmt))

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 
+class Connection;
 struct st_mysql;
 typedef struct st_mysql MYSQL;
 struct st_mysql_res;
@@ -42,7 +43,7 @@ public:
     // Protocol::Text goes through the text protocol at once.
     enum class Protocol { Choose, Binary, Text };
     static std::unique_ptr<ResultRows> run(
-        MYSQL *mysql, const QByteArray &sql, const QString &source, Protocol protocol = Protocol::Choose);
+        Connection &connection, const QByteArray &sql, const QString &source, Protocol protocol = Protocol::Choose);
     // Whether a column of this DATA_TYPE and COLUMN_TYPE (as
     // information_schema.COLUMNS gives them) comes through a prepared
     // statement exactly as its text; false for kinds not known here.

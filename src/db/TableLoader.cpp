@@ -336,7 +336,7 @@ bool TableLoader::readRows(Job &job, Connection &connection, bool firstRun)
     }
     MYSQL *m = connection.handle();
     const std::unique_ptr<ResultRows> rows = ResultRows::run(
-        m, job.sql, QString::fromUtf8(job.sql), firstRun ? facts.protocol : ResultRows::Protocol::Choose);
+        connection, job.sql, QString::fromUtf8(job.sql), firstRun ? facts.protocol : ResultRows::Protocol::Choose);
     if (!rows)
         return false;
     std::vector<FieldInfo> fields = fieldInfos(rows->metadata());

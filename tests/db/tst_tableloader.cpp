@@ -19,7 +19,7 @@ const QString Db = QStringLiteral("tst_tableloader");
 // Every row of `sql` as ResultRows reads it: cells as bytes, NULL as "<null>".
 QList<QByteArrayList> readAll(Connection &c, const QByteArray &sql, bool &binary)
 {
-    const std::unique_ptr<ResultRows> rows = ResultRows::run(c.handle(), sql, QString::fromUtf8(sql));
+    const std::unique_ptr<ResultRows> rows = ResultRows::run(c, sql, QString::fromUtf8(sql));
     binary = rows->isBinary();
     QList<QByteArrayList> out;
     const char *const *cells = nullptr;
@@ -284,9 +284,9 @@ private slots:
         // A cell longer than any before it, after short ones, and back.
         compareProtocols(*c, "SELECT id, IF(id % 1000 = 0, REPEAT('y', id * 10), v) FROM t", true);
         // Under another character set of the results, converted alike.
-        c->query("SET character_set_results = latin1");
+        c->exec("SET character_set_results = latin1");
         compareProtocols(*c, "SELECT c, lt FROM kinds", true);
-        c->query("SET character_set_results = utf8mb4");
+        c->exec("SET character_set_results = utf8mb4");
         // A name that would be a placeholder outside its quotes.
         TestDb::run(Db, {"CREATE OR REPLACE TABLE `q?``x` (`?` INT, `'?'` DATE)", "INSERT INTO `q?``x` VALUES (1, '2001-02-03')"});
         compareProtocols(*c, "SELECT * FROM `q?``x`", true);
