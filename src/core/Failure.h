@@ -21,6 +21,13 @@ public:
         ParseError = 1064,   // ER_PARSE_ERROR
         NoSuchThread = 1094, // ER_NO_SUCH_THREAD: KILL of a session that is gone
         NoSuchTable = 1146,  // ER_NO_SUCH_TABLE
+        // A foreign key refused a write: a row still referred to, a value
+        // that refers to no row (the older numbers, then those that name the
+        // constraint).
+        RowIsReferenced = 1217,  // ER_ROW_IS_REFERENCED
+        NoReferencedRow = 1216,  // ER_NO_REFERENCED_ROW
+        RowIsReferenced2 = 1451, // ER_ROW_IS_REFERENCED_2
+        NoReferencedRow2 = 1452, // ER_NO_REFERENCED_ROW_2
 
         // The client library's
         FirstClientError = 2000,   // CR_MIN_ERROR: the library's own numbers start here
@@ -50,6 +57,10 @@ public:
 
     const QString &description() const { return m_description; }
     long number() const { return m_number; }
+    // What this program found out about the failure, in the user's words, to
+    // tell before the description; empty when nothing.
+    const QString &explanation() const { return m_explanation; }
+    void setExplanation(QString text) { m_explanation = std::move(text); }
     const char *what() const noexcept override { return m_what.constData(); }
 
     // The server went away or a reply was lost: whatever was sent may or may
@@ -65,4 +76,5 @@ private:
     QString m_description;
     long m_number;
     QByteArray m_what;
+    QString m_explanation;
 };

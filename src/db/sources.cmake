@@ -17,4 +17,5 @@ target_sources(corvane_db PRIVATE
   db/Workers.h db/Workers.cpp
   db/ColumnNames.h db/ColumnNames.cpp
   db/ColumnKind.h db/ColumnKind.cpp
+  db/ForeignKeys.h db/ForeignKeys.cpp
 )

@@ -173,8 +173,10 @@ QString stoppedAt(int number)
 
 QString serverSaid(const Failure &e)
 {
-    return e.number() == 0 ? e.description()
-                           : QStringLiteral("The server said: %1 (error %2)").arg(e.description()).arg(e.number());
+    if (e.number() == 0)
+        return e.description();
+    const QString said = QStringLiteral("The server said: %1 (error %2)").arg(e.description()).arg(e.number());
+    return e.explanation().isEmpty() ? said : e.explanation() + QStringLiteral("\n\n") + said;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "core/Failure.h"
 #include "db/Connection.h"
+#include "db/ForeignKeys.h"
 #include "db/RowSet.h"
 
 #include <QScopeGuard>
@@ -18,6 +19,7 @@ void GridWrites::reset(RowSet *rows, Connection *connection)
     m_rows = rows;
     m_connection = connection;
     m_writer.reset();
+    m_names.clear();
     m_connectionLost = false;
     m_notice.clear();
 }
@@ -36,8 +38,12 @@ template <class F> auto GridWrites::run(F &&f) -> decltype(f(std::declval<RowWri
     m_notice.clear();
     // Read here, in the rows' own thread.
     std::vector<FieldInfo> fields;
-    if (!m_writer)
+    if (!m_writer) {
         fields = m_rows->fields();
+        m_names.clear();
+        for (const FieldInfo &f : fields)
+            m_names.push_back(f.orgName);
+    }
     std::optional<decltype(f(std::declval<RowWriter &>()))> result;
     const auto work = [&] {
         if (m_connectionLost) {
@@ -72,9 +78,42 @@ void GridWrites::noteLoss(const WriteResult &result)
                                   "again: the change was saved.");
 }
 
+NamedValues GridWrites::named(const RowValues &row) const
+{
+    NamedValues out;
+    for (size_t i = 0; i < row.size() && i < m_names.size(); ++i)
+        out.emplace(m_names[i], row[i]);
+    return out;
+}
+
+NamedValues GridWrites::named(const CellChanges &changes) const
+{
+    NamedValues out;
+    for (const auto &[column, value] : changes)
+        if (size_t(column) < m_names.size())
+            out.emplace(m_names[size_t(column)], value);
+    return out;
+}
+
+// Runs in the writer's thread, on its connection: a refusal for a foreign key
+// is told with the rows that made it.
+void GridWrites::explain(Failure &failure, const NamedValues &before, const NamedValues &after)
+{
+    if (m_writer && ForeignKeys::isRefusal(failure.number()))
+        failure.setExplanation(
+            ForeignKeys::explainRefusal(*m_connection, m_writer->table(), failure.number(), before, after));
+}
+
 WriteResult GridWrites::update(const RowValues &original, const CellChanges &changes)
 {
-    const WriteResult result = run([&](RowWriter &w) { return w.update(original, changes); });
+    const WriteResult result = run([&](RowWriter &w) {
+        try {
+            return w.update(original, changes);
+        } catch (Failure &e) {
+            explain(e, named(original), named(changes));
+            throw;
+        }
+    });
     noteLoss(result);
     noteWarnings(result, changes, false);
     return result;
@@ -82,7 +121,12 @@ WriteResult GridWrites::update(const RowValues &original, const CellChanges &cha
 
 BatchResult GridWrites::removeAll(const std::vector<RowValues> &rows)
 {
-    const BatchResult result = run([&](RowWriter &w) { return w.removeAll(rows); });
+    const BatchResult result = run([&](RowWriter &w) {
+        BatchResult r = w.removeAll(rows);
+        if (r.failure && r.results.size() < rows.size())
+            explain(*r.failure, named(rows[r.results.size()]), {});
+        return r;
+    });
     for (const WriteResult &r : result.results)
         noteLoss(r);
     return result;
@@ -90,7 +134,14 @@ BatchResult GridWrites::removeAll(const std::vector<RowValues> &rows)
 
 BatchResult GridWrites::updateAll(const std::vector<std::pair<RowValues, CellChanges>> &rows)
 {
-    const BatchResult result = run([&](RowWriter &w) { return w.updateAll(rows); });
+    const BatchResult result = run([&](RowWriter &w) {
+        BatchResult r = w.updateAll(rows);
+        if (r.failure && r.results.size() < rows.size()) {
+            const auto &[original, changes] = rows[r.results.size()];
+            explain(*r.failure, named(original), named(changes));
+        }
+        return r;
+    });
     for (size_t i = 0; i < result.results.size(); ++i) {
         noteLoss(result.results[i]);
         noteWarnings(result.results[i], rows[i].second, false);
@@ -100,7 +151,14 @@ BatchResult GridWrites::updateAll(const std::vector<std::pair<RowValues, CellCha
 
 WriteResult GridWrites::insert(const CellChanges &changes)
 {
-    const WriteResult result = run([&](RowWriter &w) { return w.insert(changes); });
+    const WriteResult result = run([&](RowWriter &w) {
+        try {
+            return w.insert(changes);
+        } catch (Failure &e) {
+            explain(e, {}, named(changes));
+            throw;
+        }
+    });
     noteLoss(result);
     noteWarnings(result, changes, true);
     return result;
@@ -141,7 +199,14 @@ void GridWrites::noteWarnings(const WriteResult &result, const CellChanges &type
 
 WriteResult GridWrites::remove(const RowValues &original)
 {
-    const WriteResult result = run([&](RowWriter &w) { return w.remove(original); });
+    const WriteResult result = run([&](RowWriter &w) {
+        try {
+            return w.remove(original);
+        } catch (Failure &e) {
+            explain(e, named(original), {});
+            throw;
+        }
+    });
     noteLoss(result);
     return result;
 }

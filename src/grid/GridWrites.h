@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/ForeignKeys.h"
 #include "db/RowWriter.h"
 
 #include <QString>
@@ -45,10 +46,14 @@ private:
     template <class F> auto run(F &&f) -> decltype(f(std::declval<RowWriter &>()));
     void noteLoss(const WriteResult &result);
     void noteWarnings(const WriteResult &result, const CellChanges &typed, bool added);
+    NamedValues named(const RowValues &row) const;
+    NamedValues named(const CellChanges &changes) const;
+    void explain(Failure &failure, const NamedValues &before, const NamedValues &after);
 
     RowSet *m_rows = nullptr;
     Connection *m_connection = nullptr;
     std::unique_ptr<RowWriter> m_writer;
+    std::vector<QByteArray> m_names; // the table's column names, by column
     bool m_connectionLost = false;
     bool m_running = false;
     QString m_notice;

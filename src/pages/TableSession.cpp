@@ -105,6 +105,11 @@ QString TableSession::failureText(const QString &what, const Failure &e)
     // Number 0: the editor's own finding, not the server's words.
     if (e.number() == 0)
         return what + QStringLiteral("\n\n") + e.description();
+    if (!e.explanation().isEmpty())
+        return what
+            + QStringLiteral("\n\n%1\n\nThe server said:\n\n%2 (error %3)")
+                  .arg(e.explanation(), e.description())
+                  .arg(e.number());
     return what + QStringLiteral(" The server said:\n\n%1 (error %2)").arg(e.description()).arg(e.number());
 }
 

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "db/RowStatements.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <map>
+#include <vector>
+
+class Connection;
+
+// One foreign key: a row of `table` whose `columns` all hold values refers to
+// the row of `refTable` whose `refColumns` hold the same, column by column.
+// Names are the server's, as bytes (UTF-8).
+struct ForeignKey
+{
+    QByteArray name;
+    QByteArray schema;
+    QByteArray table;
+    std::vector<QByteArray> columns;
+    QByteArray refSchema;
+    QByteArray refTable;
+    std::vector<QByteArray> refColumns;
+};
+
+// A row's values by column name (the table's own names); a column that is
+// missing is not known.
+using NamedValues = std::map<QByteArray, CellValue>;
+
+namespace ForeignKeys {
+
+// The foreign keys of `table` in the session's database, and those of any
+// table that refer to it, in one statement. Throws Failure.
+std::vector<ForeignKey> around(Connection &connection, const QByteArray &table);
+
+// Why the server refused a write to `table` for a foreign key, in words the
+// user can act on: which constraint, which other table, which values. A row
+// of `table` as it was (`before`; empty for an insert) was to hold `after`
+// (empty for a delete). Empty when the number is not one of those refusals or
+// the cause cannot be found (the rows changed since); asks the server, and
+// gives up quietly when it cannot.
+QString explainRefusal(
+    Connection &connection, const QByteArray &table, long number, const NamedValues &before, const NamedValues &after);
+
+// The refusals explainRefusal() speaks of: a row still referred to (1451,
+// 1217) or a value that refers to no row (1452, 1216).
+bool isRefusal(long number);
+
+} // namespace ForeignKeys

@@ -1,0 +1,122 @@
+#include "EditorSession.h"
+#include "pages/TableSession.h"
+
+#include <QTest>
+
+namespace {
+
+const QString Db = QStringLiteral("tst_foreignkeys");
+
+} // namespace
+
+// Foreign keys in the editor: a write the server refuses for one is told
+// with the constraint, the other table and the values, and the row is kept.
+class TestForeignKeys : public QObject, private EditorPages
+{
+    Q_OBJECT
+
+    void open(const QString &table)
+    {
+        m_wizard = signedInWizard(m_desktop, Db);
+        pickTable(*m_wizard, table);
+        m_wizard->form2()->PushButton3_Click();
+        QVERIFY(model()->exportSource().waitUntilLoaded({}));
+    }
+
+    void type(int row, int column, const QString &text)
+    {
+        const QModelIndex at = model()->index(row, column);
+        view()->setCurrentIndex(view()->fromModel(at));
+        QVERIFY(model()->setData(at, text, Qt::EditRole));
+    }
+
+    QStringList server(const QString &sql) { return TestDb::rows(Db, sql); }
+
+private slots:
+    void initTestCase()
+    {
+        if (!TestDb::available())
+            QSKIP("no test server");
+        TestDb::create(Db);
+    }
+
+    void cleanup()
+    {
+        m_wizard.reset();
+        m_desktop.clear();
+    }
+
+    void refusalsAreExplained_data()
+    {
+        QTest::addColumn<QString>("parent");
+        QTest::addColumn<QString>("child");
+        QTest::addColumn<QString>("constraint");
+        QTest::newRow("plain") << "parent"
+                               << "child"
+                               << "fk_child_parent";
+        QTest::newRow("hostile") << "p`a\"r'ent"
+                                 << "ch`i;ld"
+                                 << "fk `x'; DROP";
+    }
+
+    // Each refusal (a parent still referred to, a value that refers to no
+    // row; by delete, update and insert, over a two-column key) names the
+    // constraint, the other table and the values, and leaves the row as the
+    // user had it.
+    void refusalsAreExplained()
+    {
+        QFETCH(QString, parent);
+        QFETCH(QString, child);
+        QFETCH(QString, constraint);
+        const auto q = [](const QString &name) { return '`' + QString(name).replace('`', "``") + '`'; };
+        TestDb::run(Db,
+            {"SET FOREIGN_KEY_CHECKS = 0", "DROP TABLE IF EXISTS " + q(child), "DROP TABLE IF EXISTS " + q(parent),
+                "CREATE TABLE " + q(parent)
+                    + " (a INT, `b c` VARCHAR(10), name VARCHAR(20), PRIMARY KEY (a, `b c`)) ENGINE=InnoDB",
+                "CREATE TABLE " + q(child) + " (id INT PRIMARY KEY, pa INT, pb VARCHAR(10), CONSTRAINT " + q(constraint)
+                    + " FOREIGN KEY (pa, pb) REFERENCES " + q(parent) + " (a, `b c`)) ENGINE=InnoDB",
+                "INSERT INTO " + q(parent) + " VALUES (1, 'x', 'one'), (2, 'y', 'two')",
+                "INSERT INTO " + q(child) + " VALUES (1, 1, 'x'), (2, 1, 'x'), (3, NULL, NULL)"});
+        const QString referred = QStringLiteral("2 rows of `%1` refer to it (constraint %2).").arg(child, constraint);
+        const QString nowhere
+            = QStringLiteral("The values \"9\", \"x\" of pa, pb refer to no row of `%1` (constraint %2).")
+                  .arg(parent, constraint);
+
+        open(parent);
+        m_desktop.answers << Desktop::Answer::Yes;
+        editor()->session().deleteRow(0);
+        QVERIFY2(m_desktop.texts().join('\n').contains(
+                     QStringLiteral("This row of `%1` cannot be deleted: ").arg(parent) + referred),
+            qPrintable(m_desktop.texts().join('\n')));
+        QCOMPARE(model()->rowCount({}), 3); // two rows and the new-row line
+        m_desktop.clear();
+        type(0, 0, QStringLiteral("5"));
+        QVERIFY(!editor()->session().commitHeldRow());
+        QVERIFY2(m_desktop.texts().join('\n').contains(
+                     QStringLiteral("The key of this row of `%1` cannot be changed: ").arg(parent) + referred),
+            qPrintable(m_desktop.texts().join('\n')));
+        QVERIFY(model()->hasHeldRow()); // the typed value is kept
+
+        m_wizard.reset();
+        m_desktop.clear();
+        open(child);
+        type(2, 1, QStringLiteral("9"));
+        type(2, 2, QStringLiteral("x"));
+        QVERIFY(!editor()->session().commitHeldRow());
+        QVERIFY2(m_desktop.texts().join('\n').contains(nowhere), qPrintable(m_desktop.texts().join('\n')));
+        QVERIFY(model()->hasHeldRow());
+        model()->revertRow();
+        m_desktop.clear();
+        const int line = model()->newRowLine();
+        type(line, 0, QStringLiteral("4"));
+        type(line, 1, QStringLiteral("9"));
+        type(line, 2, QStringLiteral("x"));
+        QVERIFY(!editor()->session().commitHeldRow());
+        QVERIFY2(m_desktop.texts().join('\n').contains(nowhere), qPrintable(m_desktop.texts().join('\n')));
+        QCOMPARE(server("SELECT COUNT(*) FROM " + q(child)), QStringList{"3"});
+        QCOMPARE(server("SELECT COUNT(*) FROM " + q(parent)), QStringList{"2"});
+    }
+};
+
+QTEST_MAIN(TestForeignKeys)
+#include "tst_foreignkeys.moc"
