@@ -155,9 +155,10 @@ std::vector<ForeignKey> around(Connection &connection, const QByteArray &table)
     const QByteArray name = connection.quote(table);
     // information_schema compares names without regard to case; a table's
     // name is exact.
-    const QByteArray sql = "SELECT CONSTRAINT_NAME, TABLE_SCHEMA, TABLE_NAME, COLUMN_NAME, REFERENCED_TABLE_SCHEMA, "
-                           "REFERENCED_TABLE_NAME, REFERENCED_COLUMN_NAME FROM information_schema.KEY_COLUMN_USAGE "
-                           "WHERE REFERENCED_TABLE_NAME IS NOT NULL AND ((TABLE_SCHEMA = DATABASE() AND TABLE_NAME = "
+    const QByteArray sql = "SELECT TABLE_SCHEMA = DATABASE() AND BINARY TABLE_NAME = BINARY " + name
+        + ", CONSTRAINT_NAME, TABLE_SCHEMA, TABLE_NAME, COLUMN_NAME, REFERENCED_TABLE_SCHEMA, "
+          "REFERENCED_TABLE_NAME, REFERENCED_COLUMN_NAME FROM information_schema.KEY_COLUMN_USAGE "
+          "WHERE REFERENCED_TABLE_NAME IS NOT NULL AND ((TABLE_SCHEMA = DATABASE() AND TABLE_NAME = "
         + name + " AND BINARY TABLE_NAME = BINARY " + name
         + ") OR (REFERENCED_TABLE_SCHEMA = DATABASE() AND REFERENCED_TABLE_NAME = " + name
         + " AND BINARY REFERENCED_TABLE_NAME = BINARY " + name
@@ -165,14 +166,15 @@ std::vector<ForeignKey> around(Connection &connection, const QByteArray &table)
     const std::unique_ptr<RowSet> rows = connection.select(sql);
     std::vector<ForeignKey> keys;
     for (qint64 r = 0; r < rows->recordCount(); ++r) {
-        const QByteArray constraint = cellBytes(*rows, r, 0);
-        const QByteArray schema = cellBytes(*rows, r, 1);
-        const QByteArray owner = cellBytes(*rows, r, 2);
+        const QByteArray constraint = cellBytes(*rows, r, 1);
+        const QByteArray schema = cellBytes(*rows, r, 2);
+        const QByteArray owner = cellBytes(*rows, r, 3);
         if (keys.empty() || keys.back().name != constraint || keys.back().schema != schema
             || keys.back().table != owner)
-            keys.push_back({constraint, schema, owner, {}, cellBytes(*rows, r, 4), cellBytes(*rows, r, 5), {}});
-        keys.back().columns.push_back(cellBytes(*rows, r, 3));
-        keys.back().refColumns.push_back(cellBytes(*rows, r, 6));
+            keys.push_back({constraint, schema, owner, {}, cellBytes(*rows, r, 5), cellBytes(*rows, r, 6), {},
+                cellBytes(*rows, r, 0) == "1"});
+        keys.back().columns.push_back(cellBytes(*rows, r, 4));
+        keys.back().refColumns.push_back(cellBytes(*rows, r, 7));
     }
     return keys;
 }

@@ -22,6 +22,7 @@ struct ForeignKey
     QByteArray refSchema;
     QByteArray refTable;
     std::vector<QByteArray> refColumns;
+    bool isOwn = false; // a key of the table asked about, not one that refers to it
 };
 
 // A row's values by column name (the table's own names); a column that is

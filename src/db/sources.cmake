@@ -18,4 +18,5 @@ target_sources(corvane_db PRIVATE
   db/ColumnNames.h db/ColumnNames.cpp
   db/ColumnKind.h db/ColumnKind.cpp
   db/ForeignKeys.h db/ForeignKeys.cpp
+  db/ForeignLabels.h db/ForeignLabels.cpp
 )

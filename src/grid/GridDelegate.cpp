@@ -15,14 +15,33 @@
 void GridDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     QStyledItemDelegate::paint(painter, option, index);
-    if (!index.data(GridModel::NullRole).toBool())
+    if (!index.data(GridModel::NullRole).toBool()) {
+        paintLabel(painter, option, index);
         return;
+    }
     painter->save();
     QFont font = option.font;
     font.setItalic(true);
     painter->setFont(font);
     painter->setPen(option.palette.color(QPalette::Disabled, QPalette::Text));
     painter->drawText(option.rect.adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("NULL"));
+    painter->restore();
+}
+
+// A foreign key's label, muted, after the key's own text.
+void GridDelegate::paintLabel(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    const QString label = index.data(GridModel::LabelRole).toString();
+    if (label.isEmpty())
+        return;
+    const int textWidth = option.fontMetrics.horizontalAdvance(index.data(Qt::DisplayRole).toString());
+    const QRect room = option.rect.adjusted(4 + textWidth + 8, 0, -4, 0);
+    if (room.width() <= 0)
+        return;
+    painter->save();
+    painter->setPen(option.palette.color(QPalette::Disabled, QPalette::Text));
+    painter->drawText(
+        room, Qt::AlignLeft | Qt::AlignVCenter, option.fontMetrics.elidedText(label, Qt::ElideRight, room.width()));
     painter->restore();
 }
 

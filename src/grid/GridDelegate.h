@@ -25,5 +25,7 @@ public:
     QWidget *openEditor() const { return m_editor; } // null when none is open
 
 private:
+    void paintLabel(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const;
+
     mutable QPointer<QWidget> m_editor;
 };

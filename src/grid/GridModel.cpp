@@ -5,7 +5,15 @@
 #include "db/RowSet.h"
 #include "db/TableLoader.h"
 
-GridModel::GridModel(QObject *parent) : QAbstractTableModel(parent) { }
+GridModel::GridModel(QObject *parent)
+    : QAbstractTableModel(parent), m_labels([this](int row, int column) { return cellAt(row, column); })
+{
+    connect(&m_labels, &LabelCache::labelsChanged, this, [this](int first, int last) {
+        if (rowCount(QModelIndex()) > 0)
+            emit dataChanged(index(0, first), index(rowCount(QModelIndex()) - 1, last),
+                {LabelRole, Qt::AccessibleTextRole, Qt::TextAlignmentRole});
+    });
+}
 
 GridModel::~GridModel() = default;
 
@@ -23,6 +31,10 @@ void GridModel::setRowSet(RowSet *rows, Connection *connection)
     m_display.clear();
     m_exportSource.setRowSet(rows);
     m_editable = rows && connection && rows->fieldCount() > 0 && !rows->field(0).orgTable.isEmpty();
+    if (m_editable)
+        m_labels.reset(&connection->params(), rows->field(0).orgTable, rows->fields());
+    else
+        m_labels.reset(nullptr, {}, {});
     connectLoader();
     endResetModel();
 }
@@ -114,8 +126,17 @@ QVariant GridModel::data(const QModelIndex &index, int role) const
         return m_held && heldRow() == index.row() && m_held->changes.count(index.column()) > 0;
     case HexRole:
         return formOf(index.column()) == CellDisplay::Form::Hex;
+    case LabelRole:
+        return m_labels.labelAt(index.row(), index.column());
+    case Qt::AccessibleTextRole: {
+        // What a screen reader says: the cell, and the label after a key.
+        const QString text = data(index, Qt::DisplayRole).toString();
+        const QString label = m_labels.labelAt(index.row(), index.column());
+        return label.isEmpty() ? text : text + QStringLiteral(", ") + label;
+    }
     case Qt::TextAlignmentRole:
-        if (m_rows->field(index.column()).isNumeric())
+        // A key is followed by its label, so it starts at the left.
+        if (m_rows->field(index.column()).isNumeric() && !m_labels.showsLabels(index.column()))
             return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
         return {};
     default:

@@ -4,6 +4,7 @@
 #include "grid/CellDisplay.h"
 #include "grid/GridExportSource.h"
 #include "grid/GridWrites.h"
+#include "grid/LabelCache.h"
 
 #include <QAbstractTableModel>
 
@@ -35,6 +36,7 @@ public:
         NullRole = Qt::UserRole + 1, // bool: the cell is NULL
         HeldRole,                    // bool: the cell holds an edit not yet written
         HexRole,                     // bool: the column shows and takes hex (a column of bytes)
+        LabelRole,                   // QString: the label of the row a foreign key refers to (LabelCache)
     };
     enum class Outcome {
         Done,
@@ -154,4 +156,5 @@ private:
     QList<QMetaObject::Connection> m_loaderLinks;
     CellDisplay m_display;
     GridExportSource m_exportSource{m_display};
+    LabelCache m_labels;
 };

@@ -1,5 +1,6 @@
 target_sources(corvane_grid PRIVATE
   grid/GridModel.h grid/GridModel.cpp
+  grid/LabelCache.h grid/LabelCache.cpp
   grid/GridExportSource.h grid/GridExportSource.cpp
   grid/GridWrites.h grid/GridWrites.cpp
   grid/LoadWaiter.h grid/LoadWaiter.cpp

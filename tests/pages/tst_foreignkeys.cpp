@@ -1,7 +1,14 @@
 #include "EditorSession.h"
+#include "db/ForeignLabels.h"
 #include "pages/TableSession.h"
 
 #include <QTest>
+
+#include <utility>
+#include <vector>
+
+using Columns = std::vector<std::pair<QByteArray, bool>>;
+Q_DECLARE_METATYPE(Columns)
 
 namespace {
 
@@ -44,6 +51,25 @@ private slots:
     {
         m_wizard.reset();
         m_desktop.clear();
+    }
+
+    void labelColumnIsChosen_data()
+    {
+        QTest::addColumn<Columns>("columns");
+        QTest::addColumn<QByteArray>("label");
+        QTest::newRow("a name after other text")
+            << Columns{{"id", false}, {"note", true}, {"CustomerName", true}} << QByteArray("CustomerName");
+        QTest::newRow("code, key text first") << Columns{{"id", true}, {"iso_code", true}} << QByteArray("iso_code");
+        QTest::newRow("name that is not text")
+            << Columns{{"id", false}, {"name", false}, {"city", true}} << QByteArray("city");
+        QTest::newRow("only the key is text") << Columns{{"id", true}, {"n", false}} << QByteArray();
+    }
+
+    void labelColumnIsChosen()
+    {
+        QFETCH(Columns, columns);
+        QFETCH(QByteArray, label);
+        QCOMPARE(ForeignLabels::labelColumnOf(columns, {"id"}), label);
     }
 
     void refusalsAreExplained_data()
@@ -115,6 +141,28 @@ private slots:
         QVERIFY2(m_desktop.texts().join('\n').contains(nowhere), qPrintable(m_desktop.texts().join('\n')));
         QCOMPARE(server("SELECT COUNT(*) FROM " + q(child)), QStringList{"3"});
         QCOMPARE(server("SELECT COUNT(*) FROM " + q(parent)), QStringList{"2"});
+
+        // The labels of the rows referred to, after the last column of the
+        // key: read as asked for, a NULL key without one, a key that refers
+        // to nothing (written with the checks off) told so.
+        TestDb::run(Db, {"SET FOREIGN_KEY_CHECKS = 0", "INSERT INTO " + q(child) + " VALUES (5, 7, 'zz')"});
+        m_wizard.reset();
+        open(child);
+        // By id: the server may read the rows in the order of the key's index.
+        const auto label = [this](int id, int column = 2, int role = GridModel::LabelRole) {
+            for (int r = 0; r < model()->rowCount({}); ++r)
+                if (model()->index(r, 0).data().toInt() == id)
+                    return model()->index(r, column).data(role).toString();
+            return QStringLiteral("no row %1").arg(id);
+        };
+        QVERIFY(label(1).isEmpty()); // asked for now, comes later
+        QTRY_COMPARE(label(1), QStringLiteral("one"));
+        QCOMPARE(label(2), QStringLiteral("one"));
+        label(5);
+        QTRY_COMPARE(label(5), QStringLiteral("(no such row)"));
+        QCOMPARE(label(3), QString());
+        QCOMPARE(label(1, 1), QString());
+        QCOMPARE(label(1, 2, Qt::AccessibleTextRole), QStringLiteral("x, one"));
     }
 };
 

@@ -1,0 +1,204 @@
+#include "db/ForeignLabels.h"
+
+#include "core/Failure.h"
+#include "db/Identifier.h"
+#include "db/RowSet.h"
+#include "db/Workers.h"
+
+#include <QObject>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include <mysql.h>
+
+struct ForeignLabels::State
+{
+    ConnectParams params;
+    QByteArray table;
+    std::mutex lock;
+    std::condition_variable wake;
+    QObject *receiver = nullptr; // null once let go of
+    const char *slot = nullptr;
+    bool stop = false;
+    bool ended = false;
+    std::vector<Key> keys;
+    std::deque<std::pair<size_t, std::vector<std::vector<CellValue>>>> asked;
+    std::vector<Label> answered;
+
+    // Under `lock`.
+    void post()
+    {
+        if (receiver)
+            QMetaObject::invokeMethod(receiver, slot, Qt::QueuedConnection);
+    }
+};
+
+namespace {
+
+QByteArray cellBytes(const RowSet &rows, qint64 row, int column)
+{
+    const RowStore::Cell cell = rows.rows().cell(row, column);
+    return QByteArray(cell.text().data(), qsizetype(cell.text().size()));
+}
+
+bool isText(const QByteArray &dataType)
+{
+    static const QByteArrayList kinds{"char", "varchar", "tinytext", "text", "mediumtext", "longtext", "enum", "set"};
+    return kinds.contains(dataType.toLower());
+}
+
+// The columns of each table the keys refer to, in one statement.
+void pickLabels(Connection &connection, std::vector<ForeignLabels::Key> &keys)
+{
+    if (keys.empty())
+        return;
+    QByteArray tables;
+    for (const ForeignLabels::Key &k : keys)
+        tables += (tables.isEmpty() ? "(" : ",(") + connection.quote(k.key.refSchema) + ","
+            + connection.quote(k.key.refTable) + ")";
+    const std::unique_ptr<RowSet> rows
+        = connection.select("SELECT TABLE_SCHEMA, TABLE_NAME, COLUMN_NAME, DATA_TYPE FROM information_schema.COLUMNS "
+                            "WHERE (TABLE_SCHEMA, TABLE_NAME) IN ("
+            + tables + ") ORDER BY TABLE_SCHEMA, TABLE_NAME, ORDINAL_POSITION");
+    for (ForeignLabels::Key &k : keys) {
+        std::vector<std::pair<QByteArray, bool>> columns;
+        // information_schema matches names without regard to case; these are exact.
+        for (qint64 r = 0; r < rows->recordCount(); ++r)
+            if (cellBytes(*rows, r, 0) == k.key.refSchema && cellBytes(*rows, r, 1) == k.key.refTable)
+                columns.emplace_back(cellBytes(*rows, r, 2), isText(cellBytes(*rows, r, 3)));
+        k.labelColumn = ForeignLabels::labelColumnOf(columns, k.key.refColumns);
+    }
+}
+
+// One lookup per value, numbered, in one statement: each as the key's own
+// check finds its row.
+std::vector<ForeignLabels::Label> readLabels(
+    Connection &connection, size_t index, const ForeignLabels::Key &k, std::vector<std::vector<CellValue>> values)
+{
+    const QByteArray from = " FROM " + quoteIdentifier(k.key.refSchema) + '.' + quoteIdentifier(k.key.refTable);
+    const QByteArray label = k.labelColumn.isEmpty() ? QByteArray("NULL") : quoteIdentifier(k.labelColumn);
+    QByteArray sql;
+    for (size_t i = 0; i < values.size(); ++i) {
+        QByteArray where;
+        for (size_t c = 0; c < k.key.refColumns.size(); ++c)
+            where += (c ? " AND " : " WHERE ") + quoteIdentifier(k.key.refColumns[c]) + " = "
+                + connection.quote(values[i][c].text);
+        sql += (i ? " UNION ALL (SELECT " : "(SELECT ") + QByteArray::number(qulonglong(i)) + ", " + label + from
+            + where + " LIMIT 1)";
+    }
+    const std::unique_ptr<RowSet> rows = connection.select(sql);
+    std::vector<ForeignLabels::Label> out(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        out[i].key = index;
+        out[i].values = std::move(values[i]);
+    }
+    for (qint64 r = 0; r < rows->recordCount(); ++r) {
+        const size_t i = size_t(cellBytes(*rows, r, 0).toULongLong());
+        if (i < out.size())
+            out[i].label = QString::fromUtf8(cellBytes(*rows, r, 1));
+    }
+    return out;
+}
+
+} // namespace
+
+QByteArray ForeignLabels::labelColumnOf(
+    const std::vector<std::pair<QByteArray, bool>> &columns, const std::vector<QByteArray> &keyColumns)
+{
+    static const QByteArrayList endings{"name", "title", "label", "description", "code"};
+    for (const auto &[name, text] : columns)
+        if (text && std::any_of(endings.begin(), endings.end(), [&](const QByteArray &e) {
+                return name.toLower().endsWith(e);
+            }))
+            return name;
+    for (const auto &[name, text] : columns)
+        if (text && std::find(keyColumns.begin(), keyColumns.end(), name) == keyColumns.end())
+            return name;
+    return {};
+}
+
+ForeignLabels::ForeignLabels(ConnectParams params, QByteArray table, QObject *receiver, const char *slot)
+    : m_state(std::make_shared<State>())
+{
+    m_state->params = std::move(params);
+    m_state->table = std::move(table);
+    m_state->receiver = receiver;
+    m_state->slot = slot;
+    std::thread worker(&ForeignLabels::run, m_state);
+    const std::shared_ptr<State> state = m_state;
+    // Joined by Workers once it has ended; it holds its state itself.
+    Workers::adopt(std::move(worker), [state] {
+        std::lock_guard<std::mutex> hold(state->lock);
+        return state->ended;
+    });
+}
+
+ForeignLabels::~ForeignLabels()
+{
+    std::lock_guard<std::mutex> hold(m_state->lock);
+    m_state->stop = true;
+    m_state->receiver = nullptr;
+    m_state->wake.notify_all();
+}
+
+std::vector<ForeignLabels::Key> ForeignLabels::keys() const
+{
+    std::lock_guard<std::mutex> hold(m_state->lock);
+    return m_state->keys;
+}
+
+void ForeignLabels::ask(size_t key, std::vector<std::vector<CellValue>> values)
+{
+    std::lock_guard<std::mutex> hold(m_state->lock);
+    m_state->asked.emplace_back(key, std::move(values));
+    m_state->wake.notify_all();
+}
+
+std::vector<ForeignLabels::Label> ForeignLabels::take()
+{
+    std::lock_guard<std::mutex> hold(m_state->lock);
+    return std::exchange(m_state->answered, {});
+}
+
+void ForeignLabels::run(const std::shared_ptr<State> &state)
+{
+    try {
+        Connection connection;
+        connection.open(state->params);
+        std::vector<Key> keys;
+        for (ForeignKey &k : ForeignKeys::around(connection, state->table))
+            if (k.isOwn)
+                keys.push_back({std::move(k), {}});
+        pickLabels(connection, keys);
+        {
+            std::lock_guard<std::mutex> hold(state->lock);
+            state->keys = keys;
+            state->post();
+        }
+        for (;;) {
+            std::unique_lock<std::mutex> hold(state->lock);
+            state->wake.wait(hold, [&] { return state->stop || !state->asked.empty(); });
+            if (state->stop)
+                break;
+            auto [key, values] = std::move(state->asked.front());
+            state->asked.pop_front();
+            hold.unlock();
+            if (key >= keys.size() || values.empty())
+                continue;
+            std::vector<Label> labels = readLabels(connection, key, keys[key], std::move(values));
+            hold.lock();
+            for (Label &l : labels)
+                state->answered.push_back(std::move(l));
+            state->post();
+        }
+    } catch (const Failure &) {
+        // No labels: the grid shows keys alone.
+    } catch (const std::bad_alloc &) { }
+    std::lock_guard<std::mutex> hold(state->lock);
+    state->ended = true;
+    mysql_thread_end();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "db/Connection.h"
+#include "db/ForeignKeys.h"
+
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QObject;
+
+// The labels of the rows a table's foreign keys refer to, read on a
+// connection and a thread of their own, so the grid never waits for them.
+//
+// Once started, it reads the table's foreign keys and picks each one's label
+// column: the first text column of the referenced table whose name is, or
+// ends with, name, title, label, description or code; else its first text
+// column outside the key. Then it answers ask() in order, one statement per
+// ask, each value looked up as the server's own check of the key would (its
+// collation), and hands what it read to the window thread: it calls `slot`
+// of `receiver` by name, and the slot takes it (keys(), take()).
+class ForeignLabels
+{
+public:
+    struct Key
+    {
+        ForeignKey key;
+        QByteArray labelColumn; // empty: the referenced table has no text to show
+    };
+    // The values of one key's columns in one row, and its label: nullopt
+    // when no row has them.
+    struct Label
+    {
+        size_t key = 0;
+        std::vector<CellValue> values;
+        std::optional<QString> label;
+    };
+
+    ForeignLabels(ConnectParams params, QByteArray table, QObject *receiver, const char *slot);
+    // Never waits for the server: a statement in hand ends on its own.
+    ~ForeignLabels();
+    ForeignLabels(const ForeignLabels &) = delete;
+    ForeignLabels &operator=(const ForeignLabels &) = delete;
+
+    // The table's own foreign keys; empty until read (or when it has none).
+    std::vector<Key> keys() const;
+    // Asks for the labels of these values of key `key`.
+    void ask(size_t key, std::vector<std::vector<CellValue>> values);
+    // The labels read since the last take().
+    std::vector<Label> take();
+
+    // The label column of a table of these columns (name, whether text, in
+    // order) for a key over `keyColumns`; empty when none suits.
+    static QByteArray labelColumnOf(
+        const std::vector<std::pair<QByteArray, bool>> &columns, const std::vector<QByteArray> &keyColumns);
+
+private:
+    struct State;
+    static void run(const std::shared_ptr<State> &state);
+    std::shared_ptr<State> m_state;
+};
