@@ -13,6 +13,16 @@ bool FieldInfo::isNullable() const
     return !(flags & NOT_NULL_FLAG);
 }
 
+bool FieldInfo::startsIndex() const
+{
+    return flags & (UNIQUE_KEY_FLAG | MULTIPLE_KEY_FLAG);
+}
+
+bool FieldInfo::isPrimaryKey() const
+{
+    return flags & PRI_KEY_FLAG;
+}
+
 bool FieldInfo::isNumeric() const
 {
     switch (type) {

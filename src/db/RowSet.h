@@ -36,6 +36,9 @@ struct FieldInfo
     // GEOMETRY (and its subtypes): the server's internal form of a shape.
     bool isGeometry() const;
     bool isNullable() const;
+    // Begins a unique or non-unique index other than the primary key.
+    bool startsIndex() const;
+    bool isPrimaryKey() const;
     bool isFloating() const;
     // Numbers of every kind (shown right-aligned).
     bool isNumeric() const;

@@ -4,6 +4,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 // Values asked for in one statement at most: more than a screen holds.
@@ -22,7 +24,13 @@ void LabelCache::reset(const ConnectParams *params, const QByteArray &table, con
     m_names.clear();
     for (const FieldInfo &f : fields)
         m_names.push_back(f.orgName);
-    if (params && !table.isEmpty() && !fields.empty())
+    // A foreign key's columns begin an index (the server makes one when none
+    // does). A table whose only index is a primary key of one column can
+    // hold a foreign key only on that column: it shows no labels, and costs
+    // no connection more.
+    const bool indexed = std::any_of(fields.begin(), fields.end(), [](const FieldInfo &f) { return f.startsIndex(); })
+        || std::count_if(fields.begin(), fields.end(), [](const FieldInfo &f) { return f.isPrimaryKey(); }) > 1;
+    if (params && !table.isEmpty() && indexed)
         m_reader = std::make_unique<ForeignLabels>(*params, table, this, "takeLabels");
 }
 
