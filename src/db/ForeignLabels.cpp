@@ -71,6 +71,9 @@ void pickLabels(Connection &connection, std::vector<ForeignLabels::Key> &keys)
             if (cellBytes(*rows, r, 0) == k.key.refSchema && cellBytes(*rows, r, 1) == k.key.refTable)
                 columns.emplace_back(cellBytes(*rows, r, 2), isText(cellBytes(*rows, r, 3)));
         k.labelColumn = ForeignLabels::labelColumnOf(columns, k.key.refColumns);
+        for (const auto &[name, text] : columns)
+            if (text)
+                k.textColumns.push_back(name);
     }
 }
 
@@ -95,6 +98,7 @@ std::vector<ForeignLabels::Label> readLabels(
     for (size_t i = 0; i < values.size(); ++i) {
         out[i].key = index;
         out[i].values = std::move(values[i]);
+        out[i].labelColumn = k.labelColumn;
     }
     for (qint64 r = 0; r < rows->recordCount(); ++r) {
         const size_t i = size_t(cellBytes(*rows, r, 0).toULongLong());
@@ -158,6 +162,13 @@ void ForeignLabels::ask(size_t key, std::vector<std::vector<CellValue>> values)
     m_state->wake.notify_all();
 }
 
+void ForeignLabels::setLabelColumn(size_t key, const QByteArray &column)
+{
+    std::lock_guard<std::mutex> hold(m_state->lock);
+    if (key < m_state->keys.size())
+        m_state->keys[key].labelColumn = column;
+}
+
 std::vector<ForeignLabels::Label> ForeignLabels::take()
 {
     std::lock_guard<std::mutex> hold(m_state->lock);
@@ -186,10 +197,11 @@ void ForeignLabels::run(const std::shared_ptr<State> &state)
                 break;
             auto [key, values] = std::move(state->asked.front());
             state->asked.pop_front();
-            hold.unlock();
-            if (key >= keys.size() || values.empty())
+            if (key >= state->keys.size() || values.empty())
                 continue;
-            std::vector<Label> labels = readLabels(connection, key, keys[key], std::move(values));
+            const Key asked = state->keys[key]; // its label column as chosen now
+            hold.unlock();
+            std::vector<Label> labels = readLabels(connection, key, asked, std::move(values));
             hold.lock();
             for (Label &l : labels)
                 state->answered.push_back(std::move(l));

@@ -28,6 +28,7 @@ public:
     {
         ForeignKey key;
         QByteArray labelColumn; // empty: the referenced table has no text to show
+        std::vector<QByteArray> textColumns; // of the referenced table, in order
     };
     // The values of one key's columns in one row, and its label: nullopt
     // when no row has them.
@@ -36,6 +37,7 @@ public:
         size_t key = 0;
         std::vector<CellValue> values;
         std::optional<QString> label;
+        QByteArray labelColumn; // the column it was read from
     };
 
     ForeignLabels(ConnectParams params, QByteArray table, QObject *receiver, const char *slot);
@@ -50,6 +52,9 @@ public:
     void ask(size_t key, std::vector<std::vector<CellValue>> values);
     // The labels read since the last take().
     std::vector<Label> take();
+    // Reads the labels of key `key` from `column` (one of its textColumns)
+    // from the next ask on.
+    void setLabelColumn(size_t key, const QByteArray &column);
 
     // The label column of a table of these columns (name, whether text, in
     // order) for a key over `keyColumns`; empty when none suits.

@@ -119,6 +119,9 @@ public:
     Outcome insertValues(const RowValues &to);
 
     // What the exports read: the rows of the table, without the new-row line.
+    // The labels shown after foreign keys.
+    LabelCache &labels() { return m_labels; }
+
     GridSource &exportSource() { return m_exportSource; }
     const GridSource &exportSource() const { return m_exportSource; }
 

@@ -8,6 +8,7 @@
 #include "grid/GridOrder.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QHeaderView>
@@ -36,6 +37,13 @@ GridView::GridView(QWidget *parent)
     horizontalHeader()->setDefaultSectionSize(120);
     horizontalHeader()->setHighlightSections(false); // see setSelectionModel()
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &GridView::headerClicked);
+    horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(horizontalHeader(), &QHeaderView::customContextMenuRequested, this, [this](const QPoint &at) {
+        QMenu menu(this);
+        addLabelMenu(menu, horizontalHeader()->logicalIndexAt(at));
+        if (!menu.isEmpty())
+            menu.exec(horizontalHeader()->mapToGlobal(at));
+    });
     // The row count goes through rowsCounted() first (QTableView connects
     // the header by name, so its own slot is disconnected the same way).
     disconnect(verticalHeader(), SIGNAL(sectionCountChanged(int, int)), this, SLOT(rowCountChanged(int, int)));
@@ -528,6 +536,27 @@ void GridView::keyPressEvent(QKeyEvent *event)
     QTableView::keyPressEvent(event);
 }
 
+// "Label Column" of a foreign key's column: which column of the table it
+// refers to shows after the key.
+void GridView::addLabelMenu(QMenu &menu, int column)
+{
+    if (!m_model || column < 0)
+        return;
+    LabelCache &labels = m_model->labels();
+    const std::vector<QByteArray> choices = labels.labelChoices(column);
+    if (choices.empty())
+        return;
+    QMenu *sub = menu.addMenu(tr("Label Column"));
+    auto *group = new QActionGroup(sub);
+    for (const QByteArray &name : choices) {
+        QAction *a = sub->addAction(QString::fromUtf8(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
+        a->setCheckable(true);
+        a->setChecked(name == labels.labelColumn(column));
+        group->addAction(a);
+        connect(a, &QAction::triggered, this, [this, column, name] { m_model->labels().chooseLabel(column, name); });
+    }
+}
+
 void GridView::contextMenuEvent(QContextMenuEvent *event)
 {
     const QModelIndex at = indexAt(viewport()->mapFromGlobal(event->globalPos()));
@@ -558,6 +587,7 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
     menu.addSeparator();
     menu.addAction(m_actions.find);
     menu.addAction(m_actions.filter);
+    addLabelMenu(menu, currentIndex().column());
     if (m_model->isEditable()) {
         menu.addSeparator();
         menu.addAction(m_actions.setNull);

@@ -9,6 +9,7 @@
 class GridCopy;
 class GridDelegate;
 class QAction;
+class QMenu;
 class QTimer;
 class GridModel;
 class GridOrder;
@@ -135,6 +136,7 @@ private:
     void createActions();
     // Enables what the current cell and row allow, for the shortcuts.
     void updateActions();
+    void addLabelMenu(QMenu &menu, int column);
     bool commitHeldRow();
     bool isLastCellOfHeldRow(const QModelIndex &index) const;
     void headerClicked(int column);

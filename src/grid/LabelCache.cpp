@@ -95,36 +95,85 @@ void LabelCache::askNow()
     }
 }
 
+void LabelCache::setMemory(Recall recall, Remember remember)
+{
+    m_recall = std::move(recall);
+    m_remember = std::move(remember);
+}
+
+std::vector<QByteArray> LabelCache::labelChoices(int column) const
+{
+    const auto it = m_shown.find(column);
+    return it == m_shown.end() ? std::vector<QByteArray>() : it->second.choices;
+}
+
+QByteArray LabelCache::labelColumn(int column) const
+{
+    const auto it = m_shown.find(column);
+    return it == m_shown.end() ? QByteArray() : it->second.labelColumn;
+}
+
+void LabelCache::chooseLabel(int column, const QByteArray &name)
+{
+    const auto it = m_shown.find(column);
+    if (it == m_shown.end() || !m_reader
+        || std::find(it->second.choices.begin(), it->second.choices.end(), name) == it->second.choices.end())
+        return;
+    Shown &shown = it->second;
+    shown.labelColumn = name;
+    shown.labels.clear();
+    shown.asked.clear();
+    shown.toAsk.clear();
+    m_reader->setLabelColumn(shown.key, name);
+    if (m_remember)
+        m_remember(shown.constraint, name);
+    emit labelsChanged(column, column);
+}
+
+// Which columns show labels, once the reader has read the keys; a label
+// column chosen before wins over the one the reader picked.
+void LabelCache::showKeys()
+{
+    const std::vector<ForeignLabels::Key> keys = m_reader->keys();
+    for (size_t k = 0; k < keys.size(); ++k) {
+        if (keys[k].labelColumn.isEmpty())
+            continue;
+        Shown shown;
+        shown.key = k;
+        shown.constraint = keys[k].key.name;
+        shown.choices = keys[k].textColumns;
+        shown.labelColumn = keys[k].labelColumn;
+        for (const QByteArray &name : keys[k].key.columns) {
+            const auto at = std::find(m_names.begin(), m_names.end(), name);
+            if (at != m_names.end())
+                shown.columns.push_back(int(at - m_names.begin()));
+        }
+        if (shown.columns.size() != keys[k].key.columns.size())
+            continue; // a key column the grid does not show
+        const QByteArray chosen = m_recall ? m_recall(shown.constraint) : QByteArray();
+        if (std::find(shown.choices.begin(), shown.choices.end(), chosen) != shown.choices.end()) {
+            shown.labelColumn = chosen;
+            m_reader->setLabelColumn(k, chosen);
+        }
+        const int column = *std::max_element(shown.columns.begin(), shown.columns.end());
+        m_shown.emplace(column, std::move(shown));
+    }
+    if (!m_shown.empty())
+        emit labelsChanged(m_shown.begin()->first, m_shown.rbegin()->first);
+}
+
 void LabelCache::takeLabels()
 {
     if (!m_reader)
         return;
-    if (m_shown.empty()) {
-        // The keys came first: which columns show labels.
-        const std::vector<ForeignLabels::Key> keys = m_reader->keys();
-        for (size_t k = 0; k < keys.size(); ++k) {
-            if (keys[k].labelColumn.isEmpty())
-                continue;
-            Shown shown;
-            shown.key = k;
-            for (const QByteArray &name : keys[k].key.columns) {
-                const auto at = std::find(m_names.begin(), m_names.end(), name);
-                if (at != m_names.end())
-                    shown.columns.push_back(int(at - m_names.begin()));
-            }
-            if (shown.columns.size() != keys[k].key.columns.size())
-                continue; // a key column the grid does not show
-            const int column = *std::max_element(shown.columns.begin(), shown.columns.end());
-            m_shown.emplace(column, std::move(shown));
-        }
-        if (!m_shown.empty())
-            emit labelsChanged(m_shown.begin()->first, m_shown.rbegin()->first);
-    }
+    if (m_shown.empty())
+        showKeys(); // the keys come first
     int first = -1;
     int last = -1;
     for (ForeignLabels::Label &l : m_reader->take()) {
         for (auto &[column, shown] : m_shown) {
-            if (shown.key != l.key)
+            // An answer from the column chosen before is let go.
+            if (shown.key != l.key || shown.labelColumn != l.labelColumn)
                 continue;
             QByteArray key = packed(l.values);
             shown.asked.erase(key);

@@ -37,6 +37,18 @@ public:
     // key holds a NULL or its label is not read yet.
     QString labelAt(int row, int column) const;
 
+    // The columns the labels at `column` may come from, and the one they do.
+    std::vector<QByteArray> labelChoices(int column) const;
+    QByteArray labelColumn(int column) const;
+    // Labels at `column` come from `name` (one of labelChoices) from now on,
+    // and the choice is remembered.
+    void chooseLabel(int column, const QByteArray &name);
+    // Where the choices are kept, by the key's constraint name: `recall`
+    // gives the column chosen before (empty: none), `remember` keeps one.
+    using Recall = std::function<QByteArray(const QByteArray &constraint)>;
+    using Remember = std::function<void(const QByteArray &constraint, const QByteArray &column)>;
+    void setMemory(Recall recall, Remember remember);
+
 signals:
     // Labels of the columns between came in.
     void labelsChanged(int firstColumn, int lastColumn);
@@ -47,7 +59,10 @@ private slots:
 private:
     struct Shown
     {
-        size_t key = 0;                       // ForeignLabels' index
+        size_t key = 0; // ForeignLabels' index
+        QByteArray constraint;
+        QByteArray labelColumn;
+        std::vector<QByteArray> choices;
         std::vector<int> columns;             // the grid columns of the key, in its order
         std::map<QByteArray, QString> labels; // by the key's values, packed
         std::set<QByteArray> asked;           // packed values asked for, not answered
@@ -56,10 +71,13 @@ private:
     static QByteArray packed(const std::vector<CellValue> &values);
     void askLater(Shown &shown, std::vector<CellValue> values, QByteArray key) const;
     void askNow();
+    void showKeys();
 
     CellReader m_cells;
     std::vector<QByteArray> m_names; // the grid's column names
     std::unique_ptr<ForeignLabels> m_reader;
     mutable std::map<int, Shown> m_shown; // by the column that shows them
     mutable bool m_askQueued = false;
+    Recall m_recall;
+    Remember m_remember;
 };

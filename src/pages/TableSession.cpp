@@ -4,6 +4,7 @@
 #include "db/RowSet.h"
 #include "frame/HeldInput.h"
 #include "frame/PagePointer.h"
+#include "frame/SettingsStore.h"
 #include "grid/GridOrder.h"
 #include "grid/GridView.h"
 #include "grid/ShownRows.h"
@@ -27,6 +28,24 @@ TableSession::TableSession(QWidget &page, PagePointer &pointer, Ui ui)
     m_shownRows = std::make_unique<ShownRows>(m_model->exportSource(), *m_order);
     m_history = new WriteHistory(*m_model, this);
     connect(m_model, &GridModel::loadFailed, this, &TableSession::loadFailed);
+    m_model->labels().setMemory(
+        [this](const QByteArray &constraint) { return SettingsStore::read(labelKey(constraint), QString()).toUtf8(); },
+        [this](const QByteArray &constraint, const QByteArray &column) {
+            SettingsStore::write(labelKey(constraint), QString::fromUtf8(column));
+        });
+}
+
+// The settings key of a foreign key's label column: per server, database,
+// table and constraint, each part escaped, so no name can reach another's key.
+QString TableSession::labelKey(const QByteArray &constraint) const
+{
+    const ConnectParams params = m_connection ? m_connection->params() : ConnectParams();
+    QByteArray key = "ForeignKeyLabels/";
+    for (const QByteArray &part :
+        {params.host + ':' + QByteArray::number(params.port), params.database, m_table.toUtf8(), constraint})
+        key += part.toPercentEncoding() + '.';
+    key.chop(1);
+    return QString::fromLatin1(key);
 }
 
 TableSession::~TableSession()

@@ -98,6 +98,7 @@ private:
     GridPaste::Ui pasteUi();
     void finishPaste(const GridPaste &paste);
     static QString failureText(const QString &what, const Failure &e);
+    QString labelKey(const QByteArray &constraint) const;
     void loadFailed(const QString &description, long number);
 
     QWidget &m_page;

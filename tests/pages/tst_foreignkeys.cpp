@@ -163,6 +163,17 @@ private slots:
         QCOMPARE(label(3), QString());
         QCOMPARE(label(1, 1), QString());
         QCOMPARE(label(1, 2, Qt::AccessibleTextRole), QStringLiteral("x, one"));
+
+        // Another label column, chosen for this key, and kept for the next time.
+        QCOMPARE(model()->labels().labelChoices(2), (std::vector<QByteArray>{"b c", "name"}));
+        model()->labels().chooseLabel(2, "b c");
+        label(1);
+        QTRY_COMPARE(label(1), QStringLiteral("x"));
+        m_wizard.reset();
+        open(child);
+        label(1);
+        QTRY_COMPARE(label(1), QStringLiteral("x"));
+        QCOMPARE(model()->labels().labelColumn(2), QByteArray("b c"));
     }
 };
 
