@@ -12,6 +12,7 @@
 
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTest>
 
 #include <memory>
 
@@ -49,4 +50,13 @@ struct EditorPages
     GridModel *model() { return editor()->model(); }
     GridOrder *order() { return editor()->order(); }
     GridView *view() { return editor()->DataGrid1; }
+
+    // Signs in to `db` and opens `table` in the editor, read to its end.
+    void openTable(const QString &db, const QString &table)
+    {
+        m_wizard = signedInWizard(m_desktop, db);
+        pickTable(*m_wizard, table);
+        m_wizard->form2()->PushButton3_Click();
+        QVERIFY(model()->exportSource().waitUntilLoaded({}));
+    }
 };

@@ -38,13 +38,7 @@ class TestClipboard : public QObject, private EditorPages
 {
     Q_OBJECT
 
-    void open(const QString &table)
-    {
-        m_wizard = signedInWizard(m_desktop, Db);
-        pickTable(*m_wizard, table);
-        m_wizard->form2()->PushButton3_Click();
-        QVERIFY(model()->exportSource().waitUntilLoaded({}));
-    }
+    void open(const QString &table) { openTable(Db, table); }
 
     void sortBy(int column, Qt::SortOrder o = Qt::AscendingOrder)
     {

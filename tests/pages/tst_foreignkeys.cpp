@@ -22,13 +22,7 @@ class TestForeignKeys : public QObject, private EditorPages
 {
     Q_OBJECT
 
-    void open(const QString &table)
-    {
-        m_wizard = signedInWizard(m_desktop, Db);
-        pickTable(*m_wizard, table);
-        m_wizard->form2()->PushButton3_Click();
-        QVERIFY(model()->exportSource().waitUntilLoaded({}));
-    }
+    void open(const QString &table) { openTable(Db, table); }
 
     void type(int row, int column, const QString &text)
     {
