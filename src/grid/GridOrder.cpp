@@ -159,7 +159,11 @@ void GridOrder::startJob()
             QMetaObject::invokeMethod(this, "finishJob", Qt::QueuedConnection);
         } catch (const RowJobs::Cancelled &) {
         } catch (const std::bad_alloc &) {
-            // Too little memory to order the rows: they stay as they are.
+            // Too little memory to order the rows: they stay as they are,
+            // and the worker is joined all the same.
+            std::lock_guard<std::mutex> hold(m_handLock);
+            m_handedOrder = Handed{generation, {}, true};
+            QMetaObject::invokeMethod(this, "finishJob", Qt::QueuedConnection);
         }
     });
 }
@@ -175,6 +179,10 @@ void GridOrder::finishJob()
         return;
     if (m_worker.joinable())
         m_worker.join();
+    if (done->failed) {
+        m_again = false;
+        return;
+    }
     show(std::move(done->rows), true);
     if (m_again) {
         m_again = false;
@@ -258,7 +266,12 @@ void GridOrder::startFind()
             m_handedFound = Handed{generation, std::move(found)};
             QMetaObject::invokeMethod(this, "finishFind", Qt::QueuedConnection);
         } catch (const RowJobs::Cancelled &) {
-        } catch (const std::bad_alloc &) { }
+        } catch (const std::bad_alloc &) {
+            // Nothing found, for want of memory; joined all the same.
+            std::lock_guard<std::mutex> hold(m_handLock);
+            m_handedFound = Handed{generation, {}, true};
+            QMetaObject::invokeMethod(this, "finishFind", Qt::QueuedConnection);
+        }
     });
 }
 

@@ -130,6 +130,7 @@ private:
     {
         quint64 generation = 0;
         std::vector<int32_t> rows;
+        bool failed = false; // out of memory: nothing to show
     };
     std::mutex m_handLock;
     std::optional<Handed> m_handedOrder;
