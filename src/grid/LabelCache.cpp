@@ -10,6 +10,9 @@ namespace {
 
 // Values asked for in one statement at most: more than a screen holds.
 constexpr size_t AskAtOnce = 200;
+// Labels kept per key at most: a scroll through millions of rows would
+// otherwise keep one for each. Past it they are read again as shown.
+constexpr size_t KeptLabels = 100000;
 
 } // namespace
 
@@ -177,6 +180,8 @@ void LabelCache::takeLabels()
                 continue;
             QByteArray key = packed(l.values);
             shown.asked.erase(key);
+            if (shown.labels.size() >= KeptLabels)
+                shown.labels.clear();
             shown.labels[key] = l.label ? *l.label : QStringLiteral("(no such row)");
             first = first < 0 ? column : std::min(first, column);
             last = std::max(last, column);
