@@ -219,13 +219,18 @@ bool readWithFacts(Connection &connection, const QString &table, const QByteArra
     MYSQL_STMT *stmt = mysql_stmt_init(m);
     if (!stmt)
         return false;
-    if (mariadb_stmt_execute_direct(stmt, sql.constData(), size_t(sql.size())) != 0 || !readFacts(stmt, facts)) {
+    if (mariadb_stmt_execute_direct(stmt, sql.constData(), size_t(sql.size())) != 0) {
         const Failure f = failureOf(stmt, m);
         mysql_stmt_close(stmt);
         if (f.number() >= Failure::FirstClientError)
             throw f;
-        facts = TableFacts();
         return false;
+    }
+    if (!readFacts(stmt, facts)) {
+        const Failure f = failureOf(stmt, m);
+        mariadb_cancel(m); // the rest of the statement is not read
+        mysql_stmt_close(stmt);
+        throw f.number() ? f : Failure(QStringLiteral("The server did not tell the size of the table %1.").arg(table));
     }
     int next = 0;
     try {
