@@ -500,19 +500,45 @@ void ResultRows::setTextOnlyForTesting(bool on)
     textOnly = on;
 }
 
-bool ResultRows::columnSuits(const QByteArray &dataType, const QByteArray &columnType)
+namespace {
+
+// The kinds formatsAsServer() takes, by their names in information_schema.
+const QByteArrayList &plainKinds()
 {
-    // The kinds formatsAsServer() takes, by their names in information_schema.
     static const QByteArrayList plain
         = {"tinyint", "smallint", "mediumint", "int", "bigint", "decimal", "date", "datetime", "timestamp", "time",
             "year", "bit", "char", "varchar", "binary", "varbinary", "tinytext", "text", "mediumtext", "longtext",
             "tinyblob", "blob", "mediumblob", "longblob", "enum", "set", "geometry", "point", "linestring", "polygon",
             "multipoint", "multilinestring", "multipolygon", "geometrycollection", "inet6", "uuid"};
+    return plain;
+}
+
+} // namespace
+
+bool ResultRows::columnSuits(const QByteArray &dataType, const QByteArray &columnType)
+{
     const QByteArray type = dataType.toLower();
     const bool zerofill = columnType.toLower().contains("zerofill");
     if (type == "float")
         return !zerofill;
     if (type == "double") // "double(10,2)": fixed decimals
         return !zerofill && !columnType.contains('(');
-    return plain.contains(type);
+    return plainKinds().contains(type);
+}
+
+QByteArray ResultRows::columnSuitsCondition()
+{
+    const QByteArray zerofill = "LOWER(COLUMN_TYPE) LIKE '%zerofill%'";
+    return "(LOWER(DATA_TYPE) IN ('" + plainKinds().join("', '") + "') OR (LOWER(DATA_TYPE) = 'float' AND NOT "
+        + zerofill + ") OR (LOWER(DATA_TYPE) = 'double' AND NOT " + zerofill + " AND COLUMN_TYPE NOT LIKE '%(%'))";
+}
+
+std::unique_ptr<ResultRows> ResultRows::ofStatement(MYSQL *mysql, MYSQL_STMT *stmt)
+{
+    if (textOnly || !fieldsSuit(stmt)) {
+        mariadb_cancel(mysql); // closing the statement would read all its rows
+        mysql_stmt_close(stmt);
+        return nullptr;
+    }
+    return std::make_unique<StatementRows>(mysql, stmt);
 }

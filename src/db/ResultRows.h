@@ -48,6 +48,14 @@ public:
     // information_schema.COLUMNS gives them) comes through a prepared
     // statement exactly as its text; false for kinds not known here.
     static bool columnSuits(const QByteArray &dataType, const QByteArray &columnType);
+    // columnSuits() as an SQL condition on information_schema.COLUMNS's
+    // DATA_TYPE and COLUMN_TYPE, for a server to decide by.
+    static QByteArray columnSuitsCondition();
+    // The rows of `stmt`, a statement of `mysql` executed and standing at a
+    // result with fields, read as run() reads a prepared statement's; takes
+    // `stmt` over. Null when the fields do not suit after all: the
+    // connection is shut then (mariadb_cancel), as with Protocol::Binary.
+    static std::unique_ptr<ResultRows> ofStatement(MYSQL *mysql, MYSQL_STMT *stmt);
 
     virtual ~ResultRows() = default;
 

@@ -179,7 +179,7 @@ void RowSet::openInBackground(const QString &source, Connection &connection,
         connection.failNotOpen();
     if (!m_loader)
         m_loader = std::make_unique<TableLoader>(m_rows);
-    m_loader->start(connection.params(), source.toUtf8(), table);
+    m_loader->start(connection.params(), source.toUtf8(), table, connection.canRunCompound());
     m_connection = &connection;
     m_source = source;
     m_table = table;

@@ -193,6 +193,16 @@ QByteArray checkedWritesStatement(
     return sql + "END batch; END";
 }
 
+QByteArray openInsertStatement(const QByteArray &insert, const QByteArray &count)
+{
+    QByteArray sql = "BEGIN NOT ATOMIC DECLARE w INT; DECLARE EXIT HANDLER FOR SQLEXCEPTION BEGIN ROLLBACK; RESIGNAL; "
+                     "END; START TRANSACTION; ";
+    if (!count.isEmpty())
+        sql += count + "; ";
+    sql += insert + " RETURNING *; GET DIAGNOSTICS w = NUMBER; IF w = 0 THEN ";
+    return sql + (count.isEmpty() ? QByteArray("SELECT 0") : count) + "; END IF; END";
+}
+
 RowValues storedValues(const RowStore &store, qint64 row)
 {
     RowValues out;

@@ -99,3 +99,12 @@ QByteArray countStatement(const QByteArray &table, const std::vector<FieldInfo> 
 // failure rolls back and reaches the client as the server's own error.
 QByteArray checkedWritesStatement(
     const std::vector<QByteArray> &writes, const std::vector<QByteArray> &readBacks, bool transactional);
+// One statement that starts a transaction, runs `insert` (built above) with
+// RETURNING * and leaves the transaction open for the client to end, so the
+// new row and its key are known before the commit. With `count` (a
+// countStatement, not empty), it yields that count before the insert and
+// after it. Without a warning it yields a last row (the count after, else
+// 0); with one it stops after the insert, so that the warnings can still
+// be read (SHOW WARNINGS). A failure rolls back and reaches the client as
+// the server's own error.
+QByteArray openInsertStatement(const QByteArray &insert, const QByteArray &count);

@@ -130,6 +130,7 @@ private:
                                                       quint64 id) const;
     WriteResult checkUpdate(const std::vector<Condition> &before, const std::vector<Condition> &after, qint64 matching,
         const CellChanges &changes);
+    WriteResult insertInCompound(const CellChanges &values, const std::vector<Condition> &typed, const QByteArray &sql);
     WriteResult checkInsert(const std::vector<Condition> &witness, qint64 expected,
         const std::optional<std::vector<Condition>> &key, std::optional<qint64> counter, const CellChanges &values);
     bool storedUnchanged(const CellChanges &values);

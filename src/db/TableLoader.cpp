@@ -40,6 +40,7 @@ struct TableLoader::Job
     ConnectParams params;
     QByteArray sql;
     QString table;
+    bool compound = false;
     std::atomic<bool> cancelled{false};
     std::atomic<bool> done{false};
     std::atomic<qint64> rowsRead{0};
@@ -138,6 +139,47 @@ TableFacts readTableFacts(Connection &connection, const QString &table)
     return facts;
 }
 
+// The facts' first result read from `stmt` (bound as text): 0, rows, bytes
+// of the table; then 1, name, collation of each column.
+bool readFacts(MYSQL_STMT *stmt, TableFacts &facts)
+{
+    if (mysql_stmt_field_count(stmt) != 3)
+        return false;
+    char buffer[3][1024];
+    unsigned long length[3] = {};
+    my_bool isNull[3] = {};
+    MYSQL_BIND bind[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        bind[i].buffer_type = MYSQL_TYPE_STRING;
+        bind[i].buffer = buffer[i];
+        bind[i].buffer_length = sizeof buffer[i];
+        bind[i].length = &length[i];
+        bind[i].is_null = &isNull[i];
+    }
+    if (mysql_stmt_bind_result(stmt, bind) != 0)
+        return false;
+    int rc = 0;
+    while ((rc = mysql_stmt_fetch(stmt)) == 0 || rc == MYSQL_DATA_TRUNCATED) {
+        const auto text = [&](int i) {
+            return isNull[i] ? QByteArray() : QByteArray(buffer[i], qsizetype(qMin<unsigned long>(length[i], 1024)));
+        };
+        if (text(0) == "0") {
+            facts.rows = isNull[1] ? -1 : text(1).toLongLong();
+            facts.bytes = isNull[2] ? -1 : text(2).toLongLong();
+        } else if (!isNull[1] && !isNull[2] && length[1] <= sizeof buffer[1]) {
+            facts.collations[text(1)] = text(2);
+        }
+    }
+    return rc == MYSQL_NO_DATA;
+}
+
+Failure failureOf(MYSQL_STMT *stmt, MYSQL *m)
+{
+    if (mysql_stmt_errno(stmt))
+        return Failure(QString::fromUtf8(mysql_stmt_error(stmt)), long(mysql_stmt_errno(stmt)));
+    return Failure(QString::fromUtf8(mysql_error(m)), long(mysql_errno(m)));
+}
+
 // Throws Failure when the table clearly does not fit in the memory free.
 void checkSize(const TableFacts &facts, const QString &table)
 {
@@ -154,6 +196,62 @@ void checkSize(const TableFacts &facts, const QString &table)
 bool isAscii(const QByteArray &bytes)
 {
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) < 0x80; });
+}
+
+// Reads the table's facts and runs the statement in one prepared compound
+// statement, one round trip: the server yields the facts, then the rows when
+// every column comes through a prepared statement exactly as text
+// (ResultRows::columnSuits); else the text protocol runs the statement next.
+// False when the server will not run it: nothing was read then. Null `rows`
+// when the fields did not suit after all (the connection is shut).
+bool readWithFacts(Connection &connection, const QString &table, const QByteArray &statement, TableFacts &facts,
+    std::unique_ptr<ResultRows> &rows)
+{
+    MYSQL *m = connection.handle();
+    QByteArray select = statement.trimmed();
+    while (select.endsWith(';'))
+        select = select.chopped(1).trimmed();
+    const QByteArray where = " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " + connection.quote(table.toUtf8());
+    const QByteArray sql = "BEGIN NOT ATOMIC SELECT 0, TABLE_ROWS, DATA_LENGTH FROM information_schema.TABLES" + where
+        + " UNION ALL SELECT 1, COLUMN_NAME, COLLATION_NAME FROM information_schema.COLUMNS" + where
+        + "; IF NOT EXISTS (SELECT 1 FROM information_schema.COLUMNS" + where + " AND NOT "
+        + ResultRows::columnSuitsCondition() + ") THEN " + select + "; END IF; END";
+    MYSQL_STMT *stmt = mysql_stmt_init(m);
+    if (!stmt)
+        return false;
+    if (mariadb_stmt_execute_direct(stmt, sql.constData(), size_t(sql.size())) != 0) {
+        const Failure f = failureOf(stmt, m);
+        mysql_stmt_close(stmt);
+        if (f.number() >= Failure::FirstClientError)
+            throw f;
+        return false;
+    }
+    if (!readFacts(stmt, facts)) {
+        const Failure f = failureOf(stmt, m);
+        mariadb_cancel(m); // the rest of the statement is not read
+        mysql_stmt_close(stmt);
+        throw f.number() ? f : Failure(QStringLiteral("The server did not tell the size of the table %1.").arg(table));
+    }
+    int next = 0;
+    try {
+        checkSize(facts, table);
+        do
+            next = mysql_stmt_next_result(stmt);
+        while (next == 0 && mysql_stmt_field_count(stmt) == 0);
+        if (next > 0)
+            throw failureOf(stmt, m);
+    } catch (const Failure &) {
+        mariadb_cancel(m); // closing the statement would read its rows
+        mysql_stmt_close(stmt);
+        throw;
+    }
+    if (next == 0) {
+        rows = ResultRows::ofStatement(m, stmt);
+        return true;
+    }
+    mysql_stmt_close(stmt);
+    rows = ResultRows::run(connection, statement, QString::fromUtf8(statement), ResultRows::Protocol::Text);
+    return true;
 }
 
 // Ends the statement of a cancelled load on the server, from a connection of
@@ -181,7 +279,7 @@ TableLoader::~TableLoader()
     cancel();
 }
 
-void TableLoader::start(const ConnectParams &params, const QByteArray &sql, const QString &table)
+void TableLoader::start(const ConnectParams &params, const QByteArray &sql, const QString &table, bool compound)
 {
     cancel();
     Workers::reap();
@@ -193,6 +291,7 @@ void TableLoader::start(const ConnectParams &params, const QByteArray &sql, cons
     m_job->params.readTimeoutSeconds = 0; // Cancel, not a timeout, ends a long wait
     m_job->sql = sql;
     m_job->table = table;
+    m_job->compound = compound;
     ++m_generation;
     m_job->owner = this;
     m_worker = std::thread(&TableLoader::run, m_job);
@@ -329,14 +428,20 @@ void TableLoader::run(const std::shared_ptr<Job> &job)
 bool TableLoader::readRows(Job &job, Connection &connection, bool firstRun)
 {
     TableFacts facts;
-    if (!job.table.isEmpty()) {
-        facts = readTableFacts(connection, job.table);
-        job.expectedRows = facts.rows;
-        checkSize(facts, job.table);
-    }
     MYSQL *m = connection.handle();
-    const std::unique_ptr<ResultRows> rows = ResultRows::run(
-        connection, job.sql, QString::fromUtf8(job.sql), firstRun ? facts.protocol : ResultRows::Protocol::Choose);
+    std::unique_ptr<ResultRows> rows;
+    const bool combined = firstRun && job.compound && !job.table.isEmpty()
+        && readWithFacts(connection, job.table, job.sql, facts, rows);
+    job.expectedRows = facts.rows;
+    if (!combined) {
+        if (!job.table.isEmpty()) {
+            facts = readTableFacts(connection, job.table);
+            job.expectedRows = facts.rows;
+            checkSize(facts, job.table);
+        }
+        rows = ResultRows::run(
+            connection, job.sql, QString::fromUtf8(job.sql), firstRun ? facts.protocol : ResultRows::Protocol::Choose);
+    }
     if (!rows)
         return false;
     std::vector<FieldInfo> fields = fieldInfos(rows->metadata());

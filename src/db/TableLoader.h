@@ -42,7 +42,11 @@ public:
     // the server's size estimate is first compared with the memory free, and
     // a table that clearly does not fit fails before any row is read. Cancels
     // a load still running. The target is emptied when the fields arrive.
-    void start(const ConnectParams &params, const QByteArray &sql, const QString &table = QString());
+    // With `compound` (the server runs compound statements, as
+    // Connection::canRunCompound tells), `sql` (one statement) goes in the
+    // same round trip as the reading of the table's size and columns.
+    void start(
+        const ConnectParams &params, const QByteArray &sql, const QString &table = QString(), bool compound = false);
 
     // Runs the event loop until the fields are known. `waiting` is called
     // every 100 ms with the time waited so far and returns false to cancel.

@@ -10,7 +10,7 @@ target_sources(corvane_db PRIVATE
   db/TableLoader.h db/TableLoader.cpp
   db/ResultRows.h db/ResultRows.cpp
   db/RowStatements.h db/RowStatements.cpp
-  db/RowWriter.h db/RowWriter.cpp db/RowWriterBatch.cpp
+  db/RowWriter.h db/RowWriter.cpp db/RowWriterBatch.cpp db/RowWriterInsert.cpp
   db/StoredForm.h db/StoredForm.cpp
   db/MySQL.h db/MySQL.cpp
   db/Identifier.h db/Identifier.cpp

@@ -69,7 +69,7 @@ QString Wizard::connectionString()
 
 SchemaOpener Wizard::schemaOpener()
 {
-    return {desktop(), [this] { return connectionString(); }, [this] { return CurrentTable; }};
+    return {desktop(), [this] { return connectionString(); }, [this] { return CurrentTable; }, &m_kept};
 }
 
 void Wizard::endProgram()

@@ -144,8 +144,11 @@ void frmNewColumn::Form_Load()
         cboPosition_Click();
     });
     trap.step(112, [&] { m_pointer->setState(PagePointer::State::Busy); });
-    trap.step(114, [&] { m_connection = std::make_unique<Connection>(); });
-    trap.step(116, [&] { openHoldingPage(this, openConnection(), m_opener.connectionString()); });
+    trap.step(114, [&] { m_connection = std::make_shared<Connection>(); });
+    trap.step(116, [&] {
+        openConnection(); // the object of step 114, else the failure this step has always raised
+        m_opener.open(this, m_connection);
+    });
     trap.step(118, [&] { m_pointer->setState(PagePointer::State::Default); });
 }
 

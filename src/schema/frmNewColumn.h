@@ -74,7 +74,7 @@ private:
 
     SchemaOpener m_opener;
     PagePointer *m_pointer;
-    std::unique_ptr<Connection> m_connection;
+    std::shared_ptr<Connection> m_connection;
     QPointer<QTreeWidget> m_fieldList;
     bool m_adding = false;
     bool m_closing = false;

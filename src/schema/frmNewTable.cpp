@@ -202,7 +202,7 @@ void frmNewTable::PushButton2_Click()
     m_saving = true;
     const auto done = qScopeGuard([&] { m_saving = false; });
     Trap trap(m_opener.desktop, this, QLatin1String(Location::frmNewTable_PushButton2_Click));
-    auto connection = std::make_unique<Connection>(); // 100
+    auto connection = std::make_shared<Connection>(); // 100
     if (trap.test(102, [&] { return txtName->text().isEmpty(); }))
         return;
     if (trap.test(104, [&] { return ListView1->topLevelItemCount() == 0; }))
@@ -212,9 +212,10 @@ void frmNewTable::PushButton2_Click()
     trap.step(106, [&] { sql = CreateTableStatement(txtName->text(), fieldRows()); });
     {
         BusyPointer busy(*m_pointer);
-        trap.step(120, [&] { openHoldingPage(this, *connection, m_opener.connectionString()); });
+        trap.step(120, [&] { m_opener.open(this, connection); });
         trap.step(122, [&] { execHoldingInput(this, *connection, sql.toUtf8()); });
-        trap.step(124, [&] { connection->close(); });
+        // The kept connection stays open for the pages.
+        trap.step(124, [&] { m_opener.release(connection); });
         trap.step(126, [&] { connection.reset(); });
     }
     // Past its two tests "Save" closes whatever became of the statement.

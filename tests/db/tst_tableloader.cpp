@@ -1,6 +1,7 @@
 #include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
+#include "db/Identifier.h"
 #include "db/ResultRows.h"
 #include "db/RowSet.h"
 #include "db/RowWriter.h"
@@ -214,6 +215,47 @@ private slots:
             QCOMPARE(f.number(), long(Failure::NoSuchTable));
         }
         QCOMPARE(rows.state(), 0);
+    }
+
+    // Named, a table's size, collations and rows come in one statement;
+    // with a column read as text, the rows come by the text protocol next.
+    void namedTableReadsItsFactsAndRows_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("x");
+        QTest::newRow("plain") << "plain"
+                               << "INT";
+        QTest::newRow("quote, read as text") << "a'b"
+                                             << "DOUBLE(10,2)";
+        QTest::newRow("statement in a name") << "x'); DROP TABLE t; --"
+                                             << "INT";
+        QTest::newRow("backtick and backslash") << "a`b\\"
+                                                << "DOUBLE(10,2)";
+    }
+
+    void namedTableReadsItsFactsAndRows()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, x);
+        const QString quoted = quoteIdentifier(name);
+        TestDb::run(Db,
+            {"CREATE OR REPLACE TABLE " + quoted + " (v VARCHAR(10) COLLATE utf8mb4_bin, x " + x + ")",
+                "INSERT INTO " + quoted + " VALUES ('a', 1), ('b', 2)"});
+        auto c = TestDb::admin(Db);
+        QVERIFY(c->canRunCompound());
+        RowSet rows;
+        rows.openInBackground("SELECT * FROM " + quoted + ";", *c, {}, name);
+        QTRY_COMPARE(rows.recordCount(), 2);
+        QCOMPARE(rows.field(0).collation, QByteArray("utf8mb4_bin"));
+        QCOMPARE(rows.rows().cell(1, 0).text(), std::string_view("b"));
+        QCOMPARE(TestDb::scalar(Db, "SELECT COUNT(*) FROM t"), QStringLiteral("50000"));
+        try {
+            rows.openInBackground("SELECT * FROM " + quoteIdentifier(name + "x") + ";", *c, {}, name + "x");
+            QFAIL("no failure");
+        } catch (const Failure &f) {
+            QCOMPARE(f.number(), long(Failure::NoSuchTable));
+        }
+        TestDb::run(Db, {"DROP TABLE " + quoted});
     }
 
     void cancelStopsPromptlyAndKeepsTheRowsSoFar()

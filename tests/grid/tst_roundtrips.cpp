@@ -63,6 +63,11 @@ void TestRoundTrips::eachActionWaitsAtMost_data()
                                     << "update" << 2;
     QTest::newRow("delete, keyed") << keyed << "delete" << 1;
     QTest::newRow("undo, keyed") << keyed << "undo" << 1;
+    // Inserted, read back and committed once the new row is known.
+    QTest::newRow("insert, AUTO_INCREMENT key") << "(id INT AUTO_INCREMENT PRIMARY KEY, v VARCHAR(20)) ENGINE=InnoDB"
+                                                << "insert" << 2;
+    QTest::newRow("insert, no key") << "(id INT, v VARCHAR(20)) ENGINE=InnoDB"
+                                    << "insert" << 2;
     // 250 rows: at most N/100 + 3.
     QTest::newRow("paste of 250 rows, keyed") << keyed << "batch" << 250 / 100 + 3;
     QTest::newRow("delete of 250 rows, keyed") << keyed << "delete batch" << 250 / 100 + 3;
@@ -105,6 +110,8 @@ void TestRoundTrips::eachActionWaitsAtMost()
         outcome = model.deleteRow(1);
     else if (action == QLatin1String("undo"))
         outcome = model.rewriteValues(first, changed, 0);
+    else if (action == QLatin1String("insert") && model.setData(model.index(model.newRowLine(), 1), "new"))
+        outcome = model.commitRow();
     std::vector<std::pair<int, CellChanges>> batch;
     for (int row = 0; action == QLatin1String("batch") && row < 250; ++row)
         batch.push_back({row, {{1, CellValue::of(row == 0 ? "changed" : "p")}}});
@@ -131,6 +138,9 @@ void TestRoundTrips::eachActionWaitsAtMost()
         QCOMPARE(firstTwo + rest, QStringList());
     else if (action == QLatin1String("batch"))
         QCOMPARE(firstTwo + rest, QStringList({"changed", "p", "p"}));
+    else if (action == QLatin1String("insert"))
+        QCOMPARE(TestDb::rows(Db, "SELECT v FROM rt WHERE v IN ('a', 'b2', 'new') ORDER BY v"),
+            QStringList({"a", "b2", "new"}));
     else if (action != QLatin1String("connect"))
         QCOMPARE(firstTwo, QStringList({"changed", "b2"}));
 }

@@ -390,13 +390,15 @@ private slots:
         pick(QStringLiteral("grow"));
         // The load's first rows hold it back a little, so the write starts
         // before it ends.
-        proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^SELECT \\* FROM `grow`"), std::chrono::milliseconds(300));
+        proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^(BEGIN NOT ATOMIC .*)?SELECT \\* FROM `grow`"),
+            std::chrono::milliseconds(300));
         picker()->PushButton3_Click();
         QTRY_VERIFY(model()->exportSource().rowCount() > 0);
         QVERIFY(model()->isLoading());
         const qint64 before = model()->rowSet()->recordCount();
         QSignalSpy written(model(), &GridModel::rowWritten);
-        proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^INSERT"), std::chrono::milliseconds(1500));
+        proxy.arm(
+            FaultProxy::Fault::Stall, QStringLiteral("^(BEGIN NOT ATOMIC .*)?INSERT"), std::chrono::milliseconds(1500));
         QCOMPARE(model()->insertValues({CellValue::null(), CellValue::of("added")}), GridModel::Outcome::Done);
         QVERIFY(proxy.hasFired());
         const qint64 after = model()->rowSet()->recordCount();
@@ -479,7 +481,8 @@ private slots:
             picker()->PushButton3_Click();
         });
         during.start(10);
-        proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^SELECT \\* FROM `t`"), std::chrono::milliseconds(2000));
+        proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^(BEGIN NOT ATOMIC .*)?SELECT \\* FROM `t`"),
+            std::chrono::milliseconds(2000));
         editor()->requeryGrid();
         watchdog.stop();
         QVERIFY(proxy.hasFired());
@@ -499,7 +502,8 @@ private slots:
                     QTest::mouseClick(w->findChild<QPushButton *>(), Qt::LeftButton);
         });
         cancel.start(50);
-        proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^SELECT \\* FROM `t`"), std::chrono::milliseconds(4000));
+        proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^(BEGIN NOT ATOMIC .*)?SELECT \\* FROM `t`"),
+            std::chrono::milliseconds(4000));
         QElapsedTimer clock;
         clock.start();
         editor()->requeryGrid();

@@ -453,8 +453,8 @@ private slots:
         m_wizard = signedInWizard(m_desktop, Db, QString::number(proxy.port()));
         pickTable(*m_wizard, QStringLiteral("c"));
         if (stallMs)
-            proxy.arm(
-                FaultProxy::Fault::Stall, QStringLiteral("^SELECT \\* FROM `c`"), std::chrono::milliseconds(stallMs));
+            proxy.arm(FaultProxy::Fault::Stall, QStringLiteral("^(BEGIN NOT ATOMIC .*)?SELECT \\* FROM `c`"),
+                std::chrono::milliseconds(stallMs));
         m_wizard->form2()->PushButton3_Click();
         editor()->show();
         QVERIFY(QTest::qWaitForWindowExposed(editor()));

@@ -164,19 +164,34 @@ void TestWriteSafety::lostReplyIsCheckedNeverRepeated_data()
     QTest::addColumn<QString>("write");
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("key");
     const int before = int(FaultProxy::Fault::CutBeforeReply), after = int(FaultProxy::Fault::CutAfterReply);
+    const QString autoKey = QStringLiteral("AUTO_INCREMENT PRIMARY KEY");
     for (const char *engine : {"InnoDB", "Aria"}) {
         for (const char *write : {"insert", "update", "delete"}) {
             const QString verb = QString::fromLatin1(write).toUpper();
             for (int fault : {before, after}) {
                 const QString cut = fault == before ? QStringLiteral("before reply") : QStringLiteral("after reply");
                 QTest::addRow("%s %s, cut %s", engine, write, qPrintable(cut))
-                    << engine << write << writes(qPrintable(verb)) << fault;
+                    << engine << write << writes(qPrintable(verb)) << fault << autoKey;
                 // An UPDATE or DELETE commits in the statement that writes.
                 if (QLatin1String(engine) == QLatin1String("InnoDB") && verb == QLatin1String("INSERT"))
                     QTest::addRow("%s %s, COMMIT cut %s", engine, write, qPrintable(cut))
-                        << engine << write << QStringLiteral("^COMMIT") << fault;
+                        << engine << write << QStringLiteral("^COMMIT") << fault << autoKey;
             }
+        }
+    }
+    // A transactional insert starts, inserts and reads the new row in one
+    // statement, and commits in the next.
+    const int drop = int(FaultProxy::Fault::DropAndCut);
+    for (const char *key : {"AUTO_INCREMENT PRIMARY KEY", ""}) {
+        for (int fault : {before, drop}) {
+            const char *cut = fault == before ? "cut before reply" : "dropped";
+            for (const char *at : {"^BEGIN NOT ATOMIC .*INSERT", "^COMMIT"})
+                QTest::addRow(
+                    "InnoDB insert, %s, %s %s", *key ? "keyed" : "no key", at[1] == 'C' ? "COMMIT" : "compound", cut)
+                    << "InnoDB"
+                    << "insert" << at << fault << key;
         }
     }
 }
@@ -187,8 +202,10 @@ void TestWriteSafety::lostReplyIsCheckedNeverRepeated()
     QFETCH(QString, write);
     QFETCH(QString, pattern);
     QFETCH(int, fault);
-    TestDb::run(Db, {"CREATE OR REPLACE TABLE lr (id INT AUTO_INCREMENT PRIMARY KEY, v VARCHAR(20)) ENGINE=" + engine,
-                     "INSERT INTO lr VALUES (1, 'a'), (2, 'b')"});
+    QFETCH(QString, key);
+    TestDb::run(Db,
+        {"CREATE OR REPLACE TABLE lr (id INT " + key + ", v VARCHAR(20)) ENGINE=" + engine,
+            "INSERT INTO lr VALUES (1, 'a'), (2, 'b')"});
     FaultProxy proxy(TestDb::host().isEmpty() ? QStringLiteral("127.0.0.1") : TestDb::host(), TestDb::port().toUShort());
     auto grid = openGrid(QStringLiteral("lr"), params(proxy.port()));
     GridModel &m = grid->model;
@@ -223,12 +240,15 @@ void TestWriteSafety::lostReplyIsCheckedNeverRepeated()
     QCOMPARE(told.outcome, GridModel::Outcome::Done);
     QVERIFY(!m.hasHeldRow());
     if (write == QLatin1String("insert")) {
-        QCOMPARE(server("SELECT v FROM lr ORDER BY id"), QStringList({"a", "b", "new"}));
+        QCOMPARE(server("SELECT v FROM lr ORDER BY v"), QStringList({"a", "b", "new"}));
         QCOMPARE(grid->cell(2, 1), QStringLiteral("new"));
+        if (engine == QLatin1String("InnoDB"))
+            QVERIFY2(proxy.firedStatement().startsWith("BEGIN NOT ATOMIC") || pattern == QLatin1String("^COMMIT"),
+                proxy.firedStatement().constData());
         // The stored row with its id, or what was typed, marked and read-only.
         if (m.isUnconfirmed(2))
             QVERIFY(!(m.flags(m.index(2, 1)) & Qt::ItemIsEditable));
-        else
+        else if (!key.isEmpty())
             QCOMPARE(grid->cell(2, 0), server("SELECT id FROM lr WHERE v = 'new'").value(0));
     } else if (write == QLatin1String("update")) {
         QCOMPARE(server("SELECT * FROM lr ORDER BY id"), QStringList({"1|changed", "2|b"}));

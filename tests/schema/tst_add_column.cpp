@@ -106,6 +106,12 @@ private slots:
         SchemaSession s(m_fields);
         s.wizard->CurrentTable = QStringLiteral("orders");
         Form3 *editor = s.wizard->form3();
+        // The pages' signed-in connection.
+        const ConnectParams params = Connection::paramsFrom(s.wizard->connectionString());
+        const std::shared_ptr<Connection> kept = s.wizard->keptConnection().share(params, [&](Connection &c) {
+            c.open(params);
+            return true;
+        });
         QStringList seen;
         onNextModal([&](QWidget *w) {
             auto *d = qobject_cast<frmNewColumn *>(w);
@@ -119,6 +125,7 @@ private slots:
             QCOMPARE(entries(d->cboPosition), QStringList({"LAST", "FIRST", "AFTER"}));
             QCOMPARE(d->cboDataType->count(), 25);
             QVERIFY(d->connection() && d->connection()->isOpen());
+            QCOMPARE(d->connection(), kept.get()); // no sign-in of its own
             d->reject();
         });
         editor->chkNewColumn_Click();

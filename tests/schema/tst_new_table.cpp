@@ -1,5 +1,8 @@
 #include "SchemaSession.h"
 
+#include "db/Connection.h"
+#include "db/RowSet.h"
+#include "frame/KeptConnection.h"
 #include "frame/PagePointer.h"
 #include "pages/Form2.h"
 #include "schema/frmNewColumn.h"
@@ -139,6 +142,11 @@ private slots:
     void savesRowsInListOrderWithoutDeletedOnes()
     {
         SchemaSession s(m_fields);
+        const ConnectParams params = Connection::paramsFrom(s.wizard->connectionString());
+        const std::shared_ptr<Connection> kept = s.wizard->keptConnection().share(params, [&](Connection &c) {
+            c.open(params);
+            return true;
+        });
         auto d = frmNewTable::load(s.wizard->schemaOpener(), nullptr);
         d->txtName->setText(QStringLiteral("made"));
         addRow(*s.wizard, *d, {"id", "INT", "11", "", "", "UA"});
@@ -153,6 +161,9 @@ private slots:
         d->PushButton2->click(); // a second press: the table exists, nothing is sent again
         QCOMPARE(s.desktop.boxes.size(), 0);
         QCOMPARE(d->result(), int(QDialog::Accepted));
+        // Made on the pages' kept session, which stays open; no sign-in of its own.
+        QVERIFY(kept->isOpen());
+        QCOMPARE(kept->select("SHOW SESSION STATUS LIKE 'Com_create_table'")->value(1).toString(), QStringLiteral("1"));
         // The default typed for "name" never reaches the table.
         QCOMPARE(columnsOf(Db, "made"), QStringList({"id|int(11) unsigned|NULL", "name|varchar(40)|NULL",
                                                      "price|decimal(10,2) unsigned zerofill|NULL"}));
