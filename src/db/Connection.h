@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -136,14 +137,6 @@ public:
     const QString &charsetProblem() const { return m_charsetProblem; }
     // Throws Failure with charsetProblem() when there is one.
     void requireKnownCharset() const;
-    MYSQL *handle() const { return m_mysql; }
-
-    // Sends one statement. Throws Failure when not open or refused.
-    void query(const QByteArray &sql);
-    // Starts reading the result of the statement just sent, row by row
-    // (mysql_use_result; the caller frees it). Throws Failure when the server
-    // failed, or, naming `source`, when the statement has no result set.
-    MYSQL_RES *useResult(const QString &source);
 
     // Throws the connection's current error.
     [[noreturn]] void fail() const;
@@ -153,6 +146,20 @@ public:
     static ConnectParams paramsFrom(const QString &connectionString);
 
 private:
+    // The db layer's readers that stream rows through the client library
+    // themselves; nothing else reaches the session's handle.
+    friend class RowSet;
+    friend class ResultRows;
+    friend class TableLoader;
+    friend QStringList ColumnNames(Connection &connection, const QString &query);
+    MYSQL *handle() const { return m_mysql; }
+    // Sends one statement. Throws Failure when not open or refused.
+    void query(const QByteArray &sql);
+    // Starts reading the result of the statement just sent, row by row
+    // (mysql_use_result; the caller frees it). Throws Failure when the server
+    // failed, or, naming `source`, when the statement has no result set.
+    MYSQL_RES *useResult(const QString &source);
+
     // mysql_real_connect, through `guard` when there is one; throws Failure.
     static void signIn(MYSQL *m, const ConnectParams &params, GreetingGuard *guard);
     // Signs in with `params`; throws Failure.

@@ -107,10 +107,9 @@ struct TableFacts
 };
 
 // One statement, one round trip. Facts that cannot be read stop nothing.
-TableFacts readTableFacts(Connection &connection, const QString &table)
+TableFacts readTableFacts(Connection &connection, MYSQL *m, const QString &table)
 {
     TableFacts facts;
-    MYSQL *m = connection.handle();
     const QByteArray where = " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " + connection.quote(table.toUtf8());
     const QByteArray sql = "SELECT 0, TABLE_ROWS, DATA_LENGTH, NULL, NULL FROM information_schema.TABLES" + where
         + " UNION ALL SELECT 1, COLUMN_NAME, COLLATION_NAME, DATA_TYPE, COLUMN_TYPE FROM information_schema.COLUMNS"
@@ -204,10 +203,9 @@ bool isAscii(const QByteArray &bytes)
 // (ResultRows::columnSuits); else the text protocol runs the statement next.
 // False when the server will not run it: nothing was read then. Null `rows`
 // when the fields did not suit after all (the connection is shut).
-bool readWithFacts(Connection &connection, const QString &table, const QByteArray &statement, TableFacts &facts,
-    std::unique_ptr<ResultRows> &rows)
+bool readWithFacts(Connection &connection, MYSQL *m, const QString &table, const QByteArray &statement,
+    TableFacts &facts, std::unique_ptr<ResultRows> &rows)
 {
-    MYSQL *m = connection.handle();
     QByteArray select = statement.trimmed();
     while (select.endsWith(';'))
         select = select.chopped(1).trimmed();
@@ -263,8 +261,7 @@ void killQuery(const ConnectParams &params, unsigned long threadId)
     try {
         Connection side;
         side.open(params);
-        const QByteArray sql = "KILL QUERY " + QByteArray::number(qulonglong(threadId));
-        mysql_real_query(side.handle(), sql.constData(), sql.size());
+        side.exec("KILL QUERY " + QByteArray::number(qulonglong(threadId)));
     } catch (const Failure &) {
         // The server may be gone; then so is the statement.
     }
@@ -431,11 +428,11 @@ bool TableLoader::readRows(Job &job, Connection &connection, bool firstRun)
     MYSQL *m = connection.handle();
     std::unique_ptr<ResultRows> rows;
     const bool combined = firstRun && job.compound && !job.table.isEmpty()
-        && readWithFacts(connection, job.table, job.sql, facts, rows);
+        && readWithFacts(connection, m, job.table, job.sql, facts, rows);
     job.expectedRows = facts.rows;
     if (!combined) {
         if (!job.table.isEmpty()) {
-            facts = readTableFacts(connection, job.table);
+            facts = readTableFacts(connection, m, job.table);
             job.expectedRows = facts.rows;
             checkSize(facts, job.table);
         }
