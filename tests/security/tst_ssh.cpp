@@ -3,6 +3,8 @@
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
 #include "db/SshTunnel.h"
+#include "db/TlsOptions.h"
+#include "frame/AskPass.h"
 #include "frame/SettingsStore.h"
 #include "grid/GridModel.h"
 #include "pages/ConnectionSecurity.h"
@@ -272,6 +274,57 @@ private slots:
             QVERIFY2(result.contains(words), qPrintable(result));
         QCOMPARE(asked(), QString());
         QCOMPARE(m_proxy->accepted(), before);
+    }
+
+    // The suite's server offers no TLS: a mode that requires it refuses
+    // before the sign-in, though the tunnel ends at a local socket.
+    void tlsStillAppliesInsideTunnel_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("required") << "REQUIRED"
+                                  << "does not offer an encrypted connection";
+        QTest::newRow("host name checked") << "VERIFY_IDENTITY"
+                                           << "cannot be checked through an SSH tunnel";
+    }
+    void tlsStillAppliesInsideTunnel()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, failure);
+        ConnectParams p = params("agent-host", m_proxy->port());
+        p.tls = TlsOptions::modeFrom(mode);
+        p.caFile = "/nonexistent.pem";
+        m_proxy->resetTurns();
+        const QString result = openAndRead(p);
+        QVERIFY2(result.contains(failure), qPrintable(result));
+        // At most the greeting was read: the client never answered it.
+        QCOMPARE(m_proxy->turns(), 0);
+    }
+
+    void askPassDialogs()
+    {
+        FakeDesktop desktop;
+        const QString question = QStringLiteral(
+            "The authenticity of host 'h (1.2.3.4)' can't be established.\nED25519 key fingerprint is SHA256:abc.\n"
+            "Are you sure you want to continue connecting (yes/no/[fingerprint])? ");
+        desktop.answers << Desktop::Answer::Yes << Desktop::Answer::No;
+        QCOMPARE(AskPass(desktop).answer(question), std::optional<QString>("yes"));
+        QCOMPARE(AskPass(desktop).answer(question), std::nullopt);
+        QCOMPARE(desktop.boxes.size(), 2);
+        QVERIFY(desktop.boxes[0].text.contains("SHA256:abc"));
+        QVERIFY(desktop.boxes[0].text.endsWith("continue connecting?"));
+        QCOMPARE(desktop.boxes[0].defaultButton, Desktop::Answer::No);
+
+        onNextModal([](QWidget *w) {
+            auto *field = w->findChild<QLineEdit *>("txtSecret");
+            QVERIFY(field && field->echoMode() == QLineEdit::Password);
+            auto *label = w->findChild<QLabel *>();
+            QCOMPARE(label->text(), QStringLiteral("Enter passphrase for key '/k':"));
+            QCOMPARE(label->buddy(), field);
+            QTest::keyClicks(field, "s3cret");
+            QTest::keyClick(field, Qt::Key_Return);
+        });
+        QCOMPARE(AskPass(desktop).answer("Enter passphrase for key '/k': "), std::optional<QString>("s3cret"));
     }
 
     void socketIsPrivate()
