@@ -36,7 +36,7 @@ namespace {
 
 // How long ssh may take to come up, a passphrase typed in its dialog included.
 constexpr int ReadyTimeoutMs = 120'000;
-constexpr int PollMs = 20;
+constexpr int PollMs = 5;
 
 [[noreturn]] void fail(const QString &text)
 {
