@@ -261,7 +261,7 @@ void Tunnel::start()
     pid = forkFromKeeper([&] {
         const pid_t child = ::fork();
         if (child != 0)
-            return child;
+            return child < 0 ? -errno : child;
         // Only async-signal-safe calls from here to exec.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (::getppid() != parent)
@@ -269,6 +269,8 @@ void Tunnel::start()
         ::dup2(null, 0);
         ::dup2(null, 1);
         ::dup2(err >= 0 ? err : null, 2);
+        // Nothing else of the program's: no database socket outlives it in ssh.
+        ::close_range(3, ~0U, 0);
         ::execve(path.constData(), argv.data(), envp.data());
         ::_exit(127);
     });
@@ -277,8 +279,9 @@ void Tunnel::start()
     if (null >= 0)
         ::close(null);
     if (pid < 0) {
+        const int error = -pid;
         pid = 0;
-        fail(QStringLiteral("ssh could not be started: %1").arg(QString::fromLocal8Bit(strerror(errno))));
+        fail(QStringLiteral("ssh could not be started: %1").arg(QString::fromLocal8Bit(strerror(error))));
     }
 }
 
