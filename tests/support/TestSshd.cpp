@@ -7,6 +7,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -29,6 +31,13 @@ bool TestSshd::run(const QString &program, const QStringList &arguments, QString
     if (output)
         *output = QString::fromLocal8Bit(p.readAll());
     return ok;
+}
+
+void TestSshd::endsWithTest(QProcess &process)
+{
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 }
 
 TestSshd::TestSshd(const QString &folder, const QString &authorizedKeys) : m_folder(folder)
@@ -59,7 +68,7 @@ TestSshd::TestSshd(const QString &folder, const QString &authorizedKeys) : m_fol
                      .toUtf8());
     config.close();
     m_sshd = std::make_unique<QProcess>();
-    m_sshd->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    endsWithTest(*m_sshd);
     m_sshd->start(sshd, {"-D", "-r", "-f", config.fileName(), "-E", folder + "/sshd.log"});
     QElapsedTimer clock;
     clock.start();

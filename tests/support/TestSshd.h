@@ -27,6 +27,10 @@ public:
 
     // Runs a program of the test; false (and its output in `output`) when it failed.
     static bool run(const QString &program, const QStringList &arguments, QString *output = nullptr);
+    // A server the test starts in `process` ends with the test, also when the
+    // test crashes, and keeps nothing of the test's output open (ctest
+    // waits for that output to end).
+    static void endsWithTest(QProcess &process);
 
 private:
     QString m_folder;
