@@ -5,6 +5,8 @@
 #include "pages/Wizard.h"
 #include "print/CupsPrinters.h"
 
+#include "frame/AskPass.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 
@@ -41,6 +43,9 @@ void answerInfoOptions(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    // Started by ssh to ask one of its questions: its prompt is no option.
+    if (AskPass::isRequested())
+        return AskPass::main(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("corvane-editor"));
     QCoreApplication::setApplicationVersion(QLatin1String(CorvaneVersion));
     QCoreApplication::setOrganizationName(QStringLiteral("Quillmark"));
@@ -55,6 +60,7 @@ int main(int argc, char *argv[])
     }
     QApplication::setWindowIcon(Main::appIcon());
     QApplication::setQuitOnLastWindowClosed(false);
+    AskPass::install();
 
     QtDesktop desktop;
     Services services;

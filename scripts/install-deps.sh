@@ -20,6 +20,8 @@ packages=(
   desktop-file-utils appstream dpkg-dev file
   # certificates for the TLS test server, and clang's libFuzzer for fuzz/
   openssl clang libclang-rt-14-dev
+  # connections through SSH: the user's ssh, and a private sshd for the tests
+  openssh-client openssh-server
 )
 if [ "${1:-}" = "--docs" ]; then
   # screenshots for the README

@@ -49,6 +49,9 @@ public:
         ObjectRequired = 424,
         InvalidPicture = 481,
         IndexOutOfBounds = 35600,
+
+        // The SSH tunnel's: ssh failed, or the tunnel is not safe to use.
+        SshTunnel = 9100,
     };
 
     explicit Failure(QString description, long number = 0)
@@ -68,6 +71,8 @@ public:
     bool isConnectionLost() const;
     // The client could not set up TLS with the server.
     bool isTlsFailure() const;
+    // The SSH tunnel to the database failed; the text says why.
+    bool isTunnelFailure() const { return m_number == SshTunnel; }
 
     // Thrown by anything used before it was opened or after it was closed.
     [[noreturn]] static void throwNotOpen();

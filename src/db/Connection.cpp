@@ -5,9 +5,11 @@
 #include "db/ConnectionString.h"
 #include "db/GreetingGuard.h"
 #include "db/RowSet.h"
+#include "db/SshTunnel.h"
 #include "db/Workers.h"
 
 #include <atomic>
+#include <errmsg.h>
 #include <exception>
 #include <mutex>
 #include <mysql.h>
@@ -63,6 +65,7 @@ ConnectParams Connection::paramsFrom(const QString &connectionString)
     p.forceTcp = p.port != 0 && p.port != 3306;
     p.tls = TlsOptions::modeFrom(pick({"SSLMODE", "SSL-MODE"}));
     p.caFile = pick({"SSLCA", "SSL-CA"}).toUtf8();
+    p.sshHost = pick({"SSHHOST"}).trimmed().toUtf8();
     return p;
 }
 
@@ -90,12 +93,30 @@ void Connection::openUnchecked(const ConnectParams &params)
 void Connection::connect(const ConnectParams &params)
 {
     close();
+    SshTunnel::Route route = tunnelFor(params);
+    if (route.socket.isEmpty())
+        return connectVia(params, route);
+    try {
+        connectVia(params, route);
+    } catch (const Failure &f) {
+        // A tunnel that ended just now may not have been reaped yet: its
+        // socket refuses. Once more through a new tunnel.
+        if (f.number() != CR_CONNECTION_ERROR)
+            throw;
+        SshTunnel::end(route);
+        route = tunnelFor(params);
+        connectVia(params, route);
+    }
+}
+
+void Connection::connectVia(const ConnectParams &params, const SshTunnel::Route &route)
+{
     // Where TLS is required but the library would sign in without it, the
     // guard reaches the server first and lets the library have the
     // connection only once the server's greeting offers TLS.
     std::unique_ptr<GreetingGuard> guard;
     if (GreetingGuard::isNeeded(params))
-        guard = std::make_unique<GreetingGuard>(params, ConnectTimeoutSeconds);
+        guard = std::make_unique<GreetingGuard>(params, ConnectTimeoutSeconds, route.socket);
     MYSQL *m = mysql_init(nullptr);
     if (!m)
         throw Failure(QStringLiteral("Out of memory while creating a connection."), Failure::OutOfMemory);
@@ -106,14 +127,25 @@ void Connection::connect(const ConnectParams &params)
     mysql_optionsv(m, MYSQL_OPT_READ_TIMEOUT, &readTimeout);
     mysql_optionsv(m, MYSQL_OPT_WRITE_TIMEOUT, &ioTimeout);
     mysql_optionsv(m, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    if (params.forceTcp || guard) {
+    if (guard || (params.forceTcp && route.socket.isEmpty())) {
         const unsigned proto = MYSQL_PROTOCOL_TCP;
+        mysql_optionsv(m, MYSQL_OPT_PROTOCOL, &proto);
+    } else if (!route.socket.isEmpty()) {
+        const unsigned proto = MYSQL_PROTOCOL_SOCKET;
         mysql_optionsv(m, MYSQL_OPT_PROTOCOL, &proto);
     }
     TlsOptions::apply(m, params);
     try {
-        signIn(m, params, guard.get());
+        signIn(m, params, guard.get(), route.socket);
         TlsOptions::checkEncrypted(m, params);
+    } catch (const Failure &f) {
+        mysql_close(m);
+        // What ssh said meanwhile (a forward refused, a server it cannot
+        // reach) says more than the library's lost connection.
+        const QString trouble = route.socket.isEmpty() || f.isTlsFailure() ? QString() : SshTunnel::troubleSince(route);
+        if (!trouble.isEmpty())
+            throw Failure(trouble + QStringLiteral(" (%1)").arg(f.description()), Failure::SshTunnel);
+        throw;
     } catch (...) {
         mysql_close(m);
         throw;
@@ -123,15 +155,32 @@ void Connection::connect(const ConnectParams &params)
     m_sessionChecked = false;
 }
 
-void Connection::signIn(MYSQL *m, const ConnectParams &params, GreetingGuard *guard)
+SshTunnel::Route Connection::tunnelFor(const ConnectParams &params)
+{
+    if (params.sshHost.isEmpty())
+        return {};
+    // The library checks the certificate's name against the host it
+    // connects to, which through the tunnel is this computer's socket.
+    if (params.tls == TlsMode::VerifyIdentity)
+        throw Failure(QStringLiteral("The server's host name cannot be checked through an SSH tunnel. For a "
+                                     "connection through the SSH host %1, check the certificate against the CA file "
+                                     "only.")
+                          .arg(QString::fromUtf8(params.sshHost)),
+            Failure::TlsConnectionError);
+    return SshTunnel::route(params.sshHost, params.host.isEmpty() ? QByteArray("localhost") : params.host,
+        params.port ? params.port : 3306);
+}
+
+void Connection::signIn(MYSQL *m, const ConnectParams &params, GreetingGuard *guard, const QByteArray &socket)
 {
     const auto orNull = [](const QByteArray &b) { return b.isEmpty() ? nullptr : b.constData(); };
-    const char *host = guard ? GreetingGuard::placeholderHost() : orNull(params.host);
-    const unsigned port = guard ? guard->placeholderPort() : params.port;
+    const bool tunnel = !socket.isEmpty() && !guard;
+    const char *host = guard ? GreetingGuard::placeholderHost() : tunnel ? "localhost" : orNull(params.host);
+    const unsigned port = guard ? guard->placeholderPort() : tunnel ? 0 : params.port;
     if (guard)
         guard->arm(m);
     const bool connected = mysql_real_connect(m, host, params.user.constData(), params.password.constData(),
-        orNull(params.database), port, nullptr, CLIENT_FOUND_ROWS);
+        orNull(params.database), port, tunnel ? socket.constData() : nullptr, CLIENT_FOUND_ROWS);
     if (guard)
         guard->disarm(m);
     if (connected)
@@ -317,7 +366,8 @@ QString Connection::tlsVersion() const
 
 bool Connection::isLocalSocket() const
 {
-    return m_mysql && TlsOptions::isLocalSocket(m_mysql);
+    // A tunnel's socket leads to another computer.
+    return m_mysql && m_params.sshHost.isEmpty() && TlsOptions::isLocalSocket(m_mysql);
 }
 
 bool Connection::looksAlive() const

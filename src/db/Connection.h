@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/SshTunnel.h"
 #include "db/TlsOptions.h"
 
 #include <QByteArray>
@@ -35,6 +36,10 @@ struct ConnectParams
     bool forceTcp = false;
     TlsMode tls = TlsMode::Preferred;
     QByteArray caFile; // for the verifying modes
+    // Reached through an SSH tunnel to this destination ("[user@]host[:port]"
+    // or a Host alias); host and port then name the server as the SSH host
+    // sees it. Empty: a direct connection.
+    QByteArray sshHost;
     // How long a read may wait for the server; 0 waits for as long as it
     // takes (a reader that can be cancelled instead).
     unsigned readTimeoutSeconds = 60;
@@ -160,10 +165,16 @@ private:
     // failed, or, naming `source`, when the statement has no result set.
     MYSQL_RES *useResult(const QString &source);
 
-    // mysql_real_connect, through `guard` when there is one; throws Failure.
-    static void signIn(MYSQL *m, const ConnectParams &params, GreetingGuard *guard);
+    // mysql_real_connect, through `guard` when there is one, else through
+    // `socket` when not empty; throws Failure.
+    static void signIn(MYSQL *m, const ConnectParams &params, GreetingGuard *guard, const QByteArray &socket);
+    // The running tunnel for a connection through SSH (started when needed),
+    // or an empty route; throws Failure.
+    static SshTunnel::Route tunnelFor(const ConnectParams &params);
     // Signs in with `params`; throws Failure.
     void connect(const ConnectParams &params);
+    // Signs in through `route` when it names a tunnel's socket.
+    void connectVia(const ConnectParams &params, const SshTunnel::Route &route);
     void afterConnect();
     enum class SessionCheck { Ok, Unreadable, OtherCharset };
     SessionCheck readSession(bool mariaDb);

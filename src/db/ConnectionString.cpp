@@ -14,15 +14,22 @@ QString odbcValue(const QString &value)
 
 namespace {
 
+QString sshAttribute(const ConnectionFields &fields)
+{
+    if (fields.sshHost.isEmpty())
+        return {};
+    return QStringLiteral("SSHHOST=") + odbcValue(fields.sshHost) + QLatin1Char(';');
+}
+
 QString securityAttributes(const ConnectionFields &fields)
 {
     const TlsMode mode = TlsOptions::modeFrom(fields.tlsMode);
     if (mode == TlsMode::Preferred)
-        return {};
+        return sshAttribute(fields);
     QString out = QStringLiteral("SSLMODE=") + TlsOptions::modeName(mode) + QLatin1Char(';');
     if (mode == TlsMode::VerifyCa || mode == TlsMode::VerifyIdentity)
         out += QStringLiteral("SSLCA=") + odbcValue(fields.caFile) + QLatin1Char(';');
-    return out;
+    return out + sshAttribute(fields);
 }
 
 } // namespace

@@ -15,6 +15,8 @@ struct ConnectionFields
     // the CA file the verifying modes check the server's certificate with.
     QString tlsMode;
     QString caFile;
+    // The SSH host the connection goes through; empty: a direct one.
+    QString sshHost;
 };
 
 // The ODBC connection text: "DRIVER={MySQL ODBC 5.1 Driver};SERVER=...;USER=...;
@@ -22,7 +24,7 @@ struct ConnectionFields
 // blanks included; a value holding ";" or starting with "{" is written in
 // braces with "}" doubled, so it cannot cut the text. A connection security
 // other than the default adds "SSLMODE=...;" and, for the verifying modes,
-// "SSLCA=...;".
+// "SSLCA=...;". A connection through an SSH host adds "SSHHOST=...;".
 QString ConnectionString(const ConnectionFields &fields);
 
 // One value as ConnectionString writes it.

@@ -17,6 +17,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <utility>
 
@@ -76,15 +77,51 @@ bool GreetingGuard::isNeeded(const ConnectParams &params)
         return false;
     // The library's rule: no host, or "localhost", means the local socket
     // unless TCP is asked for.
-    return params.forceTcp || (!params.host.isEmpty() && params.host != "localhost");
+    return params.forceTcp || !params.sshHost.isEmpty() || (!params.host.isEmpty() && params.host != "localhost");
 }
 
-GreetingGuard::GreetingGuard(const ConnectParams &params, int timeoutSeconds)
+namespace {
+
+// The tunnel's socket is local: it answers at once or not at all.
+int connectToSocket(const QByteArray &path, int &error)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    error = size_t(path.size()) < sizeof address.sun_path ? 0 : ENAMETOOLONG;
+    if (fd >= 0 && error == 0) {
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+            return fd;
+    }
+    error = error ? error : errno;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+} // namespace
+
+GreetingGuard::GreetingGuard(const ConnectParams &params, int timeoutSeconds, const QByteArray &tunnelSocket)
 {
     QElapsedTimer clock;
     clock.start();
-    const QByteArray host = params.host.isEmpty() ? QByteArray("localhost") : params.host;
-    const QByteArray port = QByteArray::number(params.port ? params.port : MYSQL_PORT);
+    if (tunnelSocket.isEmpty()) {
+        connectToHost(
+            params.host.isEmpty() ? QByteArray("localhost") : params.host, params.port, clock, timeoutSeconds);
+    } else {
+        int error = 0;
+        m_server = connectToSocket(tunnelSocket, error);
+        if (m_server < 0)
+            failConnect(CR_CONNECTION_ERROR, tunnelSocket, error);
+    }
+    openPlaceholder();
+}
+
+void GreetingGuard::connectToHost(
+    const QByteArray &host, unsigned portNumber, const QElapsedTimer &clock, int timeoutSeconds)
+{
+    const QByteArray port = QByteArray::number(portNumber ? portNumber : MYSQL_PORT);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -99,7 +136,10 @@ GreetingGuard::GreetingGuard(const ConnectParams &params, int timeoutSeconds)
     ::freeaddrinfo(found);
     if (m_server < 0)
         failConnect(CR_CONNECTION_ERROR, host, error);
+}
 
+void GreetingGuard::openPlaceholder()
+{
     // Never accepted: the library's connection to it only waits.
     m_placeholder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in here{};

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+class QElapsedTimer;
 struct st_mysql;
 typedef struct st_mysql MYSQL;
 struct ConnectParams;
@@ -29,13 +30,14 @@ struct ConnectParams;
 class GreetingGuard
 {
 public:
-    // TLS required, the host name not checked, and TCP (the local socket
-    // never leaves the machine).
+    // TLS required, the host name not checked, and TCP or an SSH tunnel (the
+    // local socket never leaves the machine).
     static bool isNeeded(const ConnectParams &params);
 
-    // Connects to the server. Throws Failure, with the library's texts and
-    // numbers, when the host is unknown or does not answer in time.
-    GreetingGuard(const ConnectParams &params, int timeoutSeconds);
+    // Connects to the server, or to `tunnelSocket` when not empty. Throws
+    // Failure, with the library's texts and numbers, when the host is
+    // unknown or does not answer in time.
+    GreetingGuard(const ConnectParams &params, int timeoutSeconds, const QByteArray &tunnelSocket = {});
     ~GreetingGuard();
     GreetingGuard(const GreetingGuard &) = delete;
     GreetingGuard &operator=(const GreetingGuard &) = delete;
@@ -53,6 +55,8 @@ public:
     bool refusedPlain() const { return m_refusedPlain; }
 
 private:
+    void connectToHost(const QByteArray &host, unsigned port, const QElapsedTimer &clock, int timeoutSeconds);
+    void openPlaceholder();
     static int ioWait(int fd, char isRead, int timeoutMs);
     bool isPlaceholder(int fd) const;
     int handOver(int fd, int timeoutMs);

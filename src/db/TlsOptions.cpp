@@ -78,8 +78,8 @@ void checkEncrypted(MYSQL *mysql, const ConnectParams &params)
     if (params.tls == TlsMode::Preferred || mysql_get_ssl_cipher(mysql))
         return;
     // The local socket never leaves the machine; the server, too, counts it
-    // as secure transport.
-    if (isLocalSocket(mysql))
+    // as secure transport. A tunnel's socket is not that.
+    if (params.sshHost.isEmpty() && isLocalSocket(mysql))
         return;
     refuseUnencrypted();
 }

@@ -4,6 +4,8 @@ target_sources(corvane_db PRIVATE
   db/Connection.h db/Connection.cpp
   db/TlsOptions.h db/TlsOptions.cpp
   db/GreetingGuard.h db/GreetingGuard.cpp
+  db/SshTunnel.h db/SshTunnel.cpp
+  db/SshFailure.h db/SshFailure.cpp
   db/RowIndex.h db/RowIndex.cpp
   db/RowStore.h db/RowStore.cpp
   db/RowSet.h db/RowSet.cpp

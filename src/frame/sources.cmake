@@ -9,5 +9,6 @@ target_sources(corvane_frame PRIVATE
   frame/Services.h
   frame/HeldInput.h frame/HeldInput.cpp
   frame/KeptConnection.h frame/KeptConnection.cpp
+  frame/AskPass.h frame/AskPass.cpp
   frame/DelayedProgress.h frame/DelayedProgress.cpp
 )

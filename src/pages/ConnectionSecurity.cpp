@@ -38,6 +38,20 @@ ConnectionSecurity::ConnectionSecurity(Desktop &desktop, QWidget *parent) : QDia
     browseButton->setAccessibleName(QStringLiteral("Browse"));
     browseButton->setAutoDefault(false);
 
+    sshHostLabel = new QLabel(QStringLiteral("&SSH host:"), this);
+    sshHostEdit = new QLineEdit(this);
+    sshHostEdit->setObjectName(QStringLiteral("sshHostEdit"));
+    sshHostLabel->setBuddy(sshHostEdit);
+    sshHostEdit->setAccessibleName(QStringLiteral("SSH host"));
+    sshHostEdit->setPlaceholderText(QStringLiteral("[user@]host[:port]"));
+    sshHintLabel = new QLabel(QStringLiteral("Empty: connect directly. Otherwise the connection goes through this host "
+                                             "(or Host of ~/.ssh/config) with your ssh, and the server and port name "
+                                             "the database as that host sees it."),
+        this);
+    sshHintLabel->setObjectName(QStringLiteral("sshHintLabel"));
+    sshHintLabel->setWordWrap(true);
+    sshHostEdit->setAccessibleDescription(sshHintLabel->text());
+
     okButton = new QPushButton(QStringLiteral("OK"), this);
     okButton->setObjectName(QStringLiteral("okButton"));
     okButton->setAccessibleName(okButton->text());
@@ -52,16 +66,20 @@ ConnectionSecurity::ConnectionSecurity(Desktop &desktop, QWidget *parent) : QDia
     grid->addWidget(caFileLabel, 1, 0);
     grid->addWidget(caFileEdit, 1, 1);
     grid->addWidget(browseButton, 1, 2);
+    grid->addWidget(sshHostLabel, 2, 0);
+    grid->addWidget(sshHostEdit, 2, 1, 1, 2);
+    grid->addWidget(sshHintLabel, 3, 1, 1, 2);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(okButton);
     buttons->addWidget(cancelButton);
-    grid->addLayout(buttons, 2, 0, 1, 3);
+    grid->addLayout(buttons, 4, 0, 1, 3);
     grid->setColumnStretch(1, 1);
 
     setTabOrder(modeComboBox, caFileEdit);
     setTabOrder(caFileEdit, browseButton);
-    setTabOrder(browseButton, okButton);
+    setTabOrder(browseButton, sshHostEdit);
+    setTabOrder(sshHostEdit, okButton);
     setTabOrder(okButton, cancelButton);
 
     connect(browseButton, &QPushButton::clicked, this, &ConnectionSecurity::browse);
@@ -90,6 +108,16 @@ void ConnectionSecurity::setCaFile(const QString &path)
 QString ConnectionSecurity::caFile() const
 {
     return caFileEdit->text();
+}
+
+void ConnectionSecurity::setSshHost(const QString &destination)
+{
+    sshHostEdit->setText(destination);
+}
+
+QString ConnectionSecurity::sshHost() const
+{
+    return sshHostEdit->text().trimmed();
 }
 
 void ConnectionSecurity::updateCaFile()

@@ -22,14 +22,18 @@ public:
     QString mode() const;
     void setCaFile(const QString &path);
     QString caFile() const;
+    // The SSH host the connection goes through; empty: a direct connection.
+    void setSshHost(const QString &destination);
+    QString sshHost() const;
 
     // The settings keys beside the five sign-in values.
     static constexpr char ModeKey[] = "MyTlsMode";
     static constexpr char CaFileKey[] = "MyTlsCaFile";
+    static constexpr char SshHostKey[] = "MySshHost";
 
-    QLabel *modeLabel, *caFileLabel;
+    QLabel *modeLabel, *caFileLabel, *sshHostLabel, *sshHintLabel;
     QComboBox *modeComboBox;
-    QLineEdit *caFileEdit;
+    QLineEdit *caFileEdit, *sshHostEdit;
     QPushButton *browseButton, *okButton, *cancelButton;
 
 private:

@@ -145,12 +145,15 @@ void Form1::showSecurity()
     ConnectionSecurity dialog(m_wizard.desktop(), this);
     dialog.setMode(m_tlsMode);
     dialog.setCaFile(m_caFile);
+    dialog.setSshHost(m_sshHost);
     if (dialog.exec() != QDialog::Accepted)
         return;
     m_tlsMode = dialog.mode();
     m_caFile = dialog.caFile();
+    m_sshHost = dialog.sshHost();
     SettingsStore::write(QString::fromLatin1(ConnectionSecurity::ModeKey), m_tlsMode);
     SettingsStore::write(QString::fromLatin1(ConnectionSecurity::CaFileKey), m_caFile);
+    SettingsStore::write(QString::fromLatin1(ConnectionSecurity::SshHostKey), m_sshHost);
 }
 
 void Form1::storeOnChange(QLineEdit *field, const char *key)
@@ -161,7 +164,7 @@ void Form1::storeOnChange(QLineEdit *field, const char *key)
 
 ConnectionFields Form1::fields() const
 {
-    return {Text1->text(), Text2->text(), Text3->text(), Text4->text(), Text5->text(), m_tlsMode, m_caFile};
+    return {Text1->text(), Text2->text(), Text3->text(), Text4->text(), Text5->text(), m_tlsMode, m_caFile, m_sshHost};
 }
 
 void Form1::Form_Load()
@@ -183,6 +186,7 @@ void Form1::Form_Load()
         // A file without these keys connects as "preferred".
         m_tlsMode = SettingsStore::read(QString::fromLatin1(ConnectionSecurity::ModeKey), QString());
         m_caFile = SettingsStore::read(QString::fromLatin1(ConnectionSecurity::CaFileKey), QString());
+        m_sshHost = SettingsStore::read(QString::fromLatin1(ConnectionSecurity::SshHostKey), QString());
     });
     if (trap.test(138, [&] {
             return !Text1->text().isEmpty() && !Text2->text().isEmpty() && !Text3->text().isEmpty()
@@ -230,7 +234,7 @@ void Form1::PushButton5_Click()
         m_pointer->setState(PagePointer::State::Default);                    // 110
     } catch (const Failure &f) {
         failed = true;
-        if (f.isTlsFailure())
+        if (f.isTlsFailure() || f.isTunnelFailure())
             secureReason = QStringLiteral("\r\r") + f.description();
     } catch (const std::exception &) {
         failed = true;

@@ -71,4 +71,5 @@ private:
     // Connection security, kept in the settings beside the five values.
     QString m_tlsMode;
     QString m_caFile;
+    QString m_sshHost;
 };

@@ -122,6 +122,7 @@ void FaultProxy::acceptLoop()
         const int client = ::accept(m_listener, nullptr, nullptr);
         if (client < 0)
             continue;
+        ++m_accepted;
         if (m_refusing) {
             ::close(client);
             continue;

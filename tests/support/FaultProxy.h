@@ -65,6 +65,8 @@ public:
     // Each chunk is forwarded `oneWay` after it came, in both directions.
     void setDelay(std::chrono::milliseconds oneWay) { m_delayMs = oneWay.count(); }
     int turns() const { return m_turns; }
+    // Connections that reached the proxy, refused ones included.
+    int accepted() const { return m_accepted; }
     void resetTurns() { m_turns = 0; }
 
 private:
@@ -91,4 +93,5 @@ private:
     std::atomic<bool> m_refusing{false};
     std::atomic<qint64> m_delayMs{0};
     std::atomic<int> m_turns{0};
+    std::atomic<int> m_accepted{0};
 };
