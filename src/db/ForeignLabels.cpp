@@ -114,11 +114,12 @@ QByteArray ForeignLabels::labelColumnOf(
     const std::vector<std::pair<QByteArray, bool>> &columns, const std::vector<QByteArray> &keyColumns)
 {
     static const QByteArrayList endings{"name", "title", "label", "description", "code"};
-    for (const auto &[name, text] : columns)
-        if (text && std::any_of(endings.begin(), endings.end(), [&](const QByteArray &e) {
-                return name.toLower().endsWith(e);
-            }))
+    for (const auto &[name, text] : columns) {
+        const QByteArray lower = name.toLower();
+        if (text
+            && std::any_of(endings.begin(), endings.end(), [&lower](const QByteArray &e) { return lower.endsWith(e); }))
             return name;
+    }
     for (const auto &[name, text] : columns)
         if (text && std::find(keyColumns.begin(), keyColumns.end(), name) == keyColumns.end())
             return name;
