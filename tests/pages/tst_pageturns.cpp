@@ -5,6 +5,7 @@
 #include "pages/Wizard.h"
 #include "support/FakeDesktop.h"
 #include "support/FaultProxy.h"
+#include "support/SignIn.h"
 #include "support/TestDb.h"
 
 #include <QFile>
@@ -69,11 +70,10 @@ void TestPageTurns::pagesWaitAtMost()
     QFETCH(int, goal);
     FaultProxy proxy(QStringLiteral("127.0.0.1"), TestDb::port().toUShort());
     QFile::remove(SettingsStore::fileName());
-    SettingsStore::write("MyServer", "127.0.0.1");
-    SettingsStore::write("MyUser", TestDb::user());
-    SettingsStore::write("MyPassword", TestDb::password());
-    SettingsStore::write("MyDatabase", Db);
-    SettingsStore::write("MyPort", QString::number(proxy.port()));
+    ConnectionFields f = TestDb::fields(Db);
+    f.server = QStringLiteral("127.0.0.1");
+    f.port = QString::number(proxy.port());
+    storeSignIn(f);
     FakeDesktop desktop;
     Services services;
     services.desktop = &desktop;

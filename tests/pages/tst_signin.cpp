@@ -9,6 +9,7 @@
 #include "pages/Wizard.h"
 #include "support/FakeDesktop.h"
 #include "support/Modal.h"
+#include "support/SignIn.h"
 #include "support/TestDb.h"
 
 #include <QFile>
@@ -25,15 +26,6 @@ namespace {
 
 const char *Db = "tst_signin";
 const char *EmptyDb = "tst_signin_empty";
-
-void storeSignIn(const ConnectionFields &f)
-{
-    SettingsStore::write("MyServer", f.server);
-    SettingsStore::write("MyUser", f.user);
-    SettingsStore::write("MyPassword", f.password);
-    SettingsStore::write("MyDatabase", f.database);
-    SettingsStore::write("MyPort", f.port);
-}
 
 QStringList listEntries(QListWidget *list)
 {

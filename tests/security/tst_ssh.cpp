@@ -15,6 +15,7 @@
 #include "support/FakeDesktop.h"
 #include "support/FaultProxy.h"
 #include "support/Modal.h"
+#include "support/SignIn.h"
 #include "support/TestDb.h"
 #include "support/TestSshd.h"
 
@@ -379,12 +380,9 @@ private slots:
     void signInAtStartThroughTunnel()
     {
         QFile::remove(SettingsStore::fileName());
-        const ConnectionFields f = TestDb::fields(Db);
-        SettingsStore::write("MyServer", "127.0.0.1");
-        SettingsStore::write("MyUser", f.user);
-        SettingsStore::write("MyPassword", f.password);
-        SettingsStore::write("MyDatabase", f.database);
-        SettingsStore::write("MyPort", f.port);
+        ConnectionFields f = TestDb::fields(Db);
+        f.server = QStringLiteral("127.0.0.1");
+        storeSignIn(f);
         FakeDesktop desktop;
         Services services;
         services.desktop = &desktop;

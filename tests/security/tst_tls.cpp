@@ -12,6 +12,7 @@
 #include "pages/Wizard.h"
 #include "support/FakeDesktop.h"
 #include "support/Modal.h"
+#include "support/SignIn.h"
 #include "support/TestDb.h"
 #include "support/TlsStripProxy.h"
 
@@ -217,12 +218,9 @@ private slots:
     void signInLoadEditExport()
     {
         QFile::remove(SettingsStore::fileName());
-        const ConnectionFields f = TestDb::fields(Db);
-        SettingsStore::write("MyServer", "localhost");
-        SettingsStore::write("MyUser", f.user);
-        SettingsStore::write("MyPassword", f.password);
-        SettingsStore::write("MyDatabase", f.database);
-        SettingsStore::write("MyPort", f.port);
+        ConnectionFields f = TestDb::fields(Db);
+        f.server = QStringLiteral("localhost");
+        storeSignIn(f);
 
         FakeDesktop desktop;
         Services services;

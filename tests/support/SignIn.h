@@ -2,6 +2,7 @@
 
 #include "db/ConnectionString.h"
 #include "frame/Services.h"
+#include "frame/SettingsStore.h"
 #include "pages/Form1.h"
 #include "pages/Wizard.h"
 
@@ -10,6 +11,16 @@
 #include <memory>
 
 class Desktop;
+
+// Stores `fields` as the sign-in page keeps them, for a sign-in at start.
+inline void storeSignIn(const ConnectionFields &fields)
+{
+    SettingsStore::write(QStringLiteral("MyServer"), fields.server);
+    SettingsStore::write(QStringLiteral("MyUser"), fields.user);
+    SettingsStore::write(QStringLiteral("MyPassword"), fields.password);
+    SettingsStore::write(QStringLiteral("MyDatabase"), fields.database);
+    SettingsStore::write(QStringLiteral("MyPort"), fields.port);
+}
 
 // A wizard over `desktop` whose sign-in page holds `fields`, as the user
 // would type them; not started. For tests that link the pages.
