@@ -9,12 +9,6 @@
 
 namespace {
 
-QByteArray cellBytes(const RowSet &rows, qint64 row, int column)
-{
-    const RowStore::Cell cell = rows.rows().cell(row, column);
-    return QByteArray(cell.text().data(), qsizetype(cell.text().size()));
-}
-
 // `schema`.`table` where the schema is not the session's, else `table`: as
 // the user reads it, not as SQL.
 QString tableName(const QByteArray &schema, const QByteArray &table, const QByteArray &home)
@@ -64,9 +58,9 @@ std::vector<qint64> counts(Connection &connection, const std::vector<QByteArray>
     const std::unique_ptr<RowSet> rows = connection.select(sql);
     std::vector<qint64> out(statements.size(), -1);
     for (qint64 r = 0; r < rows->recordCount(); ++r) {
-        const size_t i = size_t(cellBytes(*rows, r, 0).toULongLong());
+        const size_t i = size_t(ForeignKeys::cellBytes(*rows, r, 0).toULongLong());
         if (i < out.size())
-            out[i] = cellBytes(*rows, r, 1).toLongLong();
+            out[i] = ForeignKeys::cellBytes(*rows, r, 1).toLongLong();
     }
     return out;
 }
@@ -144,6 +138,12 @@ QString refersToNothing(Connection &connection, const std::vector<ForeignKey> &k
 
 namespace ForeignKeys {
 
+QByteArray cellBytes(const RowSet &rows, qint64 row, int column)
+{
+    const RowStore::Cell cell = rows.rows().cell(row, column);
+    return QByteArray(cell.text().data(), qsizetype(cell.text().size()));
+}
+
 bool isRefusal(long number)
 {
     return number == Failure::RowIsReferenced || number == Failure::NoReferencedRow
@@ -166,15 +166,15 @@ std::vector<ForeignKey> around(Connection &connection, const QByteArray &table)
     const std::unique_ptr<RowSet> rows = connection.select(sql);
     std::vector<ForeignKey> keys;
     for (qint64 r = 0; r < rows->recordCount(); ++r) {
-        const QByteArray constraint = cellBytes(*rows, r, 1);
-        const QByteArray schema = cellBytes(*rows, r, 2);
-        const QByteArray owner = cellBytes(*rows, r, 3);
+        const QByteArray constraint = ForeignKeys::cellBytes(*rows, r, 1);
+        const QByteArray schema = ForeignKeys::cellBytes(*rows, r, 2);
+        const QByteArray owner = ForeignKeys::cellBytes(*rows, r, 3);
         if (keys.empty() || keys.back().name != constraint || keys.back().schema != schema
             || keys.back().table != owner)
-            keys.push_back({constraint, schema, owner, {}, cellBytes(*rows, r, 5), cellBytes(*rows, r, 6), {},
-                cellBytes(*rows, r, 0) == "1"});
-        keys.back().columns.push_back(cellBytes(*rows, r, 4));
-        keys.back().refColumns.push_back(cellBytes(*rows, r, 7));
+            keys.push_back({constraint, schema, owner, {}, ForeignKeys::cellBytes(*rows, r, 5),
+                ForeignKeys::cellBytes(*rows, r, 6), {}, ForeignKeys::cellBytes(*rows, r, 0) == "1"});
+        keys.back().columns.push_back(ForeignKeys::cellBytes(*rows, r, 4));
+        keys.back().refColumns.push_back(ForeignKeys::cellBytes(*rows, r, 7));
     }
     return keys;
 }
@@ -187,7 +187,7 @@ QString explainRefusal(
     try {
         const std::vector<ForeignKey> keys = around(connection, table);
         const std::unique_ptr<RowSet> db = connection.select("SELECT DATABASE()");
-        const QByteArray home = db->recordCount() ? cellBytes(*db, 0, 0) : QByteArray();
+        const QByteArray home = db->recordCount() ? ForeignKeys::cellBytes(*db, 0, 0) : QByteArray();
         if (number == Failure::RowIsReferenced || number == Failure::RowIsReferenced2)
             return referredTo(connection, keys, table, home, before, after.empty());
         // The row as it was to be: its old values where none was typed.

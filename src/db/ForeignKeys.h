@@ -9,6 +9,7 @@
 #include <vector>
 
 class Connection;
+class RowSet;
 
 // One foreign key: a row of `table` whose `columns` all hold values refers to
 // the row of `refTable` whose `refColumns` hold the same, column by column.
@@ -43,6 +44,9 @@ std::vector<ForeignKey> around(Connection &connection, const QByteArray &table);
 // gives up quietly when it cannot.
 QString explainRefusal(
     Connection &connection, const QByteArray &table, long number, const NamedValues &before, const NamedValues &after);
+
+// One cell of `rows` as the server sent it (empty for NULL).
+QByteArray cellBytes(const RowSet &rows, qint64 row, int column);
 
 // The refusals explainRefusal() speaks of: a row still referred to (1451,
 // 1217) or a value that refers to no row (1452, 1216).

@@ -39,12 +39,6 @@ struct ForeignLabels::State
 
 namespace {
 
-QByteArray cellBytes(const RowSet &rows, qint64 row, int column)
-{
-    const RowStore::Cell cell = rows.rows().cell(row, column);
-    return QByteArray(cell.text().data(), qsizetype(cell.text().size()));
-}
-
 bool isText(const QByteArray &dataType)
 {
     static const QByteArrayList kinds{"char", "varchar", "tinytext", "text", "mediumtext", "longtext", "enum", "set"};
@@ -68,8 +62,9 @@ void pickLabels(Connection &connection, std::vector<ForeignLabels::Key> &keys)
         std::vector<std::pair<QByteArray, bool>> columns;
         // information_schema matches names without regard to case; these are exact.
         for (qint64 r = 0; r < rows->recordCount(); ++r)
-            if (cellBytes(*rows, r, 0) == k.key.refSchema && cellBytes(*rows, r, 1) == k.key.refTable)
-                columns.emplace_back(cellBytes(*rows, r, 2), isText(cellBytes(*rows, r, 3)));
+            if (ForeignKeys::cellBytes(*rows, r, 0) == k.key.refSchema
+                && ForeignKeys::cellBytes(*rows, r, 1) == k.key.refTable)
+                columns.emplace_back(ForeignKeys::cellBytes(*rows, r, 2), isText(ForeignKeys::cellBytes(*rows, r, 3)));
         k.labelColumn = ForeignLabels::labelColumnOf(columns, k.key.refColumns);
         for (const auto &[name, text] : columns)
             if (text)
@@ -101,9 +96,9 @@ std::vector<ForeignLabels::Label> readLabels(
         out[i].labelColumn = k.labelColumn;
     }
     for (qint64 r = 0; r < rows->recordCount(); ++r) {
-        const size_t i = size_t(cellBytes(*rows, r, 0).toULongLong());
+        const size_t i = size_t(ForeignKeys::cellBytes(*rows, r, 0).toULongLong());
         if (i < out.size())
-            out[i].label = QString::fromUtf8(cellBytes(*rows, r, 1));
+            out[i].label = QString::fromUtf8(ForeignKeys::cellBytes(*rows, r, 1));
     }
     return out;
 }
