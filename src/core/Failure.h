@@ -18,9 +18,10 @@ public:
     // older program's users and reports know for the same failures.
     enum Code : long {
         // The server's
-        ParseError = 1064,   // ER_PARSE_ERROR
-        NoSuchThread = 1094, // ER_NO_SUCH_THREAD: KILL of a session that is gone
-        NoSuchTable = 1146,  // ER_NO_SUCH_TABLE
+        ParseError = 1064,       // ER_PARSE_ERROR
+        NoSuchThread = 1094,     // ER_NO_SUCH_THREAD: KILL of a session that is gone
+        NoSuchTable = 1146,      // ER_NO_SUCH_TABLE
+        StatementTimeout = 1969, // ER_STATEMENT_TIMEOUT: max_statement_time ended it
         // A foreign key refused a write: a row still referred to, a value
         // that refers to no row (the older numbers, then those that name the
         // constraint).

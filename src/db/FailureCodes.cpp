@@ -9,6 +9,7 @@
 static_assert(Failure::ParseError == ER_PARSE_ERROR);
 static_assert(Failure::NoSuchThread == ER_NO_SUCH_THREAD);
 static_assert(Failure::NoSuchTable == ER_NO_SUCH_TABLE);
+static_assert(Failure::StatementTimeout == ER_STATEMENT_TIMEOUT);
 static_assert(Failure::RowIsReferenced == ER_ROW_IS_REFERENCED);
 static_assert(Failure::NoReferencedRow == ER_NO_REFERENCED_ROW);
 static_assert(Failure::RowIsReferenced2 == ER_ROW_IS_REFERENCED_2);

@@ -119,17 +119,7 @@ QString refersToNothing(Connection &connection, const std::vector<ForeignKey> &k
     for (size_t i = 0; i < asked.size(); ++i) {
         if (found[i] != 0)
             continue;
-        QStringList values;
-        QStringList columns;
-        for (size_t c = 0; c < valuesAsked[i].size(); ++c) {
-            values << shown(valuesAsked[i][c]);
-            columns << QString::fromUtf8(asked[i]->columns[c]);
-        }
-        const QString text = values.size() == 1
-            ? QStringLiteral("The value %1 of %2 refers to no row of %3 (constraint %4).")
-            : QStringLiteral("The values %1 of %2 refer to no row of %3 (constraint %4).");
-        why << text.arg(values.join(QStringLiteral(", ")), columns.join(QStringLiteral(", ")),
-            tableName(asked[i]->refSchema, asked[i]->refTable, home), QString::fromUtf8(asked[i]->name));
+        why << ForeignKeys::noRowText(*asked[i], valuesAsked[i], home);
     }
     return why.join(QLatin1Char('\n'));
 }
@@ -137,6 +127,21 @@ QString refersToNothing(Connection &connection, const std::vector<ForeignKey> &k
 } // namespace
 
 namespace ForeignKeys {
+
+QString noRowText(const ForeignKey &key, const std::vector<CellValue> &values, const QByteArray &home)
+{
+    QStringList shownValues;
+    QStringList columns;
+    for (size_t c = 0; c < values.size() && c < key.columns.size(); ++c) {
+        shownValues << shown(values[c]);
+        columns << QString::fromUtf8(key.columns[c]);
+    }
+    const QString text = shownValues.size() == 1
+        ? QStringLiteral("The value %1 of %2 refers to no row of %3 (constraint %4).")
+        : QStringLiteral("The values %1 of %2 refer to no row of %3 (constraint %4).");
+    return text.arg(shownValues.join(QStringLiteral(", ")), columns.join(QStringLiteral(", ")),
+        tableName(key.refSchema, key.refTable, home), QString::fromUtf8(key.name));
+}
 
 QByteArray cellBytes(const RowSet &rows, qint64 row, int column)
 {

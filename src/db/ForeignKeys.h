@@ -45,6 +45,10 @@ std::vector<ForeignKey> around(Connection &connection, const QByteArray &table);
 QString explainRefusal(
     Connection &connection, const QByteArray &table, long number, const NamedValues &before, const NamedValues &after);
 
+// "The value(s) ... of ... refer(s) to no row of `table` (constraint ...).";
+// `home` is the database whose tables need no database name.
+QString noRowText(const ForeignKey &key, const std::vector<CellValue> &values, const QByteArray &home);
+
 // One cell of `rows` as the server sent it (empty for NULL).
 QByteArray cellBytes(const RowSet &rows, qint64 row, int column);
 

@@ -1,6 +1,7 @@
 #include "db/ForeignLabels.h"
 
 #include "core/Failure.h"
+#include "db/ForeignSearch.h"
 #include "db/Identifier.h"
 #include "db/RowSet.h"
 #include "db/Workers.h"
@@ -15,6 +16,18 @@
 
 #include <mysql.h>
 
+struct ForeignLabels::Request
+{
+    enum class Kind { Labels, Search, Resolve } kind = Kind::Labels;
+    size_t key = 0;
+    std::vector<std::vector<CellValue>> values;
+    QString text;
+    bool contains = false;
+    int limit = 0;
+    quint64 ticket = 0;
+    std::function<void(std::optional<std::vector<Resolved>>)> done;
+};
+
 struct ForeignLabels::State
 {
     ConnectParams params;
@@ -26,8 +39,9 @@ struct ForeignLabels::State
     bool stop = false;
     bool ended = false;
     std::vector<Key> keys;
-    std::deque<std::pair<size_t, std::vector<std::vector<CellValue>>>> asked;
+    std::deque<Request> asked;
     std::vector<Label> answered;
+    std::vector<Found> found;
 
     // Under `lock`.
     void post()
@@ -45,6 +59,14 @@ bool isText(const QByteArray &dataType)
     return kinds.contains(dataType.toLower());
 }
 
+ForeignLabels::KeyKind kindOf(const QByteArray &dataType)
+{
+    static const QByteArrayList integers{"tinyint", "smallint", "mediumint", "int", "bigint"};
+    if (integers.contains(dataType.toLower()))
+        return ForeignLabels::KeyKind::Integer;
+    return isText(dataType) ? ForeignLabels::KeyKind::Text : ForeignLabels::KeyKind::Other;
+}
+
 // The columns of each table the keys refer to, in one statement.
 void pickLabels(Connection &connection, std::vector<ForeignLabels::Key> &keys)
 {
@@ -60,15 +82,29 @@ void pickLabels(Connection &connection, std::vector<ForeignLabels::Key> &keys)
             + tables + ") ORDER BY TABLE_SCHEMA, TABLE_NAME, ORDINAL_POSITION");
     for (ForeignLabels::Key &k : keys) {
         std::vector<std::pair<QByteArray, bool>> columns;
+        std::vector<QByteArray> types;
         // information_schema matches names without regard to case; these are exact.
         for (qint64 r = 0; r < rows->recordCount(); ++r)
             if (ForeignKeys::cellBytes(*rows, r, 0) == k.key.refSchema
-                && ForeignKeys::cellBytes(*rows, r, 1) == k.key.refTable)
-                columns.emplace_back(ForeignKeys::cellBytes(*rows, r, 2), isText(ForeignKeys::cellBytes(*rows, r, 3)));
+                && ForeignKeys::cellBytes(*rows, r, 1) == k.key.refTable) {
+                types.push_back(ForeignKeys::cellBytes(*rows, r, 3));
+                columns.emplace_back(ForeignKeys::cellBytes(*rows, r, 2), isText(types.back()));
+            }
         k.labelColumn = ForeignLabels::labelColumnOf(columns, k.key.refColumns);
-        for (const auto &[name, text] : columns)
-            if (text)
+        for (size_t c = 0; c < columns.size(); ++c) {
+            const QByteArray &name = columns[c].first;
+            if (columns[c].second)
                 k.textColumns.push_back(name);
+            const auto inKey = std::find(k.key.refColumns.begin(), k.key.refColumns.end(), name);
+            if (inKey == k.key.refColumns.end() && name != k.labelColumn && k.extraColumn.isEmpty())
+                k.extraColumn = name;
+        }
+        for (const QByteArray &name : k.key.refColumns) {
+            const auto at
+                = std::find_if(columns.begin(), columns.end(), [&name](const auto &c) { return c.first == name; });
+            k.refKinds.push_back(
+                at == columns.end() ? ForeignLabels::KeyKind::Other : kindOf(types[size_t(at - columns.begin())]));
+        }
     }
 }
 
@@ -153,8 +189,49 @@ std::vector<ForeignLabels::Key> ForeignLabels::keys() const
 
 void ForeignLabels::ask(size_t key, std::vector<std::vector<CellValue>> values)
 {
+    Request r;
+    r.key = key;
+    r.values = std::move(values);
     std::lock_guard<std::mutex> hold(m_state->lock);
-    m_state->asked.emplace_back(key, std::move(values));
+    m_state->asked.push_back(std::move(r));
+    m_state->wake.notify_all();
+}
+
+void ForeignLabels::search(size_t key, const QString &text, bool contains, int limit, quint64 ticket)
+{
+    Request r;
+    r.kind = Request::Kind::Search;
+    r.key = key;
+    r.text = text;
+    r.contains = contains;
+    r.limit = limit;
+    r.ticket = ticket;
+    std::lock_guard<std::mutex> hold(m_state->lock);
+    std::erase_if(m_state->asked, [key](const Request &q) { return q.kind == Request::Kind::Search && q.key == key; });
+    m_state->asked.push_back(std::move(r));
+    m_state->wake.notify_all();
+}
+
+std::vector<ForeignLabels::Found> ForeignLabels::takeFound()
+{
+    std::lock_guard<std::mutex> hold(m_state->lock);
+    return std::exchange(m_state->found, {});
+}
+
+void ForeignLabels::resolve(size_t key, std::vector<std::vector<CellValue>> tuples,
+    std::function<void(std::optional<std::vector<Resolved>>)> done)
+{
+    Request r;
+    r.kind = Request::Kind::Resolve;
+    r.key = key;
+    r.values = std::move(tuples);
+    r.done = std::move(done);
+    std::lock_guard<std::mutex> hold(m_state->lock);
+    if (m_state->ended) {
+        r.done(std::nullopt);
+        return;
+    }
+    m_state->asked.push_back(std::move(r));
     m_state->wake.notify_all();
 }
 
@@ -191,22 +268,88 @@ void ForeignLabels::run(const std::shared_ptr<State> &state)
             state->wake.wait(hold, [&] { return state->stop || !state->asked.empty(); });
             if (state->stop)
                 break;
-            auto [key, values] = std::move(state->asked.front());
+            Request request = std::move(state->asked.front());
             state->asked.pop_front();
-            if (key >= state->keys.size() || values.empty())
+            if (request.key >= state->keys.size()) {
+                if (request.done)
+                    request.done(std::nullopt);
                 continue;
-            const Key asked = state->keys[key]; // its label column as chosen now
+            }
+            const Key asked = state->keys[request.key]; // its label column as chosen now
             hold.unlock();
-            std::vector<Label> labels = readLabels(connection, key, asked, std::move(values));
-            hold.lock();
-            for (Label &l : labels)
-                state->answered.push_back(std::move(l));
-            state->post();
+            answer(*state, connection, asked, std::move(request));
         }
     } catch (const Failure &) {
         // No labels: the grid shows keys alone.
     } catch (const std::bad_alloc &) { }
     std::lock_guard<std::mutex> hold(state->lock);
     state->ended = true;
+    for (Request &r : state->asked)
+        if (r.done)
+            r.done(std::nullopt);
+    state->asked.clear();
     mysql_thread_end();
+}
+
+// Runs one request without the lock, and hands its answer over under it.
+void ForeignLabels::answer(State &state, Connection &connection, const Key &key, Request request)
+{
+    using Kind = Request::Kind;
+    if (request.kind == Kind::Resolve) {
+        std::optional<std::vector<Resolved>> resolved;
+        try {
+            if (!key.labelColumn.isEmpty() && !request.values.empty()) {
+                const std::unique_ptr<RowSet> rows
+                    = connection.select(ForeignSearch::resolveSql(connection, key, request.values));
+                resolved = ForeignSearch::readResolved(*rows, request.values.size(), key.key.refColumns.size());
+            }
+        } catch (const Failure &e) {
+            request.done(std::nullopt);
+            if (e.number() >= Failure::FirstClientError)
+                throw; // the connection is gone: so are the labels
+            return;
+        }
+        request.done(std::move(resolved));
+        return;
+    }
+    if (request.kind == Kind::Search) {
+        Found found = search(connection, key, request);
+        std::lock_guard<std::mutex> hold(state.lock);
+        state.found.push_back(std::move(found));
+        state.post();
+        return;
+    }
+    if (request.values.empty())
+        return;
+    std::vector<Label> labels = readLabels(connection, request.key, key, std::move(request.values));
+    std::lock_guard<std::mutex> hold(state.lock);
+    for (Label &l : labels)
+        state.answered.push_back(std::move(l));
+    state.post();
+}
+
+ForeignLabels::Found ForeignLabels::search(Connection &connection, const Key &key, const Request &request)
+{
+    // A search may take long on a large table without an index on the
+    // label: the server ends it, and the key's own part is asked alone.
+    constexpr int Seconds = 3;
+    Found found;
+    found.ticket = request.ticket;
+    if (key.labelColumn.isEmpty())
+        return found;
+    try {
+        const std::unique_ptr<RowSet> rows = connection.select(
+            ForeignSearch::searchSql(connection, key, request.text, request.contains, request.limit, Seconds));
+        found.matches = ForeignSearch::readMatches(*rows, key.key.refColumns.size());
+    } catch (const Failure &e) {
+        if (e.number() >= Failure::FirstClientError)
+            throw;
+        if (e.number() != Failure::StatementTimeout)
+            return found;
+        found.tooSlow = true;
+        const QByteArray keyPart = ForeignSearch::keySearchSql(connection, key, request.text, request.limit);
+        if (!request.contains && !keyPart.isEmpty())
+            found.matches = ForeignSearch::readMatches(*connection.select(keyPart), key.key.refColumns.size());
+    }
+    return found;
 }

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <functional>
+
 #include <memory>
 #include <optional>
 #include <vector>
@@ -24,11 +26,36 @@ class QObject;
 class ForeignLabels
 {
 public:
+    enum class KeyKind { Integer, Text, Other };
     struct Key
     {
         ForeignKey key;
         QByteArray labelColumn; // empty: the referenced table has no text to show
         std::vector<QByteArray> textColumns; // of the referenced table, in order
+        std::vector<KeyKind> refKinds;       // of refColumns
+        QByteArray extraColumn;              // one more to show in a search: the first outside key and label
+    };
+    // A row a search found: its key's values, label and extra column.
+    struct Match
+    {
+        std::vector<CellValue> values;
+        QString label;
+        QString extra;
+    };
+    struct Found
+    {
+        quint64 ticket = 0;
+        std::vector<Match> matches;
+        bool tooSlow = false; // the server gave up on (part of) the search
+    };
+    // What the rows say of key values typed: whether a row has them as its
+    // key, else how many have the last one as their label, and the key of
+    // the one when it is one.
+    struct Resolved
+    {
+        bool isKey = false;
+        qint64 count = 0;
+        std::vector<CellValue> values;
     };
     // The values of one key's columns in one row, and its label: nullopt
     // when no row has them.
@@ -52,6 +79,17 @@ public:
     void ask(size_t key, std::vector<std::vector<CellValue>> values);
     // The labels read since the last take().
     std::vector<Label> take();
+    // Searches the rows key `key` refers to for `text` (ForeignSearch), at
+    // most `limit` rows a part; a search asked for later of the same key
+    // replaces it when it has not started. The answer comes with the slot's
+    // call, by takeFound().
+    void search(size_t key, const QString &text, bool contains, int limit, quint64 ticket);
+    std::vector<Found> takeFound();
+    // Resolves key values typed (see Resolved); `done` is called on the
+    // reader's thread with the answer, or with none when the server failed.
+    void resolve(size_t key, std::vector<std::vector<CellValue>> tuples,
+        std::function<void(std::optional<std::vector<Resolved>>)> done);
+
     // Reads the labels of key `key` from `column` (one of its textColumns)
     // from the next ask on.
     void setLabelColumn(size_t key, const QByteArray &column);
@@ -62,7 +100,10 @@ public:
         const std::vector<std::pair<QByteArray, bool>> &columns, const std::vector<QByteArray> &keyColumns);
 
 private:
+    struct Request;
     struct State;
     static void run(const std::shared_ptr<State> &state);
+    static void answer(State &state, Connection &connection, const Key &key, Request request);
+    static Found search(Connection &connection, const Key &key, const Request &request);
     std::shared_ptr<State> m_state;
 };

@@ -21,4 +21,5 @@ target_sources(corvane_db PRIVATE
   db/ColumnKind.h db/ColumnKind.cpp
   db/ForeignKeys.h db/ForeignKeys.cpp
   db/ForeignLabels.h db/ForeignLabels.cpp
+  db/ForeignSearch.h db/ForeignSearch.cpp
 )

@@ -1,10 +1,13 @@
 #include "grid/GridDelegate.h"
 
 #include "grid/GridModel.h"
+#include "grid/KeyPicker.h"
+#include "grid/LabelCache.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QRegularExpressionValidator>
@@ -47,7 +50,8 @@ void GridDelegate::paintLabel(QPainter *painter, const QStyleOptionViewItem &opt
 
 QWidget *GridDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &index) const
 {
-    auto *editor = new QLineEdit(parent);
+    auto *editor = m_labels && m_labels->showsLabels(index.column()) ? new KeyPicker(*m_labels, index.column(), parent)
+                                                                     : new QLineEdit(parent);
     editor->setFrame(false);
     editor->setMaxLength(std::numeric_limits<int>::max());
     if (index.data(GridModel::HexRole).toBool()) {
@@ -82,7 +86,28 @@ void GridDelegate::setModelData(QWidget *editor, QAbstractItemModel *model, cons
     QString text = line->text();
     if (text.isNull())
         text = QLatin1String(""); // typed empty: an empty string, not NULL
+    if (auto *picker = qobject_cast<KeyPicker *>(editor)) {
+        // A key picked from the list: all its columns, the cell's last.
+        for (const auto &[column, value] : picker->picked())
+            if (column != index.column())
+                model->setData(index.siblingAtColumn(column), QString::fromUtf8(value.text), Qt::EditRole);
+    }
     model->setData(index, text, Qt::EditRole);
+}
+
+bool GridDelegate::eventFilter(QObject *object, QEvent *event)
+{
+    auto *picker = qobject_cast<KeyPicker *>(object);
+    if (picker && event->type() == QEvent::KeyPress && picker->listShown()) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Escape) {
+            picker->hideList(); // what was typed stays
+            return true;
+        }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            picker->pickCurrent(); // and the cell takes it, as on any Enter
+    }
+    return QStyledItemDelegate::eventFilter(object, event);
 }
 
 bool GridDelegate::helpEvent(

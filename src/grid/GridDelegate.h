@@ -1,5 +1,7 @@
 #pragma once
 
+#include "grid/LabelCache.h"
+
 #include <QPointer>
 #include <QStyledItemDelegate>
 
@@ -23,9 +25,15 @@ public:
         const QModelIndex &index) override;
 
     QWidget *openEditor() const { return m_editor; } // null when none is open
+    // The labels of the grid's foreign keys: their columns get a picker.
+    void setLabels(LabelCache *labels) { m_labels = labels; }
+
+protected:
+    bool eventFilter(QObject *object, QEvent *event) override;
 
 private:
     void paintLabel(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const;
 
     mutable QPointer<QWidget> m_editor;
+    QPointer<LabelCache> m_labels;
 };

@@ -223,6 +223,16 @@ GridModel::Outcome GridModel::commitRow()
 {
     if (!m_held)
         return Outcome::Done;
+    {
+        // On copies: what runs while the server is asked may drop the row.
+        const int row = m_held->row;
+        const RowValues original = m_held->isNew ? RowValues() : storedValues(m_rows->rows(), row);
+        CellChanges changes = m_held->changes;
+        m_labels.keysForLabels({{m_held->isNew ? nullptr : &original, &changes}});
+        if (!m_held || m_held->row != row)
+            return Outcome::Done;
+        m_held->changes = std::move(changes);
+    }
     const Held held = *m_held;
     if (held.isNew)
         return commitNewRow(held);
@@ -257,6 +267,10 @@ GridModel::Written GridModel::commitRows(const std::vector<std::pair<int, CellCh
     std::vector<std::pair<RowValues, CellChanges>> edits;
     for (const auto &[row, changes] : rows)
         edits.emplace_back(storedValues(m_rows->rows(), row), changes);
+    std::vector<LabelCache::Edit> typed;
+    for (auto &[original, changes] : edits)
+        typed.push_back({&original, &changes});
+    m_labels.keysForLabels(typed);
     const BatchResult result = m_writes.updateAll(edits);
     Written out;
     for (size_t i = 0; i < result.results.size(); ++i) {

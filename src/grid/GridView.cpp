@@ -213,6 +213,7 @@ void GridView::setGridModel(GridModel *model, GridOrder *order)
 {
     m_model = model;
     m_order = order;
+    m_delegate->setLabels(model ? &model->labels() : nullptr);
     QAbstractItemModel *shown = order ? static_cast<QAbstractItemModel *>(order) : model;
     setModel(shown);
     horizontalHeader()->setSortIndicatorShown(order != nullptr);

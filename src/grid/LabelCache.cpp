@@ -1,12 +1,21 @@
 #include "grid/LabelCache.h"
 
+#include "core/Failure.h"
+#include "core/Wait.h"
 #include "db/RowSet.h"
 
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
+#include <optional>
 
 namespace {
+
+// Rows a search shows, a part: one screen of the picker.
+constexpr int SearchRows = 20;
+const QString NoSuchRow = QStringLiteral("(no such row)");
 
 // Values asked for in one statement at most: more than a screen holds.
 constexpr size_t AskAtOnce = 200;
@@ -144,6 +153,8 @@ void LabelCache::showKeys()
         Shown shown;
         shown.key = k;
         shown.constraint = keys[k].key.name;
+        shown.refTable = QString::fromUtf8(keys[k].key.refTable);
+        shown.foreignKey = keys[k].key;
         shown.choices = keys[k].textColumns;
         shown.labelColumn = keys[k].labelColumn;
         for (const QByteArray &name : keys[k].key.columns) {
@@ -171,6 +182,8 @@ void LabelCache::takeLabels()
         return;
     if (m_shown.empty())
         showKeys(); // the keys come first
+    for (const ForeignLabels::Found &f : m_reader->takeFound())
+        emit matchesFound(f);
     int first = -1;
     int last = -1;
     for (ForeignLabels::Label &l : m_reader->take()) {
@@ -182,11 +195,129 @@ void LabelCache::takeLabels()
             shown.asked.erase(key);
             if (shown.labels.size() >= KeptLabels)
                 shown.labels.clear();
-            shown.labels[key] = l.label ? *l.label : QStringLiteral("(no such row)");
+            shown.labels[key] = l.label ? *l.label : NoSuchRow;
             first = first < 0 ? column : std::min(first, column);
             last = std::max(last, column);
         }
     }
     if (first >= 0)
         emit labelsChanged(first, last);
+}
+
+std::vector<int> LabelCache::keyColumns(int column) const
+{
+    const auto it = m_shown.find(column);
+    return it == m_shown.end() ? std::vector<int>() : it->second.columns;
+}
+
+QString LabelCache::referredTable(int column) const
+{
+    const auto it = m_shown.find(column);
+    return it == m_shown.end() ? QString() : it->second.refTable;
+}
+
+quint64 LabelCache::search(int column, const QString &text, bool contains)
+{
+    const auto it = m_shown.find(column);
+    if (it == m_shown.end() || !m_reader || (contains && text.isEmpty()))
+        return 0;
+    m_reader->search(it->second.key, text, contains, SearchRows, ++m_tickets);
+    return m_tickets;
+}
+
+void LabelCache::pickedRow(int column, const std::vector<CellValue> &values, const QString &label)
+{
+    const auto it = m_shown.find(column);
+    if (it != m_shown.end() && it->second.labels.size() < KeptLabels)
+        it->second.labels[packed(values)] = label;
+}
+
+bool LabelCache::knownKey(const Shown &shown, const std::vector<CellValue> &values) const
+{
+    const auto it = shown.labels.find(packed(values));
+    return it != shown.labels.end() && it->second != NoSuchRow;
+}
+
+void LabelCache::keysForLabels(const std::vector<Edit> &edits)
+{
+    std::vector<int> columns;
+    for (const auto &[column, shown] : m_shown)
+        columns.push_back(column);
+    for (const int column : columns)
+        keysForLabels(column, edits);
+}
+
+void LabelCache::keysForLabels(int column, const std::vector<Edit> &edits)
+{
+    const Shown &asked = m_shown.at(column);
+    const size_t key = asked.key;
+    const QByteArray constraint = asked.constraint;
+    std::vector<std::vector<CellValue>> tuples;
+    std::vector<size_t> of; // the edit each tuple is of
+    for (size_t e = 0; e < edits.size(); ++e) {
+        const auto typed = edits[e].changes->find(column);
+        if (typed == edits[e].changes->end() || typed->second.isNull)
+            continue;
+        std::vector<CellValue> values;
+        for (const int c : asked.columns) {
+            const auto changed = edits[e].changes->find(c);
+            values.push_back(changed != edits[e].changes->end() ? changed->second
+                    : edits[e].original                         ? edits[e].original->at(size_t(c))
+                                                                : CellValue::null());
+        }
+        // A key with a NULL refers to nothing, and a known one needs no asking.
+        if (std::none_of(values.begin(), values.end(), [](const CellValue &v) { return v.isNull; })
+            && !knownKey(asked, values)) {
+            tuples.push_back(std::move(values));
+            of.push_back(e);
+        }
+    }
+    if (tuples.empty() || !m_reader)
+        return;
+    struct Answer
+    {
+        std::mutex lock;
+        bool done = false;
+        std::optional<std::vector<ForeignLabels::Resolved>> resolved;
+    };
+    const auto answer = std::make_shared<Answer>();
+    Wait wait;
+    const std::function<void()> wake = wait.waker();
+    m_reader->resolve(key, tuples, [answer, wake](std::optional<std::vector<ForeignLabels::Resolved>> r) {
+        {
+            std::lock_guard<std::mutex> hold(answer->lock);
+            answer->resolved = std::move(r);
+            answer->done = true;
+        }
+        wake();
+    });
+    wait.until([answer] {
+            std::lock_guard<std::mutex> hold(answer->lock);
+            return answer->done;
+        })
+        .run();
+    std::lock_guard<std::mutex> hold(answer->lock);
+    // The table may have been closed or opened anew meanwhile.
+    const auto now = m_shown.find(column);
+    if (!answer->done || !answer->resolved || now == m_shown.end() || now->second.constraint != constraint)
+        return; // the server's own check judges them
+    const Shown &shown = now->second;
+    const std::vector<ForeignLabels::Resolved> &resolved = *answer->resolved;
+    for (size_t t = 0; t < tuples.size() && t < resolved.size(); ++t) {
+        const ForeignLabels::Resolved &r = resolved[t];
+        if (r.isKey)
+            continue;
+        const QString typed = QString::fromUtf8(tuples[t].back().text);
+        if (r.count == 0)
+            throw Failure(ForeignKeys::noRowText(shown.foreignKey, tuples[t], shown.foreignKey.schema)
+                + QStringLiteral(" No row of it has the label \"%1\" either.").arg(typed));
+        if (r.count > 1)
+            throw Failure(QStringLiteral("%L1 rows of `%2` have the label \"%3\": type or pick the key of the one "
+                                         "you mean.")
+                              .arg(r.count)
+                              .arg(shown.refTable, typed));
+        CellChanges &changes = *edits[of[t]].changes;
+        for (size_t c = 0; c < shown.columns.size() && c < r.values.size(); ++c)
+            changes[shown.columns[c]] = r.values[c];
+    }
 }

@@ -49,9 +49,39 @@ public:
     using Remember = std::function<void(const QByteArray &constraint, const QByteArray &column)>;
     void setMemory(Recall recall, Remember remember);
 
+    // The grid columns of the key shown at `column`, in the key's order, and
+    // the table it refers to.
+    std::vector<int> keyColumns(int column) const;
+    QString referredTable(int column) const;
+
+    // Searches the rows the key at `column` refers to for `text` (keys and
+    // labels that begin with it; with `contains`, labels that hold it):
+    // one screen of matches, given by matchesFound() with the ticket this
+    // returns (0: no search). A later search of the column replaces it.
+    quint64 search(int column, const QString &text, bool contains);
+    // A row picked: its label is known from now on.
+    void pickedRow(int column, const std::vector<CellValue> &values, const QString &label);
+
+    // Rows about to be written (their values as read, or none for a new
+    // row, and their changes): where a foreign key's last column was given
+    // a text that is no key of the table it refers to, but the label of
+    // exactly one of its rows, that row's key goes in its place. One
+    // statement per key asked about, waited for; none when the labels known
+    // tell already. Throws Failure (number 0) with what to tell the user
+    // when a text is neither a key nor one row's label; the server's own
+    // check judges what cannot be asked.
+    struct Edit
+    {
+        const RowValues *original = nullptr;
+        CellChanges *changes = nullptr;
+    };
+    void keysForLabels(const std::vector<Edit> &edits);
+
 signals:
     // Labels of the columns between came in.
     void labelsChanged(int firstColumn, int lastColumn);
+    // A search's matches came in.
+    void matchesFound(const ForeignLabels::Found &found);
 
 private slots:
     void takeLabels(); // posted by name from the reader's thread
@@ -67,17 +97,22 @@ private:
         std::map<QByteArray, QString> labels; // by the key's values, packed
         std::set<QByteArray> asked;           // packed values asked for, not answered
         std::vector<std::vector<CellValue>> toAsk;
+        QString refTable;
+        ForeignKey foreignKey;
     };
     static QByteArray packed(const std::vector<CellValue> &values);
     void askLater(Shown &shown, std::vector<CellValue> values, QByteArray key) const;
     void askNow();
     void showKeys();
+    bool knownKey(const Shown &shown, const std::vector<CellValue> &values) const;
+    void keysForLabels(int column, const std::vector<Edit> &edits);
 
     CellReader m_cells;
     std::vector<QByteArray> m_names; // the grid's column names
     std::unique_ptr<ForeignLabels> m_reader;
     mutable std::map<int, Shown> m_shown; // by the column that shows them
     mutable bool m_askQueued = false;
+    quint64 m_tickets = 0;
     Recall m_recall;
     Remember m_remember;
 };

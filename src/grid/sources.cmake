@@ -7,6 +7,7 @@ target_sources(corvane_grid PRIVATE
   grid/CellDisplay.h grid/CellDisplay.cpp
   grid/GridView.h grid/GridView.cpp
   grid/GridDelegate.h grid/GridDelegate.cpp
+  grid/KeyPicker.h grid/KeyPicker.cpp
   grid/SortKeys.h grid/SortKeys.cpp
   grid/RowMatcher.h grid/RowMatcher.cpp
   grid/RowJobs.h grid/RowJobs.cpp

@@ -1,5 +1,6 @@
 #include "EditorSession.h"
 #include "db/ForeignLabels.h"
+#include "grid/KeyPicker.h"
 #include "pages/TableSession.h"
 
 #include <QTest>
@@ -99,7 +100,7 @@ private slots:
                 "INSERT INTO " + q(child) + " VALUES (1, 1, 'x'), (2, 1, 'x'), (3, NULL, NULL)"});
         const QString referred = QStringLiteral("2 rows of `%1` refer to it (constraint %2).").arg(child, constraint);
         const QString nowhere
-            = QStringLiteral("The values \"9\", \"x\" of pa, pb refer to no row of `%1` (constraint %2).")
+            = QStringLiteral("The values \"9\", \"x\" of pa, pb refer to no row of `%1` (constraint %2)")
                   .arg(parent, constraint);
 
         open(parent);
@@ -168,6 +169,80 @@ private slots:
         label(1);
         QTRY_COMPARE(label(1), QStringLiteral("x"));
         QCOMPARE(model()->labels().labelColumn(2), QByteArray("b c"));
+    }
+
+    void keysFromLabels_data()
+    {
+        QTest::addColumn<QString>("parent");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("plain") << "town"
+                               << "name";
+        QTest::newRow("hostile") << "t`o'w\"n;"
+                                 << "x`y name";
+    }
+
+    // A key's cell: the picker finds rows by key or label as the user types,
+    // and a label typed or pasted instead of a key stores that row's key
+    // when exactly one row has it; else the cell is refused with the count.
+    void keysFromLabels()
+    {
+        QFETCH(QString, parent);
+        QFETCH(QString, label);
+        const auto q = [](const QString &name) { return '`' + QString(name).replace('`', "``") + '`'; };
+        TestDb::run(Db,
+            {"SET FOREIGN_KEY_CHECKS = 0", "DROP TABLE IF EXISTS shop", "DROP TABLE IF EXISTS " + q(parent),
+                "CREATE TABLE " + q(parent) + " (id INT PRIMARY KEY, " + q(label)
+                    + " VARCHAR(20), region VARCHAR(10), KEY (" + q(label) + ")) ENGINE=InnoDB",
+                "CREATE TABLE shop (id INT PRIMARY KEY, town INT, FOREIGN KEY (town) REFERENCES " + q(parent)
+                    + " (id)) ENGINE=InnoDB",
+                "INSERT INTO " + q(parent)
+                    + " VALUES (3, 'Springfield', 'west'), (12, 'Shelbyville', 'a'), "
+                      "(120, 'Shelbyville', 'b'), (7, 'Ogden_ville', 'c'), (8, 'Ogdenxville', 'd')",
+                "INSERT INTO shop VALUES (1, NULL), (2, NULL)"});
+        open(QStringLiteral("shop"));
+        QTRY_VERIFY(model()->labels().showsLabels(1));
+
+        // Typed: "1" finds the keys 12 and 120; "Og" the labels; Down, Enter picks.
+        view()->setCurrentIndex(view()->fromModel(model()->index(0, 1)));
+        view()->edit(view()->currentIndex());
+        auto *picker = qobject_cast<KeyPicker *>(view()->cellEditor());
+        QVERIFY(picker);
+        QTest::keyClicks(picker, QStringLiteral("1"));
+        QTRY_COMPARE(picker->list()->topLevelItemCount(), 2);
+        QCOMPARE(picker->list()->topLevelItem(1)->text(1), QStringLiteral("Shelbyville"));
+        picker->clear();
+        QTest::keyClicks(picker, QStringLiteral("Ogden_"));
+        QTRY_COMPARE(picker->list()->topLevelItemCount(), 1); // the _ is no wildcard
+        QCOMPARE(picker->list()->topLevelItem(0)->text(2), QStringLiteral("c"));
+        QTest::keyClick(picker, Qt::Key_Escape);
+        QVERIFY(!picker->listShown());
+        QCOMPARE(picker->text(), QStringLiteral("Ogden_")); // Escape keeps the text
+        QTest::keyClicks(picker, QStringLiteral("v"));
+        QTRY_VERIFY(picker->listShown());
+        QTest::keyClick(picker, Qt::Key_Return);
+        QTRY_VERIFY(!view()->cellEditor());
+        QVERIFY(editor()->session().commitHeldRow());
+        QCOMPARE(server("SELECT town FROM shop WHERE id = 1"), QStringList{"7"});
+
+        // Typed labels: one row has it, two, none; a raw key; a paste of two.
+        const std::vector<std::pair<QString, QString>> typed{{"Springfield", ""},
+            {"Shelbyville", "2 rows of `" + parent + "` have the label \"Shelbyville\""},
+            {"Nowhere",
+                "refers to no row of `" + parent
+                    + "` (constraint shop_ibfk_1). No row of it has the label \"Nowhere\" either."},
+            {"120", ""}};
+        for (const auto &[text, refusal] : typed) {
+            m_desktop.clear();
+            type(1, 1, text);
+            QCOMPARE(editor()->session().commitHeldRow(), refusal.isEmpty());
+            QVERIFY2(m_desktop.texts().join('\n').contains(refusal), qPrintable(m_desktop.texts().join('\n')));
+            model()->revertRow();
+        }
+        QCOMPARE(server("SELECT town FROM shop WHERE id = 2"), QStringList{"120"});
+        m_desktop.clear();
+        view()->setCurrentIndex(view()->fromModel(model()->index(0, 1)));
+        editor()->session().paste(QStringLiteral("Springfield\nOgdenxville"), {});
+        QCOMPARE(server("SELECT town FROM shop ORDER BY id"), (QStringList{"3", "8"}));
     }
 };
 
