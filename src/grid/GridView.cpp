@@ -134,6 +134,27 @@ void GridView::createActions()
     m_actions.findNext = find(tr("Find Next"), QKeySequence(Qt::Key_F3), [this] { emit findStepRequested(false); });
     m_actions.findPrevious
         = find(tr("Find Previous"), QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { emit findStepRequested(true); });
+
+    const auto modelRow = [this] { return toModel(currentIndex()).row(); };
+    m_actions.goToReferenced = make(tr("Go to Referenced Row"), QKeySequence(Qt::CTRL | Qt::Key_J),
+        [this, modelRow] { emit referencedRowRequested(modelRow(), currentIndex().column()); });
+    m_actions.referencingRows
+        = make(tr("Rows That Reference This Row..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_J),
+            [this, modelRow] { emit referencingRowsRequested(modelRow()); });
+    m_actions.goBack = make(tr("Back"), QKeySequence(Qt::ALT | Qt::Key_Left), [this] { emit backRequested(); });
+}
+
+// Where foreign keys lead: to the row a key refers to, the rows that refer
+// to this one, and back.
+void GridView::addKeyMenu(QMenu &menu)
+{
+    menu.addSeparator();
+    const QModelIndex at = toModel(currentIndex());
+    m_actions.goToReferenced->setEnabled(at.isValid() && m_model->labels().keyAt(at.column()).has_value());
+    m_actions.referencingRows->setEnabled(at.isValid() && at.row() != m_model->newRowLine());
+    menu.addAction(m_actions.goToReferenced);
+    menu.addAction(m_actions.referencingRows);
+    menu.addAction(m_actions.goBack);
 }
 
 void GridView::sortCurrentAscending()
@@ -589,6 +610,7 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
     menu.addAction(m_actions.find);
     menu.addAction(m_actions.filter);
     addLabelMenu(menu, currentIndex().column());
+    addKeyMenu(menu);
     if (m_model->isEditable()) {
         menu.addSeparator();
         menu.addAction(m_actions.setNull);
@@ -603,6 +625,8 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
     m_actions.undo->setEnabled(m_undo && (!m_undoAvailable || m_undoAvailable(false)));
     m_actions.redo->setEnabled(m_undo && (!m_undoAvailable || m_undoAvailable(true)));
     menu.exec(event->globalPos());
+    m_actions.goToReferenced->setEnabled(true);
+    m_actions.referencingRows->setEnabled(true);
     m_actions.setNull->setEnabled(true);
     m_actions.undo->setEnabled(true);
     m_actions.redo->setEnabled(true);

@@ -110,6 +110,9 @@ public:
         QAction *paste = nullptr;
         QAction *undo = nullptr;
         QAction *redo = nullptr;
+        QAction *goToReferenced = nullptr;
+        QAction *referencingRows = nullptr;
+        QAction *goBack = nullptr;
     };
     const Actions &actions() const { return m_actions; }
     // Cells and whole rows selected, counted from the selection's ranges
@@ -122,6 +125,12 @@ signals:
     void findRequested(bool filter);
     // F3 and Shift+F3.
     void findStepRequested(bool backwards);
+    // "Go to Referenced Row" (Ctrl+J) on a foreign key's cell, "Rows That
+    // Reference This Row" (Ctrl+Shift+J), and "Back" (Alt+Left); the row is
+    // the model's.
+    void referencedRowRequested(int row, int column);
+    void referencingRowsRequested(int row);
+    void backRequested();
 
 protected:
     bool event(QEvent *event) override;
@@ -137,6 +146,7 @@ private:
     // Enables what the current cell and row allow, for the shortcuts.
     void updateActions();
     void addLabelMenu(QMenu &menu, int column);
+    void addKeyMenu(QMenu &menu);
     bool commitHeldRow();
     bool isLastCellOfHeldRow(const QModelIndex &index) const;
     void headerClicked(int column);

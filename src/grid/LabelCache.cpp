@@ -33,6 +33,7 @@ void LabelCache::reset(const ConnectParams *params, const QByteArray &table, con
 {
     m_reader.reset();
     m_shown.clear();
+    m_places.clear();
     m_names.clear();
     for (const FieldInfo &f : fields)
         m_names.push_back(f.orgName);
@@ -148,6 +149,14 @@ void LabelCache::showKeys()
 {
     const std::vector<ForeignLabels::Key> keys = m_reader->keys();
     for (size_t k = 0; k < keys.size(); ++k) {
+        KeyPlace place{keys[k].key, {}};
+        for (const QByteArray &name : keys[k].key.columns) {
+            const auto at = std::find(m_names.begin(), m_names.end(), name);
+            if (at != m_names.end())
+                place.columns.push_back(int(at - m_names.begin()));
+        }
+        if (place.columns.size() == keys[k].key.columns.size())
+            m_places.push_back(std::move(place));
         if (keys[k].labelColumn.isEmpty())
             continue;
         Shown shown;
@@ -180,7 +189,7 @@ void LabelCache::takeLabels()
 {
     if (!m_reader)
         return;
-    if (m_shown.empty())
+    if (m_shown.empty() && m_places.empty())
         showKeys(); // the keys come first
     for (const ForeignLabels::Found &f : m_reader->takeFound())
         emit matchesFound(f);
@@ -320,4 +329,12 @@ void LabelCache::keysForLabels(int column, const std::vector<Edit> &edits)
         for (size_t c = 0; c < shown.columns.size() && c < r.values.size(); ++c)
             changes[shown.columns[c]] = r.values[c];
     }
+}
+
+std::optional<LabelCache::KeyPlace> LabelCache::keyAt(int column) const
+{
+    for (const KeyPlace &p : m_places)
+        if (std::find(p.columns.begin(), p.columns.end(), column) != p.columns.end())
+            return p;
+    return std::nullopt;
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -48,6 +49,15 @@ public:
     using Recall = std::function<QByteArray(const QByteArray &constraint)>;
     using Remember = std::function<void(const QByteArray &constraint, const QByteArray &column)>;
     void setMemory(Recall recall, Remember remember);
+
+    // The table's own foreign key that `column` is part of, and the grid
+    // columns of its columns, in its order; none until the keys are read.
+    struct KeyPlace
+    {
+        ForeignKey key;
+        std::vector<int> columns;
+    };
+    std::optional<KeyPlace> keyAt(int column) const;
 
     // The grid columns of the key shown at `column`, in the key's order, and
     // the table it refers to.
@@ -111,6 +121,7 @@ private:
     std::vector<QByteArray> m_names; // the grid's column names
     std::unique_ptr<ForeignLabels> m_reader;
     mutable std::map<int, Shown> m_shown; // by the column that shows them
+    std::vector<KeyPlace> m_places;       // every key the grid shows whole
     mutable bool m_askQueued = false;
     quint64 m_tickets = 0;
     Recall m_recall;

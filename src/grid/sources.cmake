@@ -8,6 +8,7 @@ target_sources(corvane_grid PRIVATE
   grid/GridView.h grid/GridView.cpp
   grid/GridDelegate.h grid/GridDelegate.cpp
   grid/KeyPicker.h grid/KeyPicker.cpp
+  grid/RowSeek.h grid/RowSeek.cpp
   grid/SortKeys.h grid/SortKeys.cpp
   grid/RowMatcher.h grid/RowMatcher.cpp
   grid/RowJobs.h grid/RowJobs.cpp

@@ -98,6 +98,8 @@ Form3::Form3(Wizard &wizard) : m_wizard(wizard), m_pointer(new PagePointer(this)
     DataGrid1->setDeleteRowsHandler([&session](std::vector<int> rows) { session.deleteRows(std::move(rows)); });
     findBar->setBeforeFilter([&session] { return session.commitHeldRow(); });
     connect(DataGrid1, &GridView::findRequested, findBar, &FindBar::open);
+    connect(DataGrid1, &GridView::referencedRowRequested, this, &Form3::goToReferencedRow);
+    connect(DataGrid1, &GridView::backRequested, this, &Form3::goBack);
     connect(DataGrid1, &GridView::findStepRequested, findBar, [this](bool backwards) {
         // F3 with the bar closed opens it for the text to find.
         if (findBar->isVisible())

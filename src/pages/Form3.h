@@ -5,9 +5,13 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 class Connection;
+class RowSet;
 class GridModel;
 class GridOrder;
 class FindBar;
@@ -84,6 +88,12 @@ public:
 
     Wizard &wizard() const { return m_wizard; }
 
+    // Along foreign keys (Form3Keys.cpp): opens the table the key at
+    // `column` of `row` refers to, with the row it refers to current; and
+    // back to the table and row before.
+    void goToReferencedRow(int row, int column);
+    void goBack();
+
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -91,6 +101,17 @@ protected:
 private:
     void buildControls();
     void tell(const QString &text);
+    void showRow(const QString &table, int column,
+        const std::function<std::vector<std::pair<int, CellValue>>(const RowSet &)> &cellsIn);
+
+    // Where "Back" returns: a table, the cells that tell its row apart, the column.
+    struct Place
+    {
+        QString table;
+        std::vector<std::pair<int, CellValue>> cells;
+        int column = 0;
+    };
+    std::vector<Place> m_back;
 
     Wizard &m_wizard;
     PagePointer *m_pointer;

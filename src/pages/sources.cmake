@@ -7,6 +7,7 @@ target_sources(corvane_pages PRIVATE
   pages/Form3.h pages/Form3.cpp
   pages/TableSession.h pages/TableSession.cpp
   pages/Form3Schema.cpp
+  pages/Form3Keys.cpp
   pages/Form3Exports.cpp
   pages/Form3Pdf.cpp
   pages/TableList.h pages/TableList.cpp

@@ -169,6 +169,21 @@ private slots:
         label(1);
         QTRY_COMPARE(label(1), QStringLiteral("x"));
         QCOMPARE(model()->labels().labelColumn(2), QByteArray("b c"));
+
+        // Along the two-column key to the row it refers to, and back.
+        const auto current = [this](int column) {
+            return model()->index(view()->toModel(view()->currentIndex()).row(), column).data().toString();
+        };
+        int second = 0;
+        while (model()->index(second, 0).data().toInt() != 2)
+            ++second;
+        editor()->goToReferencedRow(second, 2);
+        QCOMPARE(m_wizard->CurrentTable, parent);
+        QTRY_COMPARE(current(0) + current(1), QStringLiteral("1x"));
+        editor()->goBack();
+        QCOMPARE(m_wizard->CurrentTable, child);
+        QTRY_COMPARE(current(0), QStringLiteral("2"));
+        QCOMPARE(view()->currentIndex().column(), 2);
     }
 
     void keysFromLabels_data()
