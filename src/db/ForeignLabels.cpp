@@ -18,7 +18,7 @@
 
 struct ForeignLabels::Request
 {
-    enum class Kind { Labels, Search, Resolve } kind = Kind::Labels;
+    enum class Kind { Labels, Search, Resolve, Referring } kind = Kind::Labels;
     size_t key = 0;
     std::vector<std::vector<CellValue>> values;
     QString text;
@@ -26,6 +26,8 @@ struct ForeignLabels::Request
     int limit = 0;
     quint64 ticket = 0;
     std::function<void(std::optional<std::vector<Resolved>>)> done;
+    NamedValues row;
+    std::function<void(std::optional<Referring>)> counted;
 };
 
 struct ForeignLabels::State
@@ -39,6 +41,7 @@ struct ForeignLabels::State
     bool stop = false;
     bool ended = false;
     std::vector<Key> keys;
+    std::vector<ForeignKey> referring; // the keys of other tables that refer to this one
     std::deque<Request> asked;
     std::vector<Label> answered;
     std::vector<Found> found;
@@ -254,13 +257,17 @@ void ForeignLabels::run(const std::shared_ptr<State> &state)
         Connection connection;
         connection.open(state->params);
         std::vector<Key> keys;
+        std::vector<ForeignKey> referring;
         for (ForeignKey &k : ForeignKeys::around(connection, state->table))
             if (k.isOwn)
                 keys.push_back({std::move(k), {}});
+            else
+                referring.push_back(std::move(k));
         pickLabels(connection, keys);
         {
             std::lock_guard<std::mutex> hold(state->lock);
             state->keys = keys;
+            state->referring = referring;
             state->post();
         }
         for (;;) {
@@ -270,6 +277,12 @@ void ForeignLabels::run(const std::shared_ptr<State> &state)
                 break;
             Request request = std::move(state->asked.front());
             state->asked.pop_front();
+            if (request.kind == Request::Kind::Referring) {
+                const std::vector<ForeignKey> referring = state->referring;
+                hold.unlock();
+                countReferring(connection, referring, std::move(request));
+                continue;
+            }
             if (request.key >= state->keys.size()) {
                 if (request.done)
                     request.done(std::nullopt);
@@ -284,11 +297,49 @@ void ForeignLabels::run(const std::shared_ptr<State> &state)
     } catch (const std::bad_alloc &) { }
     std::lock_guard<std::mutex> hold(state->lock);
     state->ended = true;
-    for (Request &r : state->asked)
+    for (Request &r : state->asked) {
         if (r.done)
             r.done(std::nullopt);
+        if (r.counted)
+            r.counted(std::nullopt);
+    }
     state->asked.clear();
     mysql_thread_end();
+}
+
+void ForeignLabels::countReferring(Connection &connection, const std::vector<ForeignKey> &keys, Request request)
+{
+    std::optional<Referring> out;
+    try {
+        std::vector<qint64> counts;
+        if (!keys.empty())
+            counts = ForeignSearch::readCounts(
+                *connection.select(ForeignSearch::referringSql(connection, keys, request.row)), keys.size());
+        out.emplace();
+        for (size_t k = 0; k < keys.size(); ++k)
+            out->emplace_back(keys[k], counts[k]);
+    } catch (const Failure &e) {
+        request.counted(std::nullopt);
+        if (e.number() >= Failure::FirstClientError)
+            throw;
+        return;
+    }
+    request.counted(std::move(out));
+}
+
+void ForeignLabels::referring(NamedValues row, std::function<void(std::optional<Referring>)> done)
+{
+    Request r;
+    r.kind = Request::Kind::Referring;
+    r.row = std::move(row);
+    r.counted = std::move(done);
+    std::lock_guard<std::mutex> hold(m_state->lock);
+    if (m_state->ended) {
+        r.counted(std::nullopt);
+        return;
+    }
+    m_state->asked.push_back(std::move(r));
+    m_state->wake.notify_all();
 }
 
 // Runs one request without the lock, and hands its answer over under it.

@@ -90,6 +90,11 @@ public:
     void resolve(size_t key, std::vector<std::vector<CellValue>> tuples,
         std::function<void(std::optional<std::vector<Resolved>>)> done);
 
+    // The tables whose foreign keys refer to this one, and how many of their
+    // rows refer to the row of these values; `done` as for resolve().
+    using Referring = std::vector<std::pair<ForeignKey, qint64>>;
+    void referring(NamedValues row, std::function<void(std::optional<Referring>)> done);
+
     // Reads the labels of key `key` from `column` (one of its textColumns)
     // from the next ask on.
     void setLabelColumn(size_t key, const QByteArray &column);
@@ -105,5 +110,6 @@ private:
     static void run(const std::shared_ptr<State> &state);
     static void answer(State &state, Connection &connection, const Key &key, Request request);
     static Found search(Connection &connection, const Key &key, const Request &request);
+    static void countReferring(Connection &connection, const std::vector<ForeignKey> &keys, Request request);
     std::shared_ptr<State> m_state;
 };

@@ -156,4 +156,35 @@ std::vector<ForeignLabels::Resolved> readResolved(const RowSet &rows, size_t tup
     return out;
 }
 
+QByteArray referringSql(const Connection &connection, const std::vector<ForeignKey> &keys, const NamedValues &row)
+{
+    QByteArray sql;
+    for (size_t k = 0; k < keys.size(); ++k) {
+        QByteArray where;
+        for (size_t c = 0; c < keys[k].columns.size() && c < keys[k].refColumns.size(); ++c) {
+            const auto value = row.find(keys[k].refColumns[c]);
+            if (value == row.end() || value->second.isNull) {
+                where = " WHERE FALSE";
+                break;
+            }
+            where += (c ? " AND " : " WHERE ") + quoteIdentifier(keys[k].columns[c]) + " = "
+                + connection.quote(value->second.text);
+        }
+        sql += (k ? " UNION ALL (SELECT " : "(SELECT ") + QByteArray::number(qulonglong(k)) + ", COUNT(*) FROM "
+            + quoteIdentifier(keys[k].schema) + '.' + quoteIdentifier(keys[k].table) + where + ')';
+    }
+    return sql;
+}
+
+std::vector<qint64> readCounts(const RowSet &rows, size_t keys)
+{
+    std::vector<qint64> out(keys, 0);
+    for (qint64 r = 0; r < rows.recordCount(); ++r) {
+        const size_t k = size_t(ForeignKeys::cellBytes(rows, r, 0).toULongLong());
+        if (k < out.size())
+            out[k] = ForeignKeys::cellBytes(rows, r, 1).toLongLong();
+    }
+    return out;
+}
+
 } // namespace ForeignSearch

@@ -31,4 +31,10 @@ QByteArray resolveSql(
     const Connection &connection, const ForeignLabels::Key &key, const std::vector<std::vector<CellValue>> &tuples);
 std::vector<ForeignLabels::Resolved> readResolved(const RowSet &rows, size_t tuples, size_t keyColumns);
 
+// One statement: for each key of `keys`, how many of its table's rows refer
+// to the row of these values (its referenced columns by name); a key whose
+// values are not all there (or NULL) counts none.
+QByteArray referringSql(const Connection &connection, const std::vector<ForeignKey> &keys, const NamedValues &row);
+std::vector<qint64> readCounts(const RowSet &rows, size_t keys);
+
 } // namespace ForeignSearch

@@ -31,10 +31,15 @@ FindBar::FindBar(QTableView &view, GridOrder &order, QWidget *parent) : QWidget(
     setObjectName(QStringLiteral("FindBar"));
     buildControls();
     m_findEdit->installEventFilter(this);
-    connect(m_findEdit, &QLineEdit::textChanged, this, &FindBar::changed);
-    connect(m_matchCaseCheckBox, &QCheckBox::toggled, this, &FindBar::changed);
-    connect(m_wholeCellCheckBox, &QCheckBox::toggled, this, &FindBar::changed);
-    connect(m_columnComboBox, &QComboBox::currentIndexChanged, this, &FindBar::changed);
+    // What the user changes ends a key's other columns shown by filterTo().
+    const auto userChanged = [this] {
+        m_alsoEqual.clear();
+        changed();
+    };
+    connect(m_findEdit, &QLineEdit::textChanged, this, userChanged);
+    connect(m_matchCaseCheckBox, &QCheckBox::toggled, this, userChanged);
+    connect(m_wholeCellCheckBox, &QCheckBox::toggled, this, userChanged);
+    connect(m_columnComboBox, &QComboBox::currentIndexChanged, this, userChanged);
     connect(m_nextButton, &QPushButton::clicked, this, [this] { step(false); });
     connect(m_previousButton, &QPushButton::clicked, this, [this] { step(true); });
     connect(m_filterButton, &QPushButton::toggled, this, &FindBar::filterToggled);
@@ -126,7 +131,29 @@ FindQuery FindBar::query() const
     if (const GridModel *model = m_order.gridModel(); model && model->rowSet())
         for (const FieldInfo &field : model->rowSet()->fields())
             s.hexColumns.push_back(CellDisplay::formOf(field) == CellDisplay::Form::Hex);
+    s.alsoEqual = m_alsoEqual;
     return s;
+}
+
+void FindBar::filterTo(const FindQuery &query)
+{
+    {
+        const QSignalBlocker quiet(this);
+        const QSignalBlocker quietEdit(m_findEdit);
+        const QSignalBlocker quietCase(m_matchCaseCheckBox);
+        const QSignalBlocker quietWhole(m_wholeCellCheckBox);
+        const QSignalBlocker quietColumn(m_columnComboBox);
+        m_findEdit->setText(query.text);
+        m_matchCaseCheckBox->setChecked(query.matchCase);
+        m_wholeCellCheckBox->setChecked(query.wholeCell);
+        m_columnComboBox->setCurrentIndex(query.column + 1);
+    }
+    m_alsoEqual = query.alsoEqual;
+    show();
+    if (m_filterButton->isChecked())
+        changed();
+    else
+        m_filterButton->setChecked(true);
 }
 
 void FindBar::open(bool filter)
@@ -140,6 +167,7 @@ void FindBar::open(bool filter)
 
 void FindBar::close()
 {
+    m_alsoEqual.clear();
     m_filterButton->setChecked(false);
     if (m_filterButton->isChecked())
         return; // the held row could not be written

@@ -40,6 +40,9 @@ public:
     void updateColumns();
 
     FindQuery query() const;
+    // Shows the bar filtering the rows by `query`; its alsoEqual holds until
+    // the user changes the bar.
+    void filterTo(const FindQuery &query);
     // The controls that take focus, in the order Tab goes through them.
     QList<QWidget *> tabOrder() const;
 
@@ -71,4 +74,5 @@ private:
     std::function<bool()> m_beforeFilter;
     int m_pendingStep = 0; // a step asked for before the matches were known: +1 or -1
     int m_position = -1;   // in the matches, of the one gone to last
+    std::vector<std::pair<int, QByteArray>> m_alsoEqual;
 };

@@ -23,6 +23,37 @@ constexpr size_t AskAtOnce = 200;
 // otherwise keep one for each. Past it they are read again as shown.
 constexpr size_t KeptLabels = 100000;
 
+// Asks the reader (`ask` passes it the call that takes the answer, on the
+// reader's thread) and waits for the answer; none when the reader could not
+// give one or the wait ended first.
+template <typename T> std::optional<T> answerOf(const std::function<void(std::function<void(std::optional<T>)>)> &ask)
+{
+    struct Answer
+    {
+        std::mutex lock;
+        bool done = false;
+        std::optional<T> value;
+    };
+    const auto answer = std::make_shared<Answer>();
+    Wait wait;
+    const std::function<void()> wake = wait.waker();
+    ask([answer, wake](std::optional<T> value) {
+        {
+            std::lock_guard<std::mutex> hold(answer->lock);
+            answer->value = std::move(value);
+            answer->done = true;
+        }
+        wake();
+    });
+    wait.until([answer] {
+            std::lock_guard<std::mutex> hold(answer->lock);
+            return answer->done;
+        })
+        .run();
+    std::lock_guard<std::mutex> hold(answer->lock);
+    return answer->done ? std::move(answer->value) : std::nullopt;
+}
+
 } // namespace
 
 LabelCache::LabelCache(CellReader cells, QObject *parent) : QObject(parent), m_cells(std::move(cells)) { }
@@ -35,6 +66,10 @@ void LabelCache::reset(const ConnectParams *params, const QByteArray &table, con
     m_shown.clear();
     m_places.clear();
     m_names.clear();
+    m_params.reset();
+    if (params)
+        m_params = *params;
+    m_table = table;
     for (const FieldInfo &f : fields)
         m_names.push_back(f.orgName);
     // A foreign key's columns begin an index (the server makes one when none
@@ -283,35 +318,14 @@ void LabelCache::keysForLabels(int column, const std::vector<Edit> &edits)
     }
     if (tuples.empty() || !m_reader)
         return;
-    struct Answer
-    {
-        std::mutex lock;
-        bool done = false;
-        std::optional<std::vector<ForeignLabels::Resolved>> resolved;
-    };
-    const auto answer = std::make_shared<Answer>();
-    Wait wait;
-    const std::function<void()> wake = wait.waker();
-    m_reader->resolve(key, tuples, [answer, wake](std::optional<std::vector<ForeignLabels::Resolved>> r) {
-        {
-            std::lock_guard<std::mutex> hold(answer->lock);
-            answer->resolved = std::move(r);
-            answer->done = true;
-        }
-        wake();
-    });
-    wait.until([answer] {
-            std::lock_guard<std::mutex> hold(answer->lock);
-            return answer->done;
-        })
-        .run();
-    std::lock_guard<std::mutex> hold(answer->lock);
+    const std::optional<std::vector<ForeignLabels::Resolved>> answer = answerOf<std::vector<ForeignLabels::Resolved>>(
+        [this, key, &tuples](auto done) { m_reader->resolve(key, tuples, std::move(done)); });
     // The table may have been closed or opened anew meanwhile.
     const auto now = m_shown.find(column);
-    if (!answer->done || !answer->resolved || now == m_shown.end() || now->second.constraint != constraint)
+    if (!answer || now == m_shown.end() || now->second.constraint != constraint)
         return; // the server's own check judges them
     const Shown &shown = now->second;
-    const std::vector<ForeignLabels::Resolved> &resolved = *answer->resolved;
+    const std::vector<ForeignLabels::Resolved> &resolved = *answer;
     for (size_t t = 0; t < tuples.size() && t < resolved.size(); ++t) {
         const ForeignLabels::Resolved &r = resolved[t];
         if (r.isKey)
@@ -337,4 +351,13 @@ std::optional<LabelCache::KeyPlace> LabelCache::keyAt(int column) const
         if (std::find(p.columns.begin(), p.columns.end(), column) != p.columns.end())
             return p;
     return std::nullopt;
+}
+
+std::optional<ForeignLabels::Referring> LabelCache::referringRows(const NamedValues &row)
+{
+    if (!m_reader && m_params && !m_table.isEmpty())
+        m_reader = std::make_unique<ForeignLabels>(*m_params, m_table, this, "takeLabels");
+    if (!m_reader)
+        return std::nullopt;
+    return answerOf<ForeignLabels::Referring>([this, &row](auto done) { m_reader->referring(row, std::move(done)); });
 }

@@ -87,6 +87,11 @@ public:
     };
     void keysForLabels(const std::vector<Edit> &edits);
 
+    // The tables whose foreign keys refer to this one, each with how many
+    // of its rows refer to `row` (the row's values by column name): one
+    // statement, waited for. None when the server could not tell.
+    std::optional<ForeignLabels::Referring> referringRows(const NamedValues &row);
+
 signals:
     // Labels of the columns between came in.
     void labelsChanged(int firstColumn, int lastColumn);
@@ -124,6 +129,8 @@ private:
     std::vector<KeyPlace> m_places;       // every key the grid shows whole
     mutable bool m_askQueued = false;
     quint64 m_tickets = 0;
+    std::optional<ConnectParams> m_params; // of the table shown
+    QByteArray m_table;
     Recall m_recall;
     Remember m_remember;
 };

@@ -141,7 +141,9 @@ void filterPart(const RowStore::Snapshot &store, const RowMatcher &matcher, int 
             check(cancel);
         bool match;
         if (column >= 0) {
-            match = matcher.cellMatches(store.cell(rows[i], column), column);
+            match = matcher.cellMatches(store.cell(rows[i], column), column)
+                && (!matcher.checksOthers()
+                    || matcher.alsoHolds([&store, row = rows[i]](int c) { return store.cell(row, c); }));
         } else {
             store.row(rows[i], cells);
             match = matcher.rowMatches(cells);

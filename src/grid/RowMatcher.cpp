@@ -90,10 +90,24 @@ bool RowMatcher::textMatches(std::string_view hay) const
 
 bool RowMatcher::rowMatches(const std::vector<RowStore::Cell> &cells) const
 {
+    if (!alsoHolds([&cells](int c) { return size_t(c) < cells.size() ? cells[size_t(c)] : RowStore::Cell(); }))
+        return false;
     if (m_query.column >= 0)
         return m_query.column < int(cells.size()) && cellMatches(cells[size_t(m_query.column)], m_query.column);
     for (size_t c = 0; c < cells.size(); ++c)
         if (cellMatches(cells[c], int(c)))
             return true;
     return false;
+}
+
+bool RowMatcher::alsoHolds(const std::function<RowStore::Cell(int)> &cellAt) const
+{
+    for (const auto &[column, bytes] : m_query.alsoEqual) {
+        const RowStore::Cell cell = cellAt(column);
+        if (cell.isNull()
+            || std::string_view(cell.text().data(), cell.text().size())
+                != std::string_view(bytes.constData(), size_t(bytes.size())))
+            return false;
+    }
+    return true;
 }

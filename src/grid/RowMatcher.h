@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // What the find bar looks for: text in a cell, in every column or one.
@@ -18,8 +20,11 @@ struct FindQuery
     // By column: a column of bytes, whose cells are matched as the hex the
     // grid shows, not as their bytes.
     std::vector<bool> hexColumns;
+    // Cells a row must also hold exactly (these bytes) to match as a row:
+    // the other columns of a key whose rows are shown.
+    std::vector<std::pair<int, QByteArray>> alsoEqual;
 
-    bool isEmpty() const { return text.isEmpty(); }
+    bool isEmpty() const { return text.isEmpty() && alsoEqual.empty(); }
     bool operator==(const FindQuery &) const = default;
 };
 
@@ -33,6 +38,9 @@ public:
 
     bool cellMatches(const RowStore::Cell &cell, int column) const;
     bool rowMatches(const std::vector<RowStore::Cell> &cells) const;
+    // Whether the row of these cells holds the query's alsoEqual.
+    bool alsoHolds(const std::function<RowStore::Cell(int column)> &cellAt) const;
+    bool checksOthers() const { return !m_query.alsoEqual.empty(); }
 
 private:
     bool textMatches(std::string_view hay) const;

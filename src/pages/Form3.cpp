@@ -100,6 +100,7 @@ Form3::Form3(Wizard &wizard) : m_wizard(wizard), m_pointer(new PagePointer(this)
     connect(DataGrid1, &GridView::findRequested, findBar, &FindBar::open);
     connect(DataGrid1, &GridView::referencedRowRequested, this, &Form3::goToReferencedRow);
     connect(DataGrid1, &GridView::backRequested, this, &Form3::goBack);
+    connect(DataGrid1, &GridView::referencingRowsRequested, this, &Form3::showReferringRows);
     connect(DataGrid1, &GridView::findStepRequested, findBar, [this](bool backwards) {
         // F3 with the bar closed opens it for the text to find.
         if (findBar->isVisible())

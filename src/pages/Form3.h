@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/ForeignLabels.h"
 #include "grid/GridView.h"
 #include "pages/TableSession.h"
 
@@ -7,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -93,6 +95,13 @@ public:
     // back to the table and row before.
     void goToReferencedRow(int row, int column);
     void goBack();
+    // "Rows That Reference This Row": each table whose foreign key refers to
+    // this table, with how many of its rows refer to `row`; opening one shows
+    // that table filtered to those rows (Back returns).
+    void showReferringRows(int row);
+    std::optional<ForeignLabels::Referring> referringRows(int row);
+    void openReferringRows(const ForeignKey &key, const NamedValues &values, int row);
+    NamedValues rowValues(int row) const;
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -6,7 +6,14 @@
 #include "pages/OpenProgress.h"
 #include "pages/Wizard.h"
 
+#include "grid/FindBar.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -102,4 +109,102 @@ void Form3::showRow(const QString &table, int column,
     auto *seek = new RowSeek(*DataGrid1, at, column >= 0 && column < rows->fieldCount() ? column : at.front().first);
     connect(seek, &RowSeek::missing, this,
         [this, table] { tell(QStringLiteral("The row is not in `%1` (any more).").arg(table)); });
+}
+
+NamedValues Form3::rowValues(int row) const
+{
+    NamedValues out;
+    const RowSet *rows = model()->rowSet();
+    if (!rows || row < 0 || row >= rows->recordCount())
+        return out;
+    for (int c = 0; c < rows->fieldCount(); ++c) {
+        const RowStore::Cell cell = rows->rows().cell(row, c);
+        out[rows->field(c).orgName] = cell.isNull()
+            ? CellValue::null()
+            : CellValue::of(QByteArray(cell.text().data(), qsizetype(cell.text().size())));
+    }
+    return out;
+}
+
+std::optional<ForeignLabels::Referring> Form3::referringRows(int row)
+{
+    const NamedValues values = rowValues(row);
+    if (values.empty())
+        return std::nullopt;
+    std::optional<ForeignLabels::Referring> found = model()->labels().referringRows(values);
+    if (!found)
+        tell(QStringLiteral("The rows that refer to this row could not be counted: the server did not answer."));
+    return found;
+}
+
+void Form3::showReferringRows(int row)
+{
+    const std::optional<ForeignLabels::Referring> found = referringRows(row);
+    if (!found)
+        return;
+    if (found->empty()) {
+        tell(QStringLiteral("No table refers to `%1`.").arg(m_wizard.CurrentTable));
+        return;
+    }
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Rows That Reference This Row"));
+    auto *label = new QLabel(QStringLiteral("&Tables whose rows refer to this row:"), &dialog);
+    auto *list = new QListWidget(&dialog);
+    list->setObjectName(QStringLiteral("referringList"));
+    label->setBuddy(list);
+    for (const auto &[key, count] : *found)
+        list->addItem(QStringLiteral("`%1` (constraint %2): %L3 rows")
+                          .arg(QString::fromUtf8(key.table), QString::fromUtf8(key.name))
+                          .arg(count));
+    list->setCurrentRow(0);
+    auto *buttons = new QDialogButtonBox(&dialog);
+    QPushButton *open = buttons->addButton(QStringLiteral("&Open"), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QDialogButtonBox::Close);
+    open->setDefault(true);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    connect(list, &QListWidget::itemActivated, &dialog, &QDialog::accept);
+    auto *layout = new QVBoxLayout(&dialog);
+    layout->addWidget(label);
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+    const NamedValues values = rowValues(row);
+    if (dialog.exec() == QDialog::Accepted && list->currentRow() >= 0)
+        openReferringRows((*found)[size_t(list->currentRow())].first, values, row);
+}
+
+void Form3::openReferringRows(const ForeignKey &key, const NamedValues &values, int row)
+{
+    if (key.schema != key.refSchema) {
+        tell(QStringLiteral("The table `%1` is in the database `%2`; sign in to that database to see it.")
+                 .arg(QString::fromUtf8(key.table), QString::fromUtf8(key.schema)));
+        return;
+    }
+    const RowSet *rows = model()->rowSet();
+    if (!rows || !m_session->commitHeldRow())
+        return;
+    m_back.push_back(Place{m_wizard.CurrentTable, cellsOf(*rows, row, identityColumns(*rows)), 0});
+    showRow(QString::fromUtf8(key.table), -1, [](const RowSet &) { return std::vector<std::pair<int, CellValue>>(); });
+    rows = model()->rowSet();
+    if (!rows)
+        return;
+    // Only the rows whose key holds this row's values: the last column as
+    // the bar's text, the others alongside.
+    FindQuery query;
+    query.matchCase = true;
+    query.wholeCell = true;
+    for (size_t c = 0; c < key.columns.size(); ++c) {
+        int column = -1;
+        for (int f = 0; f < rows->fieldCount(); ++f)
+            if (rows->field(f).orgName == key.columns[c])
+                column = f;
+        const auto value = values.find(key.refColumns[c]);
+        if (column < 0 || value == values.end() || value->second.isNull)
+            return;
+        if (c + 1 < key.columns.size())
+            query.alsoEqual.emplace_back(column, value->second.text);
+        query.text = QString::fromUtf8(value->second.text);
+        query.column = column;
+    }
+    findBar->filterTo(query);
 }

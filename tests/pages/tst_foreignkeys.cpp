@@ -1,5 +1,6 @@
 #include "EditorSession.h"
 #include "db/ForeignLabels.h"
+#include "grid/GridOrder.h"
 #include "grid/KeyPicker.h"
 #include "pages/TableSession.h"
 
@@ -140,7 +141,8 @@ private slots:
         // The labels of the rows referred to, after the last column of the
         // key: read as asked for, a NULL key without one, a key that refers
         // to nothing (written with the checks off) told so.
-        TestDb::run(Db, {"SET FOREIGN_KEY_CHECKS = 0", "INSERT INTO " + q(child) + " VALUES (5, 7, 'zz')"});
+        TestDb::run(
+            Db, {"SET FOREIGN_KEY_CHECKS = 0", "INSERT INTO " + q(child) + " VALUES (5, 7, 'zz'), (6, 2, 'x')"});
         m_wizard.reset();
         open(child);
         // By id: the server may read the rows in the order of the key's index.
@@ -184,6 +186,17 @@ private slots:
         QCOMPARE(m_wizard->CurrentTable, child);
         QTRY_COMPARE(current(0), QStringLiteral("2"));
         QCOMPARE(view()->currentIndex().column(), 2);
+
+        // The rows that refer to the parent's row (1, x): counted, then shown
+        // filtered on both columns of the key.
+        m_wizard.reset();
+        open(parent);
+        const auto referring = editor()->referringRows(0);
+        QVERIFY(referring && referring->size() == 1);
+        QCOMPARE(referring->front().second, 2);
+        editor()->openReferringRows(referring->front().first, editor()->rowValues(0), 0);
+        QCOMPARE(m_wizard->CurrentTable, child);
+        QTRY_VERIFY(!order()->isBusy() && order()->shownRowCount() == 2);
     }
 
     void keysFromLabels_data()
