@@ -100,6 +100,7 @@ Form3::Form3(Wizard &wizard) : m_wizard(wizard), m_pointer(new PagePointer(this)
     connect(DataGrid1, &GridView::findRequested, findBar, &FindBar::open);
     connect(DataGrid1, &GridView::referencedRowRequested, this, &Form3::goToReferencedRow);
     connect(DataGrid1, &GridView::backRequested, this, &Form3::goBack);
+    DataGrid1->actions().goBack->setEnabled(false); // until a key was followed
     connect(DataGrid1, &GridView::referencingRowsRequested, this, &Form3::showReferringRows);
     connect(DataGrid1, &GridView::findStepRequested, findBar, [this](bool backwards) {
         // F3 with the bar closed opens it for the text to find.
@@ -228,6 +229,8 @@ Form3::Opened Form3::openTable(Trap &trap, std::shared_ptr<Connection> connectio
     std::shared_ptr<Connection> shared = std::move(connection);
     auto rows = std::make_shared<RowSet>(); // 102
     const QString &table = m_wizard.CurrentTable;
+    m_back.clear(); // a table chosen anew: no way back along keys
+    DataGrid1->actions().goBack->setEnabled(false);
     {
         // The rows are read below; the first showing reads none of its own.
         const QScopedValueRollback<bool> opening(m_opening, true);

@@ -65,6 +65,7 @@ void Form3::goToReferencedRow(int row, int column)
     if (!m_session->commitHeldRow())
         return;
     m_back.push_back(std::move(here));
+    DataGrid1->actions().goBack->setEnabled(true);
     // The key's values in the referenced table's columns of the same names.
     const ForeignKey referred = place->key;
     showRow(QString::fromUtf8(referred.refTable), -1, [referred, key](const RowSet &to) {
@@ -83,6 +84,7 @@ void Form3::goBack()
         return;
     const Place place = m_back.back();
     m_back.pop_back();
+    DataGrid1->actions().goBack->setEnabled(!m_back.empty());
     showRow(place.table, place.column, [place](const RowSet &) { return place.cells; });
 }
 
@@ -184,6 +186,7 @@ void Form3::openReferringRows(const ForeignKey &key, const NamedValues &values, 
     if (!rows || !m_session->commitHeldRow())
         return;
     m_back.push_back(Place{m_wizard.CurrentTable, cellsOf(*rows, row, identityColumns(*rows)), 0});
+    DataGrid1->actions().goBack->setEnabled(true);
     showRow(QString::fromUtf8(key.table), -1, [](const RowSet &) { return std::vector<std::pair<int, CellValue>>(); });
     rows = model()->rowSet();
     if (!rows)

@@ -459,7 +459,8 @@ private slots:
         for (const char *entry : {"Undo|Ctrl+Z", "Redo|Ctrl+Shift+Z", "Copy|Ctrl+C", "Copy with Names|Ctrl+Shift+C",
                                   "Paste|Ctrl+V", "Set to NULL|Ctrl+0", "Delete Row|Del"})
             QVERIFY2(shown.contains(entry), entry);
-        QCOMPARE(greyed, QStringList({"Server Order", "Undo", "Redo", "Drop Changes to Row"}));
+        QCOMPARE(greyed,
+            QStringList({"Server Order", "Undo", "Redo", "Go to Referenced Row", "Back", "Drop Changes to Row"}));
         QVERIFY(model()->data(model()->index(0, 1), GridModel::NullRole).toBool());
         QVERIFY(editor()->session().commitHeldRow());
         QCOMPARE(TestDb::scalar(Db, "SELECT IFNULL(n, 'NULL') FROM ctx WHERE id = 1"), QStringLiteral("NULL"));

@@ -1,0 +1,118 @@
+// Foreign keys in the editor over a parent of millions of rows, driven as a
+// user drives them: the labels of a screen of keys, keystrokes in a key's
+// picker, Go to Referenced Row. A timer that asks every 5 ms tells the
+// longest the window stood still meanwhile.
+//
+// usage: corvane-fk-bench HOST PORT USER PASSWORD DATABASE
+// The database holds `town` (id INT key, name VARCHAR indexed, region) and
+// `shop` (id, town referring to town.id, note); see bench/fk.sh. Prints
+// key=value lines.
+#include "BenchSession.h"
+#include "grid/KeyPicker.h"
+#include "grid/LabelCache.h"
+
+#include <QKeyEvent>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+void waitFor(const std::function<bool()> &done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+}
+
+} // namespace
+
+int run(Wizard &wizard, const QStringList &)
+{
+    pickTable(wizard, QStringLiteral("shop"));
+    wizard.form2()->PushButton3_Click();
+    Form3 *editor = wizard.form3();
+    GridModel *model = editor->model();
+    GridView *view = editor->DataGrid1;
+    if (!model->exportSource().waitUntilLoaded({})) {
+        std::fprintf(stderr, "the load did not finish\n");
+        return 1;
+    }
+    LabelCache &labels = model->labels();
+    waitFor([&] { return labels.showsLabels(1); });
+    Heartbeat heartbeat;
+
+    // A screen of 50 keys not read before, from asking to all labels in.
+    std::vector<double> screens;
+    for (int first = 1000; first < 11000; first += 1000) {
+        QElapsedTimer t;
+        t.start();
+        for (int r = first; r < first + 50; ++r)
+            labels.labelAt(r, 1);
+        waitFor([&] {
+            for (int r = first; r < first + 50; ++r)
+                if (labels.labelAt(r, 1).isEmpty())
+                    return false;
+            return true;
+        });
+        screens.push_back(ms(t));
+    }
+
+    // Keystrokes in the picker: a key's digits, then a label's letters.
+    view->setCurrentIndex(view->fromModel(model->index(0, 1)));
+    view->edit(view->currentIndex());
+    auto *picker = qobject_cast<KeyPicker *>(view->cellEditor());
+    if (!picker) {
+        std::fprintf(stderr, "no picker in the key's cell\n");
+        return 1;
+    }
+    std::vector<double> keys;
+    const auto typeText = [&](const QString &text) {
+        picker->clear();
+        for (const QChar c : text) {
+            picker->list()->clear();
+            QElapsedTimer t;
+            t.start();
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(picker, &press);
+            waitFor([&] { return picker->list()->topLevelItemCount() > 0; });
+            view->viewport()->repaint();
+            keys.push_back(ms(t));
+        }
+    };
+    typeText(QStringLiteral("4711"));
+    typeText(QStringLiteral("town 4711"));
+    picker->hideList();
+    view->closePersistentEditor(view->currentIndex());
+    model->revertRow();
+
+    // Go to the row shop 1 refers to, in the 10,000,000 rows of town.
+    const QString key = model->index(0, 1).data().toString();
+    QElapsedTimer t;
+    t.start();
+    editor->goToReferencedRow(0, 1);
+    waitFor([&] {
+        const QModelIndex at = view->toModel(view->currentIndex());
+        return editor->model()->index(at.row(), 0).data().toString() == key;
+    });
+    view->viewport()->repaint();
+    const double goTo = ms(t);
+
+    std::printf("fk_labels_screen_ms=%.1f\n", median(screens));
+    std::printf("fk_picker_first_ms=%.1f\n", *std::max_element(keys.begin(), keys.end()));
+    std::printf("fk_picker_median_ms=%.1f\n", median(keys));
+    std::printf("fk_goto_ms=%.1f\n", goTo);
+    std::printf("fk_goto_row=%d\n", view->toModel(view->currentIndex()).row());
+    std::printf("fk_max_stall_ms=%lld\n", heartbeat.longest);
+    return 0;
+}
+
+int main(int argc, char *argv[])
+{
+    return runBench(argc, argv, "corvane-fk-bench HOST PORT USER PASSWORD DATABASE", run);
+}
