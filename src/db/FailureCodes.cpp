@@ -9,6 +9,9 @@
 static_assert(Failure::ParseError == ER_PARSE_ERROR);
 static_assert(Failure::NoSuchThread == ER_NO_SUCH_THREAD);
 static_assert(Failure::NoSuchTable == ER_NO_SUCH_TABLE);
+static_assert(Failure::UnknownSystemVariable == ER_UNKNOWN_SYSTEM_VARIABLE);
+static_assert(Failure::LockWaitTimeout == ER_LOCK_WAIT_TIMEOUT);
+static_assert(Failure::Deadlock == ER_LOCK_DEADLOCK);
 static_assert(Failure::RowIsReferenced == ER_ROW_IS_REFERENCED);
 static_assert(Failure::NoReferencedRow == ER_NO_REFERENCED_ROW);
 static_assert(Failure::RowIsReferenced2 == ER_ROW_IS_REFERENCED_2);
