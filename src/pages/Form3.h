@@ -76,6 +76,7 @@ public:
 
     QLabel *Label2;
     QLabel *securityLabel; // lock: is the connection encrypted
+    QLabel *readOnlyNote;  // why the table cannot be changed; hidden when it can
     GridView *DataGrid1;
     FindBar *findBar;
     QPushButton *PushButton1, *PushButton4, *PushButton5, *PushButton2, *PushButton6, *PushButton3;
@@ -91,6 +92,7 @@ protected:
 private:
     void buildControls();
     void tell(const QString &text);
+    void showReadOnly(const QString &reason);
 
     Wizard &m_wizard;
     PagePointer *m_pointer;
