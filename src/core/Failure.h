@@ -18,9 +18,9 @@ public:
     // older program's users and reports know for the same failures.
     enum Code : long {
         // The server's
-        ParseError = 1064,   // ER_PARSE_ERROR
-        NoSuchThread = 1094, // ER_NO_SUCH_THREAD: KILL of a session that is gone
-        NoSuchTable = 1146,  // ER_NO_SUCH_TABLE
+        ParseError = 1064,            // ER_PARSE_ERROR
+        NoSuchThread = 1094,          // ER_NO_SUCH_THREAD: KILL of a session that is gone
+        NoSuchTable = 1146,           // ER_NO_SUCH_TABLE
         UnknownSystemVariable = 1193, // ER_UNKNOWN_SYSTEM_VARIABLE
         // Another change to the same rows won: a lock wait that timed out,
         // a deadlock, a Galera certification conflict. Nothing was written.
