@@ -102,6 +102,10 @@ int main(int argc, char *argv[])
         QElapsedTimer clock;
         clock.start();
         ::kill(pid, sig);
+        // The edit once the node has closed our session (a stopping node
+        // does so first; a killed one as it dies), as a user's would come.
+        while (connection.looksAlive() && ::kill(pid, 0) == 0 && clock.elapsed() < 30000)
+            usleep(1000);
         model.setData(model.index(0, 1), QString::number(++value));
         written = written && model.commitRow() == GridModel::Outcome::Done;
         std::printf("%s=%.0f\n", key, written ? double(clock.nsecsElapsed()) / 1e6 : -1.0);
