@@ -22,6 +22,8 @@ packages=(
   openssl clang libclang-rt-14-dev
   # connections through SSH: the user's ssh, and a private sshd for the tests
   openssh-client openssh-server
+  # a three-node Galera cluster for the tests, joined by rsync state transfer
+  galera-4 rsync
 )
 if [ "${1:-}" = "--docs" ]; then
   # screenshots for the README

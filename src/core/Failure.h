@@ -18,10 +18,15 @@ public:
     // older program's users and reports know for the same failures.
     enum Code : long {
         // The server's
-        ParseError = 1064,       // ER_PARSE_ERROR
-        NoSuchThread = 1094,     // ER_NO_SUCH_THREAD: KILL of a session that is gone
-        NoSuchTable = 1146,      // ER_NO_SUCH_TABLE
-        StatementTimeout = 1969, // ER_STATEMENT_TIMEOUT: max_statement_time ended it
+        ParseError = 1064,            // ER_PARSE_ERROR
+        NoSuchThread = 1094,          // ER_NO_SUCH_THREAD: KILL of a session that is gone
+        NoSuchTable = 1146,           // ER_NO_SUCH_TABLE
+        UnknownSystemVariable = 1193, // ER_UNKNOWN_SYSTEM_VARIABLE
+        StatementTimeout = 1969,      // ER_STATEMENT_TIMEOUT: max_statement_time ended it
+        // Another change to the same rows won: a lock wait that timed out,
+        // a deadlock, a Galera certification conflict. Nothing was written.
+        LockWaitTimeout = 1205, // ER_LOCK_WAIT_TIMEOUT
+        Deadlock = 1213,        // ER_LOCK_DEADLOCK
         // A foreign key refused a write: a row still referred to, a value
         // that refers to no row (the older numbers, then those that name the
         // constraint).
@@ -70,6 +75,9 @@ public:
     // The server went away or a reply was lost: whatever was sent may or may
     // not have been done.
     bool isConnectionLost() const;
+    // The write lost against another change to the same rows and was
+    // rolled back (a deadlock, a lock wait timeout, a Galera conflict).
+    bool isConflict() const { return m_number == Deadlock || m_number == LockWaitTimeout; }
     // The client could not set up TLS with the server.
     bool isTlsFailure() const;
     // The SSH tunnel to the database failed; the text says why.

@@ -8,6 +8,8 @@
 #include "db/SshTunnel.h"
 #include "db/Workers.h"
 
+#include <QMap>
+
 #include <atomic>
 #include <errmsg.h>
 #include <exception>
@@ -60,6 +62,16 @@ ConnectParams Connection::paramsFrom(const QString &connectionString)
                 QStringLiteral("The port \"%1\" is not a number from 0 to 65535.").arg(port), Failure::UnknownHost);
         p.port = n;
     }
+    if (isServerList(p.host)) {
+        std::vector<ServerAddress> servers = parseServerList(p.host, p.port);
+        if (servers.size() == 1) {
+            p.host = servers.front().host;
+            p.port = servers.front().port;
+        } else {
+            p.host = p.host.trimmed();
+            p.servers = std::move(servers);
+        }
+    }
     // "localhost" means the local socket to this client library; a port other
     // than the standard one can only mean TCP.
     p.forceTcp = p.port != 0 && p.port != 3306;
@@ -76,15 +88,23 @@ void Connection::open(const QString &connectionString)
 
 void Connection::open(const ConnectParams &params)
 {
+    if (params.servers.size() > 1)
+        return openAny(params);
     connect(params);
     afterConnect();
 }
 
 void Connection::openUnchecked(const ConnectParams &params)
 {
+    // Which of several servers takes writes is read from the session.
+    if (params.servers.size() > 1)
+        return open(params);
     connect(params);
     m_sessionId = mysql_thread_id(m_mysql);
     m_serverIdentity.clear();
+    m_serverPort = 0;
+    m_readOnlyReason.clear();
+    m_clusterId.clear();
     m_charsetProblem.clear();
     m_canReturn = false;
     m_canCompound = false;
@@ -152,6 +172,7 @@ void Connection::connectVia(const ConnectParams &params, const SshTunnel::Route 
     }
     m_mysql = m;
     m_params = params;
+    m_serverInUse.clear();
     m_sessionChecked = false;
 }
 
@@ -226,20 +247,35 @@ bool Connection::openWaiting(const ConnectParams &params, const std::function<bo
     worker.join();
     if (attempt->failure)
         std::rethrow_exception(attempt->failure);
-    // Take over the attempt's session.
-    std::swap(m_mysql, attempt->opened.m_mysql);
-    m_sessionId = attempt->opened.m_sessionId;
-    m_serverIdentity = attempt->opened.m_serverIdentity;
-    m_openedAt = attempt->opened.m_openedAt;
-    m_canReturn = attempt->opened.m_canReturn;
-    m_canCompound = attempt->opened.m_canCompound;
-    m_charsetProblem = attempt->opened.m_charsetProblem;
-    m_sessionChecked = attempt->opened.m_sessionChecked;
-    m_params = attempt->opened.m_params;
+    takeOver(attempt->opened);
     return true;
 }
 
+void Connection::takeOver(Connection &other)
+{
+    close();
+    std::swap(m_mysql, other.m_mysql);
+    m_sessionId = other.m_sessionId;
+    m_serverIdentity = other.m_serverIdentity;
+    m_serverInUse = other.m_serverInUse;
+    m_serverPort = other.m_serverPort;
+    m_readOnlyReason = other.m_readOnlyReason;
+    m_clusterId = other.m_clusterId;
+    m_openedAt = other.m_openedAt;
+    m_canReturn = other.m_canReturn;
+    m_canCompound = other.m_canCompound;
+    m_charsetProblem = other.m_charsetProblem;
+    m_sessionChecked = other.m_sessionChecked;
+    m_params = other.m_params;
+}
+
 namespace {
+
+// A Galera node's readiness, cluster and state, as "NAME=value" pairs; the
+// status table is read only on a node of a cluster.
+const QByteArray wsrepColumn = ", IF(@@GLOBAL.wsrep_on, (SELECT GROUP_CONCAT(VARIABLE_NAME, '=', VARIABLE_VALUE) FROM "
+                               "information_schema.GLOBAL_STATUS WHERE VARIABLE_NAME IN ('WSREP_READY', "
+                               "'WSREP_LOCAL_STATE', 'WSREP_CLUSTER_STATE_UUID')), NULL)";
 
 // The columns that tell the server instance apart: a host name, port and
 // data folder name one installation; server_uuid (MySQL) one data folder.
@@ -283,23 +319,32 @@ Connection::SessionCheck Connection::readSession(bool mariaDb)
     m_charsetProblem.clear();
     m_serverIdentity.clear();
     m_canCompound = false;
-    const std::unique_ptr<RowSet> rows
-        = select("SELECT @@character_set_client, @@character_set_connection, @@character_set_results, CONNECTION_ID(), "
-                 "UNIX_TIMESTAMP(), @@sql_mode"
-            + serverIdentityColumns(m_mysql, mariaDb));
+    const QByteArray head = "SELECT @@character_set_client, @@character_set_connection, @@character_set_results, "
+                            "CONNECTION_ID(), UNIX_TIMESTAMP(), @@sql_mode, @@read_only";
+    const QByteArray identity = serverIdentityColumns(m_mysql, mariaDb);
+    std::unique_ptr<RowSet> rows;
+    try {
+        rows = select(head + (mariaDb ? wsrepColumn : QByteArray(", NULL")) + identity);
+    } catch (const Failure &f) {
+        if (!mariaDb || f.number() != Failure::UnknownSystemVariable) // a build without Galera
+            throw;
+        rows = select(head + ", NULL" + identity);
+    }
     const auto cell = [&](int c) {
         const RowStore::Cell v = rows->rows().cell(0, c);
         return v.isNull() ? QByteArray("NULL") : QByteArray(v.text().data(), qsizetype(v.text().size()));
     };
-    if (!rows || rows->recordCount() != 1 || rows->fieldCount() < 7) {
+    if (!rows || rows->recordCount() != 1 || rows->fieldCount() < 9) {
         m_charsetProblem = QStringLiteral("The session's character set could not be read.");
         return SessionCheck::Unreadable;
     }
+    readServerState(cell(6), cell(7));
     m_sessionId = cell(3).toULong();
     m_openedAt = cell(4).toLongLong();
     // Oracle mode reads BEGIN ... END as PL/SQL.
     m_canCompound = mariaDb && mysql_get_server_version(m_mysql) >= 100101 && !cell(5).contains("ORACLE");
-    for (int c = 6; c < rows->fieldCount(); ++c)
+    m_serverPort = cell(9).toUInt();
+    for (int c = 8; c < rows->fieldCount(); ++c)
         m_serverIdentity += QByteArray::number(cell(c).size()) + ':' + cell(c);
     const char *names[] = {"client", "connection", "results"};
     for (int c = 0; c < 3; ++c) {
@@ -313,6 +358,31 @@ Connection::SessionCheck Connection::readSession(bool mariaDb)
     return SessionCheck::Ok;
 }
 
+void Connection::readServerState(const QByteArray &readOnly, const QByteArray &wsrep)
+{
+    m_readOnlyReason.clear();
+    m_clusterId.clear();
+    if (wsrep != "NULL") {
+        QMap<QByteArray, QByteArray> status;
+        for (const QByteArray &pair : wsrep.split(',')) {
+            const qsizetype equals = pair.indexOf('=');
+            status.insert(pair.left(equals).toUpper(), equals < 0 ? QByteArray() : pair.mid(equals + 1));
+        }
+        if (status.value("WSREP_READY").toUpper() != "ON")
+            m_readOnlyReason = QStringLiteral("The server is a Galera node that is not ready for use (wsrep_ready is "
+                                              "not ON).");
+        else if (status.value("WSREP_LOCAL_STATE") != "4")
+            m_readOnlyReason = QStringLiteral("The server is a Galera node that is not synced with its cluster "
+                                              "(wsrep_local_state is %1, not 4).")
+                                   .arg(QString::fromUtf8(status.value("WSREP_LOCAL_STATE")));
+        else
+            m_clusterId = status.value("WSREP_CLUSTER_STATE_UUID");
+    }
+    if (m_readOnlyReason.isEmpty() && readOnly == "1")
+        m_readOnlyReason = QStringLiteral("The server is read-only (read_only is ON): it may be a replica, or kept "
+                                          "from changes on purpose.");
+}
+
 // Uptime costs the server a walk over all its sessions, so it is read only
 // here, when a lost session's fate matters, not at every connect.
 bool Connection::restartedSinceOpen(qint64 openedAt)
@@ -323,6 +393,30 @@ bool Connection::restartedSinceOpen(qint64 openedAt)
     const RowStore::Cell v = rows->rows().cell(0, 1);
     const qint64 uptime = QByteArray(v.text().data(), qsizetype(v.text().size())).toLongLong();
     return m_openedAt - uptime > openedAt;
+}
+
+bool Connection::clusterMayHold(unsigned serverPort)
+{
+    const std::unique_ptr<RowSet> rows = select("SHOW GLOBAL STATUS LIKE 'wsrep_incoming_addresses'");
+    if (rows->recordCount() != 1 || rows->fieldCount() != 2)
+        return true;
+    const RowStore::Cell v = rows->rows().cell(0, 1);
+    const QByteArray addresses = QByteArray(v.text().data(), qsizetype(v.text().size())).trimmed();
+    if (addresses.isEmpty())
+        return true;
+    for (const QByteArray &entry : addresses.split(',')) {
+        // A member whose address is not told ("AUTO", no port) may be it.
+        const QByteArray t = entry.trimmed();
+        if (t.isEmpty() || !isServerList(t))
+            return true;
+        try {
+            if (parseServerList(t, 0).front().port == serverPort)
+                return true;
+        } catch (const Failure &) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::vector<ServerWarning> Connection::warnings(bool always)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/ServerList.h"
 #include "db/SshTunnel.h"
 #include "db/TlsOptions.h"
 
@@ -43,6 +44,9 @@ struct ConnectParams
     // How long a read may wait for the server; 0 waits for as long as it
     // takes (a reader that can be cancelled instead).
     unsigned readTimeoutSeconds = 60;
+    // Several servers to choose from (host then holds the setting as typed):
+    // tried in order, a writable one preferred; empty for one host.
+    std::vector<ServerAddress> servers;
 
     bool operator==(const ConnectParams &) const = default;
 };
@@ -116,6 +120,22 @@ public:
     bool isLocalSocket() const;
     // The server's id of this session (for KILL), read at connect.
     unsigned long sessionId() const { return m_sessionId; }
+    // The server of the list that this session runs on ("host:port"); empty
+    // when the sign-in names one host.
+    const QByteArray &serverInUse() const { return m_serverInUse; }
+    // Why the server takes no writes now (read_only, a Galera node not
+    // synced), read at connect; empty when it takes them.
+    const QString &readOnlyReason() const { return m_readOnlyReason; }
+    bool isReadOnly() const { return !m_readOnlyReason.isEmpty(); }
+    // The state UUID of the Galera cluster whose synced node this is, read
+    // at connect: its nodes hold the same rows. Empty otherwise.
+    const QByteArray &clusterId() const { return m_clusterId; }
+    // Whether a member of this session's Galera cluster may be the server
+    // that listens on `serverPort` (by the members' addresses); true when
+    // that cannot be told. Asks the server; throws Failure.
+    bool clusterMayHold(unsigned serverPort);
+    // The server's own port (@@port), read at connect; 0 when unread.
+    unsigned serverPort() const { return m_serverPort; }
     // Which server this session runs on, read at connect: its host name,
     // port, data folder and server id (and server_uuid on MySQL). Sessions
     // of the same server have equal ones; empty when unread.
@@ -176,12 +196,21 @@ private:
     // Signs in through `route` when it names a tunnel's socket.
     void connectVia(const ConnectParams &params, const SshTunnel::Route &route);
     void afterConnect();
+    // Opens one of params.servers: see ConnectionRace.cpp.
+    void openAny(const ConnectParams &params);
+    // Takes over `other`'s open session and what was read of it.
+    void takeOver(Connection &other);
+    void readServerState(const QByteArray &readOnly, const QByteArray &wsrep);
     enum class SessionCheck { Ok, Unreadable, OtherCharset };
     SessionCheck readSession(bool mariaDb);
 
     MYSQL *m_mysql = nullptr;
     unsigned long m_sessionId = 0;
     QByteArray m_serverIdentity;
+    QByteArray m_serverInUse;
+    unsigned m_serverPort = 0;
+    QString m_readOnlyReason;
+    QByteArray m_clusterId;
     qint64 m_openedAt = 0;
     bool m_canReturn = false;
     bool m_useReturning = true;

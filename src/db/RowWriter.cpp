@@ -172,44 +172,98 @@ void RowWriter::finish(bool commit, Phase &phase)
     send(commit ? QByteArrayLiteral("COMMIT") : QByteArrayLiteral("ROLLBACK"));
 }
 
+// How long a node out of reach is given to leave its cluster: 200 ms steps.
+constexpr int LeaveWaitSteps = 75;
+
+// Ends the lost session `old` on `connection`'s server and waits until it
+// is gone. False when that cannot be made sure of.
+static bool endSession(Connection &connection, unsigned long old, qint64 openedAt)
+{
+    // Ids are unique among live sessions: ours again means the old is gone;
+    // after a restart the old id may be someone else's.
+    if (old == 0 || old == connection.sessionId() || connection.restartedSinceOpen(openedAt))
+        return true;
+    try {
+        connection.exec("KILL CONNECTION " + QByteArray::number(qulonglong(old)));
+    } catch (const Failure &e) {
+        if (e.number() != Failure::NoSuchThread) // already gone
+            return false;
+    }
+    const QByteArray alive
+        = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = " + QByteArray::number(qulonglong(old));
+    for (int i = 0; i < 200; ++i) {
+        const std::unique_ptr<RowSet> rows = connection.select(alive);
+        if (rows->recordCount() == 1 && bytesOf(rows->rows().cell(0, 0)) == "0")
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
 // Opens the connection again. With `killOld`, the lost session is ended and
 // waited for, so that nothing it still had on its way can land after the
 // caller's check. False when that cannot be made sure of, and whenever the
 // new session runs on another server than the lost one (a load balancer, a
 // fail-over): there the old session id names someone else's session, and
-// the rows are not the ones written.
+// the rows are not the ones written; but see settleOnCluster().
 bool RowWriter::reconnect(bool killOld)
 {
     const unsigned long old = m_connection.sessionId();
     const QByteArray server = m_connection.serverIdentity();
+    const QByteArray cluster = m_connection.clusterId();
+    const QByteArray oldServer = m_connection.serverInUse();
+    const unsigned oldPort = m_connection.serverPort();
     const qint64 openedAt = m_connection.openedAt();
     try {
         const ConnectParams params = m_connection.params();
         m_connection.open(params);
-        if (server.isEmpty() || m_connection.serverIdentity() != server)
+        if (server.isEmpty())
             return false;
-        // Ids are unique among live sessions: ours again means the old is
-        // gone; after a restart the old id may be someone else's.
-        if (!killOld || old == 0 || old == m_connection.sessionId() || m_connection.restartedSinceOpen(openedAt))
-            return true;
-        try {
-            m_connection.exec("KILL CONNECTION " + QByteArray::number(qulonglong(old)));
-        } catch (const Failure &e) {
-            if (e.number() != Failure::NoSuchThread) // already gone
-                return false;
-        }
-        const QByteArray alive = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = "
-            + QByteArray::number(qulonglong(old));
-        for (int i = 0; i < 200; ++i) {
-            const std::unique_ptr<RowSet> rows = m_connection.select(alive);
-            if (rows->recordCount() == 1 && bytesOf(rows->rows().cell(0, 0)) == "0")
-                return true;
-            QThread::msleep(50);
-        }
-        return false;
+        if (m_connection.serverIdentity() != server)
+            return !cluster.isEmpty() && m_connection.clusterId() == cluster
+                && settleOnCluster(oldServer, oldPort, server, old, openedAt, killOld);
+        return !killOld || endSession(m_connection, old, openedAt);
     } catch (const Failure &) {
         return false;
     }
+}
+
+// The new session runs on another synced node of the lost one's Galera
+// cluster, which holds the same rows once it has applied the cluster's
+// writes. The lost session is ended on its own node when that answers;
+// when it does not, only a node that has left the cluster (and so can
+// commit nothing more) is safe to ignore: one that no member's address
+// could be. Then every read of this session
+// waits for the node to catch up with the cluster. Throws Failure.
+bool RowWriter::settleOnCluster(const QByteArray &oldServer, unsigned oldPort, const QByteArray &server,
+    unsigned long old, qint64 openedAt, bool killOld)
+{
+    if (killOld && !oldServer.isEmpty()) {
+        bool ended = false;
+        ConnectParams one = m_connection.params();
+        const ServerAddress address = parseServerList(oldServer, 0).front();
+        one.servers.clear();
+        one.host = address.host;
+        one.port = address.port;
+        one.forceTcp = address.port != 0 && address.port != 3306;
+        try {
+            Connection side;
+            side.open(one);
+            ended = side.serverIdentity() == server && endSession(side, old, openedAt);
+        } catch (const Failure &) {
+            // A node that died leaves the cluster once its peers give up on
+            // it (seconds); one that lives on but is out of our reach does not.
+            for (int i = 0; i < LeaveWaitSteps && !ended && oldPort != 0; ++i) {
+                ended = !m_connection.clusterMayHold(oldPort);
+                if (!ended)
+                    QThread::msleep(200);
+            }
+        }
+        if (!ended)
+            return false;
+    }
+    m_connection.exec("SET SESSION wsrep_sync_wait = 1");
+    return true;
 }
 
 std::optional<RowValues> RowWriter::readRow(const std::vector<Condition> &conditions)

@@ -120,6 +120,8 @@ private:
     void begin();
     void finish(bool commit, Phase &phase);
     bool reconnect(bool killOld);
+    bool settleOnCluster(const QByteArray &oldServer, unsigned oldPort, const QByteArray &server, unsigned long old,
+        qint64 openedAt, bool killOld);
     std::optional<RowValues> readRow(const std::vector<Condition> &conditions);
     std::optional<RowValues> readBack(const std::vector<Condition> &conditions);
     std::vector<ServerWarning> readWarnings(bool always = false);

@@ -2,6 +2,7 @@ target_sources(corvane_db PRIVATE
   db/FailureCodes.cpp
   db/ConnectionString.h db/ConnectionString.cpp
   db/Connection.h db/Connection.cpp
+  db/ServerList.h db/ServerList.cpp db/ConnectionRace.cpp
   db/TlsOptions.h db/TlsOptions.cpp
   db/GreetingGuard.h db/GreetingGuard.cpp
   db/SshTunnel.h db/SshTunnel.cpp

@@ -45,17 +45,32 @@ template <class F> auto GridWrites::run(F &&f) -> decltype(f(std::declval<RowWri
             m_names.push_back(f.orgName);
     }
     std::optional<decltype(f(std::declval<RowWriter &>()))> result;
+    const auto reopen = [this] {
+        const ConnectParams params = m_connection->params();
+        m_connection->open(params);
+        m_connectionLost = false;
+        if (m_connection->isReadOnly())
+            throw Failure(QStringLiteral("Nothing was written: the server now in use takes no changes. %1")
+                              .arg(m_connection->readOnlyReason()));
+    };
     const auto work = [&] {
-        if (m_connectionLost) {
-            const ConnectParams params = m_connection->params();
-            m_connection->open(params);
-            m_connectionLost = false;
+        // A session the server closed (it stopped, a node of several went
+        // away) had nothing on its way: open again, through the server list.
+        if (m_connectionLost || !m_connection->looksAlive())
+            reopen();
+        // The writer only reads the table's keys: lost meanwhile, once more.
+        if (!m_writer) {
+            try {
+                m_writer = std::make_unique<RowWriter>(*m_connection, fields.front().orgTable, fields);
+            } catch (const Failure &e) {
+                if (!e.isConnectionLost())
+                    throw;
+                reopen();
+            }
         }
         try {
-            if (!m_writer) {
-                const QByteArray table = fields.front().orgTable;
-                m_writer = std::make_unique<RowWriter>(*m_connection, table, std::move(fields));
-            }
+            if (!m_writer)
+                m_writer = std::make_unique<RowWriter>(*m_connection, fields.front().orgTable, std::move(fields));
             result = f(*m_writer);
             m_connectionLost = !m_connection->isOpen();
         } catch (const Failure &e) {
@@ -99,6 +114,12 @@ NamedValues GridWrites::named(const CellChanges &changes) const
 // is told with the rows that made it.
 void GridWrites::explain(Failure &failure, const NamedValues &before, const NamedValues &after)
 {
+    if (failure.isConflict()) {
+        failure.setExplanation(QStringLiteral("Another change to the same row won over this one (made at the same "
+                                              "time on this server, or on another server of its cluster), so "
+                                              "nothing of this change was written."));
+        return;
+    }
     if (m_writer && ForeignKeys::isRefusal(failure.number()))
         failure.setExplanation(
             ForeignKeys::explainRefusal(*m_connection, m_writer->table(), failure.number(), before, after));

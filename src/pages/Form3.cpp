@@ -60,6 +60,11 @@ Form3::Form3(Wizard &wizard) : m_wizard(wizard), m_pointer(new PagePointer(this)
             progress->setRowLabel(rowLabel);
         return [progress](qint64 done, qint64 total) { return progress->update(done, total); };
     };
+    ui.showReadOnly = [this](const QString &reason) { showReadOnly(reason); };
+    ui.connectionChanged = [this] {
+        if (Connection *c = m_session->connection(); c && c->isOpen())
+            SecurityBadge::show(securityLabel, *c);
+    };
     m_session = new TableSession(*this, *m_pointer, std::move(ui));
     setObjectName(QStringLiteral("Form3"));
     buildControls();
@@ -154,6 +159,12 @@ void Form3::buildControls()
 
     securityLabel = new QLabel(this);
     securityLabel->setObjectName(QStringLiteral("securityLabel"));
+    readOnlyNote = new QLabel(this);
+    readOnlyNote->setObjectName(QStringLiteral("readOnlyNote"));
+    readOnlyNote->setWordWrap(true);
+    readOnlyNote->setStyleSheet(
+        QStringLiteral("QLabel { background: #fff8e1; border: 1px solid #f9a825; padding: 3px; }"));
+    readOnlyNote->hide();
 
     auto *bottom = new QHBoxLayout;
     for (QPushButton *b : {PushButton1, PushButton4, PushButton5, PushButton2, PushButton6, PushButton3})
@@ -161,6 +172,7 @@ void Form3::buildControls()
     bottom->addWidget(securityLabel);
     auto *page = new QVBoxLayout(this);
     page->addWidget(Label2);
+    page->addWidget(readOnlyNote);
     page->addWidget(DataGrid1, 1);
     page->addWidget(findBar);
     page->addLayout(bottom);
@@ -258,6 +270,18 @@ Form3::Opened Form3::openTable(Trap &trap, std::shared_ptr<Connection> connectio
 void Form3::tell(const QString &text)
 {
     m_wizard.desktop().message(this, Main::appTitle(), text, Desktop::Icon::Warning);
+}
+
+void Form3::showReadOnly(const QString &reason)
+{
+    const QString text = reason.isEmpty()
+        ? QString()
+        : QStringLiteral("Read-only: %1 Rows and columns cannot be added or changed here.").arg(reason);
+    readOnlyNote->setText(text);
+    readOnlyNote->setAccessibleName(text);
+    readOnlyNote->setVisible(!reason.isEmpty());
+    for (QPushButton *b : {PushButton5, PushButton2})
+        b->setEnabled(reason.isEmpty());
 }
 
 void Form3::requeryGrid()

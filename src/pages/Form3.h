@@ -82,6 +82,7 @@ public:
 
     QLabel *Label2;
     QLabel *securityLabel; // lock: is the connection encrypted
+    QLabel *readOnlyNote;  // why the table cannot be changed; hidden when it can
     GridView *DataGrid1;
     FindBar *findBar;
     QPushButton *PushButton1, *PushButton4, *PushButton5, *PushButton2, *PushButton6, *PushButton3;
@@ -121,6 +122,7 @@ private:
         int column = 0;
     };
     std::vector<Place> m_back;
+    void showReadOnly(const QString &reason);
 
     Wizard &m_wizard;
     PagePointer *m_pointer;

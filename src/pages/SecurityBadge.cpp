@@ -47,7 +47,11 @@ void show(QLabel *label, const Connection &connection)
     const QString text = encrypted
         ? QStringLiteral("Encrypted connection (%1, %2)").arg(connection.tlsVersion(), cipher)
         : QStringLiteral("Connection not encrypted");
-    label->setToolTip(text);
+    // Of several servers, the one in use.
+    const QString server = connection.serverInUse().isEmpty()
+        ? QString()
+        : QStringLiteral("Server: %1\n").arg(QString::fromUtf8(connection.serverInUse()));
+    label->setToolTip(server + text);
     label->setAccessibleName(text);
     label->setStyleSheet(QString());
     if (encrypted || connection.isLocalSocket()) {
@@ -58,7 +62,7 @@ void show(QLabel *label, const Connection &connection)
     label->setText(QStringLiteral("Not encrypted"));
     label->setAccessibleName(label->text());
     label->setAccessibleDescription(notEncryptedText());
-    label->setToolTip(notEncryptedText());
+    label->setToolTip(server + notEncryptedText());
     label->setStyleSheet(QStringLiteral("QLabel { color: #8a1c1c; background: #fdecea; border: 1px solid #b71c1c; "
                                         "border-radius: 3px; padding: 1px 6px; font-weight: bold; }"));
 }

@@ -67,7 +67,12 @@ void TableSession::open(const QString &table, std::shared_ptr<Connection> connec
     m_table = table;
     m_connection = std::move(connection);
     m_rows = std::move(rows);
-    m_model->setRowSet(m_rows.get(), m_connection.get());
+    // Writes the server must refuse are not offered: the grid gets no
+    // connection to write through.
+    const QString readOnly = m_connection && m_connection->isReadOnly() ? m_connection->readOnlyReason() : QString();
+    m_model->setRowSet(m_rows.get(), readOnly.isEmpty() ? m_connection.get() : nullptr);
+    if (m_ui.showReadOnly)
+        m_ui.showReadOnly(readOnly);
 }
 
 void TableSession::load(const QString &table, std::shared_ptr<Connection> connection,
@@ -134,6 +139,8 @@ QString TableSession::failureText(const QString &what, const Failure &e)
 
 bool TableSession::reportWrite(GridModel::Outcome outcome, const QString &notDone)
 {
+    if (m_ui.connectionChanged)
+        m_ui.connectionChanged();
     switch (outcome) {
     case GridModel::Outcome::Done:
         if (!m_model->notice().isEmpty())

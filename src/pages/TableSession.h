@@ -38,6 +38,12 @@ public:
         // done (`rowLabel`, e.g. "Deleting row %L1 of %L2") once they take
         // half a second; the function it gives returns false on Cancel.
         std::function<std::function<bool(qint64, qint64)>(const QString &name, const QString &rowLabel)> progress;
+        // Called as a table opens: why it is shown read-only (the server
+        // takes no changes), or an empty text when it can be changed.
+        std::function<void(const QString &reason)> showReadOnly;
+        // Called after a write, which may have signed in anew (to another
+        // server of several): the connection's badge is shown again.
+        std::function<void()> connectionChanged;
     };
 
     TableSession(QWidget &page, PagePointer &pointer, Ui ui);
@@ -55,6 +61,8 @@ public:
     // they show in the server's order.
     GridSource &exportSource();
     WriteHistory &history() { return *m_history; }
+    // The connection of the table shown (null when none is).
+    Connection *connection() const { return m_connection.get(); }
 
     // Shows the rows of `table`, read (or still reading in the background)
     // on `connection`, in place of what the grid showed.

@@ -6,6 +6,7 @@
 #include "support/TestDb.h"
 
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTest>
 
@@ -178,6 +179,111 @@ private slots:
             QVERIFY(f.description().contains("SQL syntax"));
         }
         QCOMPARE(rs.state(), 0);
+    }
+    void serverList_data()
+    {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QStringList>("servers"); // empty: one host, as typed; "!": refused
+        QTest::newRow("one host") << "db1"
+                                  << "3307" << QStringList();
+        QTest::newRow("IPv6 alone") << "fd00::5"
+                                    << "" << QStringList();
+        QTest::newRow("one host, own port") << "db1:3310"
+                                            << "3307" << QStringList{"db1:3310"};
+        QTest::newRow("list") << "db1,db2:3307,[fd00::5]:3306"
+                              << "3308" << QStringList{"db1:3308", "db2:3307", "[fd00::5]:3306"};
+        QTest::newRow("blanks") << " db1 , db2 "
+                                << "" << QStringList{"db1", "db2"};
+        QTest::newRow("IPv6 in brackets, no port") << "[::1],h"
+                                                   << "9" << QStringList{"[::1]:9", "h:9"};
+        QTest::newRow("empty entry") << "db1,,db2"
+                                     << "" << QStringList{"!"};
+        QTest::newRow("trailing comma") << "db1,"
+                                        << "" << QStringList{"!"};
+        QTest::newRow("port not a number") << "db1,db2:x"
+                                           << "" << QStringList{"!"};
+        QTest::newRow("port too large") << "db1:70000"
+                                        << "" << QStringList{"!"};
+        QTest::newRow("port empty") << "db1:,db2"
+                                    << "" << QStringList{"!"};
+        QTest::newRow("bracket not closed") << "[fd00::5,db2"
+                                            << "" << QStringList{"!"};
+        QTest::newRow("junk after bracket") << "[fd00::5]x,db2"
+                                            << "" << QStringList{"!"};
+        QTest::newRow("blank inside") << "db 1,db2"
+                                      << "" << QStringList{"!"};
+    }
+    void serverList()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, port);
+        QFETCH(QStringList, servers);
+        const QString text = ConnectionString({server, "u", "p", "d", port});
+        if (servers == QStringList{"!"}) {
+            QVERIFY_THROWS_EXCEPTION(Failure, Connection::paramsFrom(text));
+            return;
+        }
+        const ConnectParams p = Connection::paramsFrom(text);
+        QStringList got;
+        for (const ServerAddress &a : p.servers)
+            got << QString::fromUtf8(a.text());
+        if (servers.size() == 1) {
+            // One server with its own port is one host, as ever.
+            QVERIFY(got.isEmpty());
+            QCOMPARE(QString::fromUtf8(ServerAddress{p.host, p.port}.text()), servers.front());
+        } else {
+            QCOMPARE(got, servers);
+            if (servers.isEmpty())
+                QCOMPARE(QString::fromUtf8(p.host), server);
+        }
+    }
+
+    // A first server that takes the connection but never answers, as a host
+    // whose packets are dropped: the second is tried meanwhile and wins,
+    // long before the first's connect timeout.
+    void nextServerIsTriedWhileTheFirstIsSilent()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        ConnectionFields f = TestDb::fields("tst_connection");
+        const QString second = QStringLiteral("127.0.0.1:") + TestDb::port();
+        f.server = QStringLiteral("127.0.0.1:%1, %2").arg(silent.serverPort()).arg(second);
+        QElapsedTimer t;
+        t.start();
+        Connection c;
+        c.open(ConnectionString(f));
+        QVERIFY2(t.elapsed() < Connection::ConnectTimeoutSeconds * 1000 / 2, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(QString::fromUtf8(c.serverInUse()), second);
+        QVERIFY(!c.isReadOnly());
+        // None answering: each server's failure is told.
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        f.server = QStringLiteral("127.0.0.1:%1,127.0.0.1:%2").arg(closed.serverPort()).arg(closed.serverPort() ^ 1);
+        closed.close();
+        try {
+            c.open(ConnectionString(f));
+            QFAIL("opened");
+        } catch (const Failure &e) {
+            QCOMPARE(e.description().count(QStringLiteral("127.0.0.1:")), 2);
+        }
+    }
+
+    // A server with read_only on takes no writes from the editor; it is told
+    // at sign-in, in the statement sent anyway.
+    void readOnlyServerIsTold()
+    {
+        auto admin = TestDb::admin();
+        admin->exec("SET GLOBAL read_only = ON");
+        const auto back = qScopeGuard([&] { admin->exec("SET GLOBAL read_only = OFF"); });
+        Connection c;
+        c.open(ConnectionString(TestDb::fields("tst_connection")));
+        QVERIFY(c.isReadOnly());
+        QVERIFY2(c.readOnlyReason().contains("read_only"), qPrintable(c.readOnlyReason()));
+        QVERIFY(c.clusterId().isEmpty());
+        admin->exec("SET GLOBAL read_only = OFF");
+        c.open(ConnectionString(TestDb::fields("tst_connection")));
+        QVERIFY(!c.isReadOnly());
     }
 };
 
