@@ -21,4 +21,6 @@ target_sources(corvane_db PRIVATE
   db/ColumnKind.h db/ColumnKind.cpp
   db/ForeignKeys.h db/ForeignKeys.cpp
   db/ForeignLabels.h db/ForeignLabels.cpp
+  db/ImportTarget.h db/ImportTarget.cpp
+  db/ImportWriter.h db/ImportWriter.cpp
 )
