@@ -33,7 +33,7 @@ struct XlsxReader::Zip
     explicit Zip(const QString &file) : path(file)
     {
         int error = 0;
-        archive = zip_open(QFile::encodeName(file).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+        archive = zip_open(QFile::encodeName(file).constData(), ZIP_RDONLY, &error);
         if (!archive)
             notWorkbook(path, zipError(error));
     }
