@@ -16,7 +16,8 @@
 # those, max_stall_ms the one during the load), and copy, paste and undo in
 # big (corvane-clip-bench; its paste and edits are undone before it ends),
 # the round trips of the editor's actions over a far network (bench/wan.sh),
-# and reading big through an SSH tunnel against directly (bench/ssh.sh).
+# reading big through an SSH tunnel against directly (bench/ssh.sh), and the
+# import of big's CSV against LOAD DATA LOCAL INFILE (bench/import.sh).
 # Took 2 minutes plus the build on a busy two-core machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -117,6 +118,8 @@ more=$(
   CORVANE_BENCH_BUILD=$build bash "$root/bench/wan.sh"
   CORVANE_BENCH_HOST=$host CORVANE_BENCH_PORT=$port CORVANE_BENCH_USER=$user CORVANE_BENCH_PASSWORD=$password \
     CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build CORVANE_BENCH_RUNS=$runs bash "$root/bench/ssh.sh"
+  CORVANE_BENCH_HOST=$host CORVANE_BENCH_PORT=$port CORVANE_BENCH_USER=$user CORVANE_BENCH_PASSWORD=$password \
+    CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build bash "$root/bench/import.sh"
 )
 grep -v '^RESULT ' <<<"$more" || true
 
