@@ -78,6 +78,15 @@ ValueCheck checkDecimal(const TargetColumn &column, const QString &text)
     if (column.isUnsigned && m.captured(1) == QLatin1String("-")
         && (whole != QLatin1String("0") || fraction.count(QLatin1Char('0')) != fraction.size()))
         return fails(QStringLiteral("Out of range for %1.").arg(QString::fromUtf8(column.columnType)));
+    if (fraction.size() > column.scale && fraction[column.scale] >= QLatin1Char('5')) {
+        // Rounding may carry into the whole digits: 999.995 is 1000.00.
+        QString digits = whole + fraction.left(column.scale);
+        qsizetype i = digits.size() - 1;
+        for (; i >= 0 && digits[i] == QLatin1Char('9'); --i)
+            digits[i] = QLatin1Char('0');
+        if (i < 0)
+            whole.prepend(QLatin1Char('1'));
+    }
     if (whole != QLatin1String("0") && whole.size() > wholeDigits)
         return fails(QStringLiteral("Out of range for %1: at most %2 digits before the point.")
                          .arg(QString::fromUtf8(column.columnType))

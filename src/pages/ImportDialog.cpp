@@ -111,7 +111,11 @@ void ImportDialog::buildControls()
     layout->addWidget(summary);
     layout->addWidget(buttons);
     resize(900, 600);
+    connectControls();
+}
 
+void ImportDialog::connectControls()
+{
     const auto changed = [this] {
         if (!m_filling)
             reload();
@@ -241,62 +245,47 @@ void ImportDialog::remap()
     check();
 }
 
-void ImportDialog::check()
+QTableWidgetItem *ImportDialog::cellItem(const ImportSettings &s, int row, int column, bool &fails) const
 {
-    const ImportSettings s = settings();
-    m_failingRows = 0;
-    QStringList problems;
-    if (!m_readProblem.isEmpty())
-        problems << m_readProblem;
-    for (int r = 0; r < int(m_rows.size()); ++r) {
-        bool failing = false;
-        for (int c = 0; c < int(m_target.columns.size()); ++c) {
-            const TargetColumn &column = m_target.columns[size_t(c)];
-            const int source = s.sources[size_t(c)];
-            const ImportField field = source >= 0 && source < int(m_rows[size_t(r)].size())
-                ? m_rows[size_t(r)][size_t(source)]
-                : ImportField{};
-            const bool isNull = source >= 0 && field.text.isEmpty() && !field.quoted
-                && (s.empty == ImportSettings::Empty::Null
-                    || (s.empty == ImportSettings::Empty::NullWhereAllowed && column.nullable));
-            auto *item = new QTableWidgetItem;
-            if (source < 0) {
-                item->setText(QStringLiteral("(default)"));
-                item->setForeground(Qt::gray);
-            } else if (isNull) {
-                item->setText(QStringLiteral("NULL"));
-                item->setForeground(Qt::gray);
-            } else {
-                item->setText(
-                    QString::fromUtf8(field.text.first(std::min<qsizetype>(field.text.size(), ShownChars * 4)))
-                        .left(ShownChars));
-            }
-            const ValueCheck verdict = source < 0 ? ValueCheck{} : ValueCheck::of(column, field.text, isNull);
-            if (verdict.verdict != ValueCheck::Verdict::Fits) {
-                const bool fails = verdict.verdict == ValueCheck::Verdict::Fails;
-                failing = failing || fails;
-                item->setBackground(fails ? QColor(255, 200, 200) : QColor(255, 240, 190));
-                item->setToolTip(verdict.reason);
-                item->setData(Qt::AccessibleDescriptionRole, verdict.reason);
-                item->setData(Qt::AccessibleTextRole,
-                    QStringLiteral("%1: %2").arg(
-                        item->text(), fails ? QStringLiteral("fails, ") + verdict.reason : verdict.reason));
-            }
-            preview->setItem(r + 1, c, item);
-        }
-        m_failingRows += failing ? 1 : 0;
+    const TargetColumn &target = m_target.columns[size_t(column)];
+    const int source = s.sources[size_t(column)];
+    const std::vector<ImportField> &fields = m_rows[size_t(row)];
+    const ImportField field = source >= 0 && source < int(fields.size()) ? fields[size_t(source)] : ImportField{};
+    const bool isNull = source >= 0 && field.text.isEmpty() && !field.quoted
+        && (s.empty == ImportSettings::Empty::Null
+            || (s.empty == ImportSettings::Empty::NullWhereAllowed && target.nullable));
+    auto *item = new QTableWidgetItem;
+    if (source < 0 || isNull) {
+        item->setText(source < 0 ? QStringLiteral("(default)") : QStringLiteral("NULL"));
+        item->setForeground(Qt::gray);
+    } else {
+        const QByteArrayView shown = field.text.first(std::min<qsizetype>(field.text.size(), ShownChars * 4));
+        item->setText(QString::fromUtf8(shown).left(ShownChars));
     }
-    if (m_failingRows > 0)
-        problems << tr("%n of the first rows hold a value the column does not take (marked).", nullptr, m_failingRows);
-    bool anyMapped = false;
+    const ValueCheck verdict = source < 0 ? ValueCheck{} : ValueCheck::of(target, field.text, isNull);
+    fails = verdict.verdict == ValueCheck::Verdict::Fails;
+    if (verdict.verdict != ValueCheck::Verdict::Fits) {
+        item->setBackground(fails ? QColor(255, 200, 200) : QColor(255, 240, 190));
+        item->setToolTip(verdict.reason);
+        item->setData(Qt::AccessibleDescriptionRole, verdict.reason);
+        item->setData(Qt::AccessibleTextRole,
+            QStringLiteral("%1: %2%3")
+                .arg(item->text(), fails ? QStringLiteral("fails, ") : QString(), verdict.reason));
+    }
+    return item;
+}
+
+QStringList ImportDialog::columnProblems(const ImportSettings &s) const
+{
+    QStringList problems;
     for (int c = 0; c < int(m_target.columns.size()); ++c) {
         const TargetColumn &column = m_target.columns[size_t(c)];
-        anyMapped = anyMapped || s.sources[size_t(c)] >= 0;
         const bool isKey = std::find(m_target.key.begin(), m_target.key.end(), c) != m_target.key.end();
-        if (s.sources[size_t(c)] < 0 && s.mode != ImportWriter::Mode::Update && !column.hasDefault && !column.generated)
+        const bool unmapped = s.sources[size_t(c)] < 0;
+        if (unmapped && s.mode != ImportWriter::Mode::Update && !column.hasDefault && !column.generated)
             problems
                 << QStringLiteral("Column %1 has no default and takes no field.").arg(QString::fromUtf8(column.name));
-        if (s.sources[size_t(c)] < 0 && isKey && s.mode != ImportWriter::Mode::Insert)
+        if (unmapped && isKey && s.mode != ImportWriter::Mode::Insert)
             problems << QStringLiteral("The key column %1 must take a field to match rows.")
                             .arg(QString::fromUtf8(column.name));
     }
@@ -305,6 +294,29 @@ void ImportDialog::check()
     if (!m_target.transactional)
         problems << QStringLiteral(
             "The table has no transactions: if the import fails midway, the rows written until then stay.");
+    return problems;
+}
+
+void ImportDialog::check()
+{
+    const ImportSettings s = settings();
+    m_failingRows = 0;
+    for (int r = 0; r < int(m_rows.size()); ++r) {
+        bool failing = false;
+        for (int c = 0; c < int(m_target.columns.size()); ++c) {
+            bool fails = false;
+            preview->setItem(r + 1, c, cellItem(s, r, c, fails));
+            failing = failing || fails;
+        }
+        m_failingRows += failing ? 1 : 0;
+    }
+    QStringList problems;
+    if (!m_readProblem.isEmpty())
+        problems << m_readProblem;
+    if (m_failingRows > 0)
+        problems << tr("%n of the first rows hold a value the column does not take (marked).", nullptr, m_failingRows);
+    problems << columnProblems(s);
     summary->setText(problems.join(QLatin1Char('\n')));
+    const bool anyMapped = std::any_of(s.sources.begin(), s.sources.end(), [](int source) { return source >= 0; });
     buttons->button(QDialogButtonBox::Ok)->setEnabled(m_readProblem.isEmpty() && anyMapped);
 }

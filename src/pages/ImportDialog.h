@@ -14,6 +14,7 @@ class QComboBox;
 class QDialogButtonBox;
 class QLabel;
 class QTableWidget;
+class QTableWidgetItem;
 
 // "Import...": how to read the file and where its fields go, with the first
 // rows of the file under the table's columns. Each value is checked against
@@ -44,11 +45,17 @@ public:
 
 private:
     void buildControls();
+    void connectControls();
     // Reads the file anew with the format chosen, maps the columns again.
     void reload();
     void remap();
     // Fills the preview's values and marks, from the rows read.
     void check();
+    // The preview's cell of `column` in record `row`; `fails` tells whether
+    // its value would fail its row.
+    QTableWidgetItem *cellItem(const ImportSettings &s, int row, int column, bool &fails) const;
+    // What the user should know of the columns before importing.
+    QStringList columnProblems(const ImportSettings &s) const;
     void syncFormatControls();
     QComboBox *sourceBox(int column) const;
 

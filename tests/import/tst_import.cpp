@@ -10,6 +10,7 @@
 #include "grid/GridModel.h"
 #include "import/DelimitedFormat.h"
 #include "import/ImportJob.h"
+#include "import/ValueCheck.h"
 #include "pages/Form3.h"
 #include "pages/ImportDialog.h"
 #include "pages/TableSession.h"
@@ -351,6 +352,57 @@ private slots:
         QCOMPARE(f.separator, separator);
         QCOMPARE(f.tabTerminated, tabTerminated);
         QCOMPARE(f.header, header);
+    }
+
+    void previewCheckAgreesWithServer_data()
+    {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QByteArray>("value"); // a null QByteArray is NULL
+        const QList<QPair<const char *, QList<const char *>>> cases = {
+            {"ti", {"127", "128", "-129", "12a", " 12", "", "1e2"}},
+            {"tu", {"255", "256", "-1", "0"}},
+            {"bi", {"9223372036854775807", "9223372036854775808", "-9223372036854775808"}},
+            {"de", {"999.99", "1000", "12.345", "-999.99", "abc", ".5", "999.995"}},
+            {"da", {"2020-02-29", "2019-02-29", "2020-13-01", "20200101", "2020/01/02", "0000-00-00", "x"}},
+            {"dt", {"2020-01-02 25:00:00", "2020-01-02 10:11:12.5", "2020-01-02 10:11"}},
+            {"tm", {"838:59:59", "839:00:00", "-12:30", "10:61:00"}},
+            {"yr", {"2155", "2156", "1901", "1900"}},
+            {"vc", {"abc", "abcd", "ab   ", "日本語", "日本語x"}},
+            {"en", {"a", "B", "c", "", "2", "3"}},
+            {"st", {"x,y", "x,z", "y", ""}},
+        };
+        for (const auto &[column, values] : cases) {
+            for (const char *value : values)
+                QTest::newRow(qPrintable(QStringLiteral("%1 '%2'").arg(column, value))) << column << QByteArray(value);
+        }
+        QTest::newRow("NOT NULL, NULL") << "vc" << QByteArray();
+        QTest::newRow("nullable, NULL") << "ti" << QByteArray();
+    }
+    // The preview marks a value as failing exactly when the server, in
+    // strict mode, refuses it.
+    void previewCheckAgreesWithServer()
+    {
+        QFETCH(QString, column);
+        QFETCH(QByteArray, value);
+        Connection c;
+        c.open(params());
+        c.exec("CREATE OR REPLACE TABLE vc (ti TINYINT NULL, tu TINYINT UNSIGNED, bi BIGINT, de DECIMAL(5,2), "
+               "da DATE, dt DATETIME, tm TIME, yr YEAR, vc VARCHAR(3) NOT NULL DEFAULT '', en ENUM('a','b','c 1'), "
+               "st SET('x','y'))");
+        const ImportTarget target = ImportTarget::read(c, "vc");
+        const auto it = std::find_if(target.columns.begin(), target.columns.end(),
+            [&](const TargetColumn &t) { return t.name == column.toUtf8(); });
+        QVERIFY(it != target.columns.end());
+        const bool fails = ValueCheck::of(*it, value, value.isNull()).verdict == ValueCheck::Verdict::Fails;
+        c.exec("SET SESSION sql_mode = 'STRICT_ALL_TABLES'");
+        bool refused = false;
+        try {
+            c.exec("INSERT INTO vc (`" + column.toUtf8() + "`) VALUES (" + (value.isNull() ? "NULL" : c.quote(value))
+                + ")");
+        } catch (const Failure &) {
+            refused = true;
+        }
+        QCOMPARE(fails, refused);
     }
 
     // Ctrl+I on the editor: the preview marks a value that does not fit,
