@@ -108,6 +108,7 @@ void ImportWriter::begin()
     if (m_target.transactional)
         m_connection.exec("START TRANSACTION");
     m_building->sql = m_head;
+    m_building->sql.reserve(m_batchBytes + m_tail.size() + 1024);
 }
 
 void ImportWriter::appendValue(QByteArray &out, const ImportValue &value) const
@@ -153,9 +154,9 @@ void ImportWriter::add(const ImportValue *values, qint64 line)
             0});
         return;
     }
-    Batch &b = *m_building;
-    if (!b.lines.empty() && b.sql.size() + m_tuple.size() + m_tail.size() > m_batchBytes)
+    if (!m_building->lines.empty() && m_building->sql.size() + m_tuple.size() + m_tail.size() > m_batchBytes)
         send();
+    Batch &b = *m_building; // send() swapped the batches
     if (!b.lines.empty())
         b.sql += ',';
     b.tuples.emplace_back(b.sql.size(), m_tuple.size());
@@ -173,6 +174,7 @@ void ImportWriter::send()
     m_building->sql += m_tail;
     std::swap(m_building, m_sent);
     m_building->sql = m_head;
+    m_building->sql.reserve(m_batchBytes + m_tail.size() + 1024);
     m_building->lines.clear();
     m_building->tuples.clear();
     ++m_statements;
