@@ -77,7 +77,8 @@ public:
 
 private:
     struct Batch;
-    void appendValue(QByteArray &out, const ImportValue &value) const;
+    // Appends `value` for the `column`-th of m_columns as an SQL literal.
+    void appendValue(QByteArray &out, const ImportValue &value, int column) const;
     void addUpdate(const ImportValue *values, qint64 line);
     void send();
     void completeSent();
@@ -91,6 +92,8 @@ private:
     Connection &m_connection;
     const ImportTarget &m_target;
     std::vector<int> m_columns;
+    enum class Number { No, Integer, Decimal };
+    std::vector<Number> m_numbers; // per m_columns: numbers go unquoted
     Mode m_mode;
     bool m_skip;
     QByteArray m_head; // INSERT INTO `t` (`a`, `b`) VALUES
