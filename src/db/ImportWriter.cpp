@@ -9,6 +9,7 @@
 #include <mysql.h>
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -341,4 +342,30 @@ void ImportWriter::rollback() noexcept
     }
     if (m_target.transactional && m_phase == Phase::Writing)
         mysql_real_query(m, "ROLLBACK", 8);
+}
+
+bool ImportWriter::keyIsThere(
+    Connection &fresh, unsigned long session, const ImportTarget &target, const std::vector<QByteArray> &key)
+{
+    try {
+        fresh.exec("KILL " + QByteArray::number(qulonglong(session)));
+    } catch (const Failure &e) {
+        if (e.number() != Failure::NoSuchThread) // already gone
+            throw;
+    }
+    // A killed session ends its transaction, committed or not, before it goes.
+    const QByteArray gone
+        = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = " + QByteArray::number(qulonglong(session));
+    for (int i = 0; fresh.select(gone)->value(0).toInt() != 0; ++i) {
+        if (i == 200)
+            throw Failure(QStringLiteral("The lost session did not end."));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    QByteArray where;
+    for (size_t i = 0; i < target.key.size() && i < key.size(); ++i) {
+        where += (i ? " AND " : "") + quoteIdentifier(target.columns[size_t(target.key[i])].name) + " = "
+            + fresh.quote(key[i]);
+    }
+    return fresh.select("SELECT COUNT(*) FROM " + quoteIdentifier(target.table) + " WHERE " + where)->value(0).toInt()
+        == 1;
 }

@@ -67,6 +67,15 @@ public:
     // back. Never throws.
     void rollback() noexcept;
 
+    // After the connection was lost during the COMMIT: ends the old
+    // session `session` from `fresh` (a new connection to the same server),
+    // waits until it is gone, and tells whether the row whose key columns
+    // (the target's key, in its order) hold `key` is there: it was inserted
+    // by the lost transaction, so it is there only if that was committed.
+    // Throws Failure.
+    static bool keyIsThere(
+        Connection &fresh, unsigned long session, const ImportTarget &target, const std::vector<QByteArray> &key);
+
     Phase phase() const { return m_phase; }
     qint64 failedLine() const { return m_failedLine; }
     // Rows the server has taken so far (in the open transaction, if any).

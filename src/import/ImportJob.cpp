@@ -62,9 +62,11 @@ ImportJob::Outcome ImportJob::run()
         if (writer) {
             outcome.failedLine = writer->failedLine();
             outcome.rows = writer->rowsWritten();
-            if (outcome.lost && writer->phase() == ImportWriter::Phase::Committing)
+            if (outcome.lost && writer->phase() == ImportWriter::Phase::Committing) {
                 outcome.result = Outcome::Result::CommitUnknown;
-            else
+                outcome.skipped = writer->failures();
+                checkCommit(connection, outcome);
+            } else
                 outcome.result = Outcome::Result::Failed;
             if (!outcome.lost)
                 writer->rollback();
@@ -89,6 +91,17 @@ void ImportJob::write(ImportWriter &writer, ImportReader &reader, Outcome &outco
         }
     }
     std::vector<ImportValue> values(fieldOf.size());
+    // Where the key's fields are among the values, when new rows carry it.
+    std::vector<size_t> keyAt;
+    for (const int k : m_target.key) {
+        for (size_t i = 0; i < targets.size(); ++i) {
+            if (targets[i] == &m_target.columns[size_t(k)])
+                keyAt.push_back(i);
+        }
+    }
+    if (keyAt.size() != m_target.key.size() || m_settings.mode != ImportWriter::Mode::Insert)
+        keyAt.clear();
+    m_lastKey.assign(keyAt.size(), QByteArray());
     ImportRecord record;
     m_total.store(reader.total(), std::memory_order_relaxed);
     for (qint64 n = 0; reader.next(record); ++n) {
@@ -113,8 +126,34 @@ void ImportJob::write(ImportWriter &writer, ImportReader &reader, Outcome &outco
             }
         }
         writer.add(values.data(), record.line);
+        for (size_t j = 0; j < keyAt.size(); ++j) {
+            // Copied into the same buffer: no allocation once it is large enough.
+            const ImportValue &v = values[keyAt[j]];
+            m_lastKey[j].resize(v.text.size());
+            std::copy(v.text.begin(), v.text.end(), m_lastKey[j].begin());
+        }
+        m_lastLine = keyAt.empty() ? 0 : record.line;
     }
     m_done.store(reader.done(), std::memory_order_relaxed);
+}
+
+void ImportJob::checkCommit(const Connection &lost, Outcome &outcome) const
+{
+    const bool lastSkipped = !outcome.skipped.empty() && outcome.skipped.back().line == m_lastLine;
+    if (m_lastLine == 0 || lastSkipped)
+        return;
+    try {
+        Connection fresh;
+        fresh.open(m_params);
+        // Another server (a fail-over) cannot tell about the lost session.
+        if (lost.serverIdentity().isEmpty() || fresh.serverIdentity() != lost.serverIdentity())
+            return;
+        const bool committed = ImportWriter::keyIsThere(fresh, lost.sessionId(), m_target, m_lastKey);
+        outcome.result = committed ? Outcome::Result::Done : Outcome::Result::Failed;
+        outcome.reason = committed ? QString() : QStringLiteral("The server did not commit the import.");
+    } catch (const Failure &) {
+        // Not known, as it was.
+    }
 }
 
 void ImportJob::writeFailedRows(Outcome &outcome) const

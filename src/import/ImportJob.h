@@ -59,6 +59,10 @@ public:
 private:
     void write(ImportWriter &writer, ImportReader &reader, Outcome &outcome);
     void writeFailedRows(Outcome &outcome) const;
+    // After a COMMIT whose answer was lost: asks the server whether the last
+    // row written is there, when its key tells (new rows, the key's fields
+    // mapped), and settles the outcome.
+    void checkCommit(const Connection &lost, Outcome &outcome) const;
 
     ConnectParams m_params;
     ImportTarget m_target;
@@ -70,4 +74,7 @@ private:
     std::atomic<qint64> m_total{0};
     std::atomic<qint64> m_rows{0};
     Outcome m_outcome;
+    // The key fields of the last row added, and its line (0: none).
+    std::vector<QByteArray> m_lastKey;
+    qint64 m_lastLine = 0;
 };

@@ -313,18 +313,37 @@ private slots:
         QCOMPARE(count("broken"), "0");
     }
 
-    // A reply to COMMIT that never comes is not reported as success or failure.
-    void lostCommitIsUnknown()
+    void lostCommit_data()
     {
-        TestDb::run(Db, {"CREATE OR REPLACE TABLE lost (id INT PRIMARY KEY)"});
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<bool>("keyed");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("rows");
+        using R = ImportJob::Outcome::Result;
+        using F = FaultProxy::Fault;
+        QTest::newRow("committed, reply lost") << int(F::CutBeforeReply) << true << int(R::Done) << "2";
+        QTest::newRow("never reached the server") << int(F::DropAndCut) << true << int(R::Failed) << "0";
+        QTest::newRow("no key to tell by") << int(F::CutBeforeReply) << false << int(R::CommitUnknown) << "2";
+    }
+    // A reply to COMMIT that never comes: the server is asked whether the
+    // last row is there, and without a key to ask by the outcome is unknown.
+    void lostCommit()
+    {
+        QFETCH(int, fault);
+        QFETCH(bool, keyed);
+        QFETCH(int, result);
+        QFETCH(QString, rows);
+        TestDb::run(Db,
+            {keyed ? "CREATE OR REPLACE TABLE lost (id INT PRIMARY KEY)" : "CREATE OR REPLACE TABLE lost (id INT)"});
         const QString file = m_dir.filePath("lost.csv");
         writeFile(file, "id\r\n1\r\n2\r\n");
         FaultProxy proxy(
             TestDb::host().isEmpty() ? QStringLiteral("127.0.0.1") : TestDb::host(), TestDb::port().toUShort());
-        proxy.arm(FaultProxy::Fault::CutBeforeReply, QStringLiteral("^COMMIT"));
+        proxy.arm(FaultProxy::Fault(fault), QStringLiteral("^COMMIT"));
         const ImportJob::Outcome o = import("lost", file, {}, proxy.port());
         QVERIFY(proxy.hasFired());
-        QCOMPARE(int(o.result), int(ImportJob::Outcome::Result::CommitUnknown));
+        QCOMPARE(int(o.result), result);
+        QCOMPARE(count("lost"), rows);
     }
 
     void formatIsDetected_data()
