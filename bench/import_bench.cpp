@@ -27,7 +27,7 @@ namespace {
 class FileSpreadsheet : public Spreadsheet
 {
 public:
-    explicit FileSpreadsheet(QString path) : m_path(std::move(path)) {}
+    explicit FileSpreadsheet(QString path) : m_path(std::move(path)) { }
     bool isInstalled() override { return true; }
     std::unique_ptr<Workbook> newWorkbook(const QString &) override { return std::make_unique<XlsxWorkbook>(m_path); }
 
@@ -46,7 +46,8 @@ void exportRows(const ConnectParams &params, const char *query, const QString &p
     SilentDesktop desktop;
     if (workbook) {
         FileSpreadsheet spreadsheet(path);
-        SaveDataGridToWorkbook(model.exportSource(), &spreadsheet, QStringLiteral("big"), desktop, nullptr, nullptr, {});
+        SaveDataGridToWorkbook(
+            model.exportSource(), &spreadsheet, QStringLiteral("big"), desktop, nullptr, nullptr, {});
     } else {
         SaveDataGridToCSVFile(model.exportSource(), path, desktop, nullptr, {});
     }
@@ -108,7 +109,7 @@ int main(int argc, char *argv[])
         const auto [csvMs, csvStall] = importInto(params, "big_import", csv);
         const auto [xlsxMs, xlsxStall] = importInto(params, "big_xlsx", xlsx);
         std::printf("import_csv_ms=%.0f\nimport_xlsx_100k_ms=%.0f\nimport_max_stall_ms=%lld\n", csvMs, xlsxMs,
-                    std::max(csvStall, xlsxStall));
+            std::max(csvStall, xlsxStall));
     } catch (const Failure &f) {
         std::fprintf(stderr, "%s\n", qPrintable(f.description()));
         return 1;

@@ -40,8 +40,7 @@ void readRaw(const uint8_t *data, size_t size)
                 abort();
             line = record.line;
         }
-    } catch (const Failure &) {
-    }
+    } catch (const Failure &) { }
 }
 
 // Splits the input into fields at 0xFF bytes and records at 0xFE; a field

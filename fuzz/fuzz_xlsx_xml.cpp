@@ -17,16 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<XlsxXml::Style> styles;
     try {
         shared = XlsxXml::sharedStrings(xml);
-    } catch (const Failure &) {
-    }
+    } catch (const Failure &) { }
     try {
         styles = XlsxXml::styles(xml);
-    } catch (const Failure &) {
-    }
+    } catch (const Failure &) { }
     try {
         XlsxXml::sheets(xml, xml);
-    } catch (const Failure &) {
-    }
+    } catch (const Failure &) { }
     XlsxXml::dates1904(xml);
     XlsxXml::numberText(xml.left(32), XlsxXml::Style{XlsxXml::Style::Form(data[0] % 5), data[0] % 20}, data[0] & 1);
     try {
@@ -34,13 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const qsizetype cut = std::min<qsizetype>(xml.size(), qsizetype(data[0]) * 4);
         parser.addData(xml.left(cut));
         ImportRecord record;
-        while (parser.next(record)) {
-        }
+        while (parser.next(record)) { }
         parser.addData(xml.mid(cut));
         parser.finish();
-        while (parser.next(record)) {
-        }
-    } catch (const Failure &) {
-    }
+        while (parser.next(record)) { }
+    } catch (const Failure &) { }
     return 0;
 }
