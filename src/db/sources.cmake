@@ -3,6 +3,8 @@ target_sources(corvane_db PRIVATE
   db/ConnectionString.h db/ConnectionString.cpp
   db/Connection.h db/Connection.cpp
   db/TlsOptions.h db/TlsOptions.cpp
+  db/ImportTarget.h db/ImportTarget.cpp
+  db/ImportWriter.h db/ImportWriter.cpp
   db/GreetingGuard.h db/GreetingGuard.cpp
   db/SshTunnel.h db/SshTunnel.cpp
   db/SshFailure.h db/SshFailure.cpp
@@ -21,6 +23,4 @@ target_sources(corvane_db PRIVATE
   db/ColumnKind.h db/ColumnKind.cpp
   db/ForeignKeys.h db/ForeignKeys.cpp
   db/ForeignLabels.h db/ForeignLabels.cpp
-  db/ImportTarget.h db/ImportTarget.cpp
-  db/ImportWriter.h db/ImportWriter.cpp
 )
