@@ -16,8 +16,10 @@
 # those, max_stall_ms the one during the load), and copy, paste and undo in
 # big (corvane-clip-bench; its paste and edits are undone before it ends),
 # the round trips of the editor's actions over a far network (bench/wan.sh),
-# reading big through an SSH tunnel against directly (bench/ssh.sh), and
-# sign-in and fail-over on a Galera cluster of its own (bench/cluster.sh).
+# reading big through an SSH tunnel against directly (bench/ssh.sh),
+# sign-in and fail-over on a Galera cluster of its own (bench/cluster.sh),
+# the import of big's CSV against LOAD DATA LOCAL INFILE (bench/import.sh),
+# and foreign keys over a parent of 10,000,000 rows (bench/fk.sh).
 # Took 2 minutes plus the build on a busy two-core machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -119,6 +121,9 @@ more=$(
   CORVANE_BENCH_HOST=$host CORVANE_BENCH_PORT=$port CORVANE_BENCH_USER=$user CORVANE_BENCH_PASSWORD=$password \
     CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build CORVANE_BENCH_RUNS=$runs bash "$root/bench/ssh.sh"
   CORVANE_BENCH_BUILD=$build bash "$root/bench/cluster.sh"
+  CORVANE_BENCH_HOST=$host CORVANE_BENCH_PORT=$port CORVANE_BENCH_USER=$user CORVANE_BENCH_PASSWORD=$password \
+    CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build bash "$root/bench/import.sh"
+  CORVANE_BENCH_BUILD=$build bash "$root/bench/fk.sh"
 )
 grep -v '^RESULT ' <<<"$more" || true
 

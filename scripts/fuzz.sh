@@ -14,7 +14,7 @@ while [ $# -gt 0 ]; do
   *) targets+=("$1"); shift ;;
   esac
 done
-[ ${#targets[@]} -gt 0 ] || targets=(connection_text rowstore identifier csv print_table)
+[ ${#targets[@]} -gt 0 ] || targets=(connection_text rowstore identifier csv print_table import_csv xlsx_xml)
 
 build=${CORVANE_FUZZ_BUILD:-build-fuzz}
 cmake -S fuzz -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \

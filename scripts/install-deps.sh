@@ -7,7 +7,7 @@ packages=(
   # build
   cmake g++ ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev
-  libmariadb-dev libxlsxwriter-dev libcups2-dev libicu-dev
+  libmariadb-dev libxlsxwriter-dev libzip-dev libcups2-dev libicu-dev
   # database server and client for the demo and the tests
   mariadb-server mariadb-client
   # fonts: Arial's metric twin, and a fixed-pitch face for printing

@@ -176,6 +176,7 @@ private:
     friend class RowSet;
     friend class ResultRows;
     friend class TableLoader;
+    friend class ImportWriter;
     friend QStringList ColumnNames(Connection &connection, const QString &query);
     MYSQL *handle() const { return m_mysql; }
     // Sends one statement. Throws Failure when not open or refused.

@@ -4,6 +4,8 @@ target_sources(corvane_db PRIVATE
   db/Connection.h db/Connection.cpp
   db/ServerList.h db/ServerList.cpp db/ConnectionRace.cpp
   db/TlsOptions.h db/TlsOptions.cpp
+  db/ImportTarget.h db/ImportTarget.cpp
+  db/ImportWriter.h db/ImportWriter.cpp
   db/GreetingGuard.h db/GreetingGuard.cpp
   db/SshTunnel.h db/SshTunnel.cpp
   db/SshFailure.h db/SshFailure.cpp

@@ -86,6 +86,7 @@ Form3::Form3(Wizard &wizard) : m_wizard(wizard), m_pointer(new PagePointer(this)
     connect(mnuCSV, &QAction::triggered, this, &Form3::mnuCSV_Click);
     connect(mnuPDF, &QAction::triggered, this, &Form3::mnuPDF_Click);
     connect(mnuXML, &QAction::triggered, this, &Form3::mnuXML_Click);
+    connect(mnuImport, &QAction::triggered, this, &Form3::mnuImport_Click);
 
     TableSession &session = *m_session;
     DataGrid1->setCommitHandler([&session] { return session.commitHeldRow(); });
@@ -156,6 +157,13 @@ void Form3::buildControls()
     mnuCSV = item("mnuCSV", "CSV");
     mnuPDF = item("mnuPDF", "PDF");
     mnuXML = item("mnuXML", "XML");
+    // Reading back is offered beside the writing; the shortcut works on the
+    // whole page, not only while the menu is open.
+    mnuSaveAs->addSeparator();
+    mnuImport = item("mnuImport", "Import...");
+    mnuImport->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    mnuImport->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(mnuImport);
 
     securityLabel = new QLabel(this);
     securityLabel->setObjectName(QStringLiteral("securityLabel"));

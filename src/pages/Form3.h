@@ -58,6 +58,9 @@ public:
     void mnuCSV_Click();
     void mnuXLS_Click();
     void mnuPDF_Click();
+    // "Import..." (Form3Import.cpp): reads a CSV, text or xlsx file into the
+    // table after a preview, then reads the table again.
+    void mnuImport_Click();
 
     // "Next >" of the picker, from its step 114 on, with its trap: shows this
     // page with the rows of CurrentTable read on `connection` (the first
@@ -87,7 +90,7 @@ public:
     FindBar *findBar;
     QPushButton *PushButton1, *PushButton4, *PushButton5, *PushButton2, *PushButton6, *PushButton3;
     QMenu *mnuSaveAs;
-    QAction *mnuTXT, *mnuXLS, *mnuCSV, *mnuPDF, *mnuXML;
+    QAction *mnuTXT, *mnuXLS, *mnuCSV, *mnuPDF, *mnuXML, *mnuImport;
 
     Wizard &wizard() const { return m_wizard; }
 

@@ -10,6 +10,8 @@ target_sources(corvane_pages PRIVATE
   pages/Form3Keys.cpp
   pages/Form3Exports.cpp
   pages/Form3Pdf.cpp
+  pages/Form3Import.cpp
+  pages/ImportDialog.h pages/ImportDialog.cpp
   pages/TableList.h pages/TableList.cpp
   pages/OpenProgress.h pages/OpenProgress.cpp
 )

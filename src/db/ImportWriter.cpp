@@ -1,0 +1,371 @@
+#include "db/ImportWriter.h"
+
+#include "core/Failure.h"
+#include "db/Connection.h"
+#include "db/Identifier.h"
+#include "db/RowSet.h"
+
+#include <errmsg.h>
+#include <mysql.h>
+
+#include <algorithm>
+#include <thread>
+
+namespace {
+
+// The server undid the whole transaction, not just the statement.
+bool endsTransaction(unsigned code)
+{
+    return code == 1213 /* ER_LOCK_DEADLOCK */ || code == 1205 /* ER_LOCK_WAIT_TIMEOUT */;
+}
+
+bool isLost(unsigned code)
+{
+    return code == CR_SERVER_GONE_ERROR || code == CR_SERVER_LOST || code == CR_SERVER_LOST_EXTENDED
+        || code == 1927 /* ER_CONNECTION_KILLED */;
+}
+
+// A plain number a column of `dataType` takes as it stands: digits, a minus,
+// and a point for DECIMAL. It goes without quotes, which spares the server
+// converting a string.
+bool isPlainNumber(QByteArrayView text, bool decimal)
+{
+    qsizetype i = text.startsWith('-') ? 1 : 0;
+    const qsizetype start = i;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '.' && decimal && !point && i > start && i + 1 < text.size())
+            point = true;
+        else if (c < '0' || c > '9')
+            return false;
+    }
+    return i > start && i <= 40;
+}
+
+bool isHexDigits(QByteArrayView digits)
+{
+    if (digits.size() % 2 != 0)
+        return false;
+    for (const char c : digits) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+struct ImportWriter::Batch
+{
+    QByteArray sql;
+    std::vector<qint64> lines;
+    std::vector<std::pair<qsizetype, qsizetype>> tuples; // start, length in sql
+};
+
+ImportWriter::ImportWriter(
+    Connection &connection, const ImportTarget &target, std::vector<int> columns, Mode mode, bool skipFailing)
+    : m_connection(connection), m_target(target), m_columns(std::move(columns)), m_mode(mode), m_skip(skipFailing),
+      m_building(std::make_unique<Batch>()), m_sent(std::make_unique<Batch>())
+{
+    QByteArray names;
+    for (const int c : m_columns) {
+        if (!names.isEmpty())
+            names += ", ";
+        names += quoteIdentifier(m_target.columns[size_t(c)].name);
+    }
+    m_head = "INSERT INTO " + quoteIdentifier(m_target.table) + " (" + names + ") VALUES ";
+    if (m_mode == Mode::Upsert) {
+        QByteArray sets;
+        for (const int c : m_columns) {
+            if (std::find(m_target.key.begin(), m_target.key.end(), c) != m_target.key.end())
+                continue;
+            const QByteArray name = quoteIdentifier(m_target.columns[size_t(c)].name);
+            sets += (sets.isEmpty() ? "" : ", ") + name + " = VALUES(" + name + ')';
+        }
+        if (sets.isEmpty() && !m_target.key.empty()) {
+            const QByteArray name = quoteIdentifier(m_target.columns[size_t(m_target.key.front())].name);
+            sets = name + " = " + name;
+        }
+        m_tail = " ON DUPLICATE KEY UPDATE " + sets;
+    }
+    if (m_mode != Mode::Insert) {
+        for (const int k : m_target.key) {
+            if (std::find(m_columns.begin(), m_columns.end(), k) == m_columns.end())
+                throw Failure(QStringLiteral("The key column %1 takes no column of the file.")
+                                  .arg(QString::fromUtf8(m_target.columns[size_t(k)].name)));
+        }
+        if (m_target.key.empty())
+            throw Failure(QStringLiteral("The table has no key to match rows by; it can only take new rows."));
+    }
+    static const QList<QByteArray> integers = {"tinyint", "smallint", "mediumint", "int", "bigint"};
+    for (const int c : m_columns) {
+        const QByteArray &type = m_target.columns[size_t(c)].dataType;
+        m_numbers.push_back(integers.contains(type)      ? Number::Integer
+                : type == "decimal" || type == "numeric" ? Number::Decimal
+                                                         : Number::No);
+    }
+    // Without transactions a failed multi-row statement may have written
+    // some of its rows: when failing rows are to be skipped, each row goes
+    // alone, so that which ones failed is known.
+    m_oneRowAtATime = m_skip && !m_target.transactional;
+}
+
+ImportWriter::~ImportWriter()
+{
+    if (m_inFlight)
+        rollback();
+}
+
+void ImportWriter::fatal() const
+{
+    m_connection.fail();
+}
+
+void ImportWriter::begin()
+{
+    // Strict: a value the column cannot hold fails its row instead of
+    // being cut or changed with a warning.
+    m_connection.exec("SET SESSION sql_mode = IF(@@sql_mode = '', 'STRICT_ALL_TABLES', "
+                      "CONCAT(@@sql_mode, ',STRICT_ALL_TABLES'))");
+    const std::unique_ptr<RowSet> packet = m_connection.select("SELECT @@max_allowed_packet");
+    m_maxPacket = std::max<qsizetype>(packet->value(0).toLongLong(), 16 * 1024) - 1024;
+    m_batchBytes = std::min<qsizetype>(m_maxPacket, 2 << 20);
+    if (m_target.transactional)
+        m_connection.exec("START TRANSACTION");
+    m_building->sql = m_head;
+    m_building->sql.reserve(m_batchBytes + m_tail.size() + 1024);
+}
+
+void ImportWriter::appendValue(QByteArray &out, const ImportValue &value, int column) const
+{
+    if (value.isNull) {
+        out += "NULL";
+        return;
+    }
+    if (column >= 0 && m_numbers[size_t(column)] != Number::No
+        && isPlainNumber(value.text, m_numbers[size_t(column)] == Number::Decimal)) {
+        out += value.text;
+        return;
+    }
+    if (value.hex && value.text.startsWith("0x") && isHexDigits(value.text.sliced(2))) {
+        out += "X'";
+        out += value.text.sliced(2);
+        out += '\'';
+        return;
+    }
+    const qsizetype at = out.size();
+    out.resize(at + 2 * value.text.size() + 2);
+    out[at] = '\'';
+    const unsigned long n = mysql_real_escape_string(
+        m_connection.handle(), out.data() + at + 1, value.text.data(), (unsigned long)value.text.size());
+    out.resize(at + 1 + qsizetype(n));
+    out += '\'';
+}
+
+void ImportWriter::add(const ImportValue *values, qint64 line)
+{
+    if (m_mode == Mode::Update) {
+        addUpdate(values, line);
+        return;
+    }
+    m_tuple.clear();
+    m_tuple += '(';
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        if (i > 0)
+            m_tuple += ", ";
+        appendValue(m_tuple, values[i], int(i));
+    }
+    m_tuple += ')';
+    if (m_head.size() + m_tuple.size() + m_tail.size() > m_maxPacket) {
+        rowFailed({line,
+            QStringLiteral("The row is larger than the server takes in one statement "
+                           "(max_allowed_packet, %L1 bytes).")
+                .arg(m_maxPacket + 1024),
+            0});
+        return;
+    }
+    if (!m_building->lines.empty() && m_building->sql.size() + m_tuple.size() + m_tail.size() > m_batchBytes)
+        send();
+    Batch &b = *m_building; // send() swapped the batches
+    if (!b.lines.empty())
+        b.sql += ',';
+    b.tuples.emplace_back(b.sql.size(), m_tuple.size());
+    b.sql += m_tuple;
+    b.lines.push_back(line);
+    if (m_oneRowAtATime)
+        send();
+}
+
+void ImportWriter::send()
+{
+    completeSent();
+    if (m_building->lines.empty())
+        return;
+    m_building->sql += m_tail;
+    std::swap(m_building, m_sent);
+    m_building->sql = m_head;
+    m_building->sql.reserve(m_batchBytes + m_tail.size() + 1024);
+    m_building->lines.clear();
+    m_building->tuples.clear();
+    ++m_statements;
+    if (mysql_send_query(m_connection.handle(), m_sent->sql.constData(), (unsigned long)m_sent->sql.size()) != 0)
+        fatal();
+    m_inFlight = true;
+}
+
+void ImportWriter::completeSent()
+{
+    if (!m_inFlight)
+        return;
+    m_inFlight = false;
+    MYSQL *m = m_connection.handle();
+    if (mysql_read_query_result(m) == 0) {
+        m_written += qint64(m_sent->lines.size());
+        return;
+    }
+    const unsigned code = mysql_errno(m);
+    if (isLost(code) || endsTransaction(code) || m_sent->lines.size() == 1) {
+        if (isLost(code) || endsTransaction(code))
+            fatal();
+        rowFailed({m_sent->lines.front(), QString::fromUtf8(mysql_error(m)), long(code)});
+        return;
+    }
+    if (!m_target.transactional) {
+        m_failedLine = m_sent->lines.front();
+        throw Failure(QStringLiteral("Lines %L1 to %L2 were written together and failed: %3\n"
+                                     "The table has no transactions: rows of these lines before the failing one "
+                                     "may have been written.")
+                          .arg(m_sent->lines.front())
+                          .arg(m_sent->lines.back())
+                          .arg(QString::fromUtf8(mysql_error(m))),
+            long(code));
+    }
+    // The server undid the statement alone; its rows go again one by one.
+    retryRows(*m_sent);
+}
+
+void ImportWriter::retryRows(const Batch &batch)
+{
+    for (size_t i = 0; i < batch.lines.size(); ++i) {
+        const QByteArray sql = m_head + batch.sql.mid(batch.tuples[i].first, batch.tuples[i].second) + m_tail;
+        RowFailure failure;
+        ++m_statements;
+        if (run(sql, failure))
+            ++m_written;
+        else {
+            failure.line = batch.lines[i];
+            rowFailed(failure);
+        }
+    }
+}
+
+bool ImportWriter::run(const QByteArray &sql, RowFailure &failure, quint64 *found)
+{
+    MYSQL *m = m_connection.handle();
+    if (mysql_real_query(m, sql.constData(), (unsigned long)sql.size()) == 0) {
+        if (found)
+            *found = quint64(mysql_affected_rows(m));
+        return true;
+    }
+    const unsigned code = mysql_errno(m);
+    if (isLost(code) || endsTransaction(code))
+        fatal();
+    failure.reason = QString::fromUtf8(mysql_error(m));
+    failure.code = long(code);
+    return false;
+}
+
+void ImportWriter::addUpdate(const ImportValue *values, qint64 line)
+{
+    QByteArray sets;
+    QByteArray where;
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        const int c = m_columns[i];
+        const QByteArray name = quoteIdentifier(m_target.columns[size_t(c)].name);
+        const bool isKey = std::find(m_target.key.begin(), m_target.key.end(), c) != m_target.key.end();
+        if (isKey && values[i].isNull) {
+            rowFailed({line, QStringLiteral("The key column %1 is empty.").arg(QString::fromUtf8(name)), 0});
+            return;
+        }
+        QByteArray &part = isKey ? where : sets;
+        part += part.isEmpty() ? "" : isKey ? " AND " : ", ";
+        part += name + " = ";
+        appendValue(part, values[i], int(i));
+    }
+    if (sets.isEmpty())
+        return; // nothing but the key: nothing to change
+    const QByteArray sql = "UPDATE " + quoteIdentifier(m_target.table) + " SET " + sets + " WHERE " + where;
+    RowFailure failure{line, {}, 0};
+    quint64 found = 0;
+    ++m_statements;
+    if (!run(sql, failure, &found)) {
+        rowFailed(failure);
+    } else if (found == 0) {
+        rowFailed({line, QStringLiteral("No row of the table has this key."), 0});
+    } else {
+        m_written += qint64(found);
+    }
+}
+
+void ImportWriter::rowFailed(RowFailure failure)
+{
+    if (m_skip) {
+        m_failures.push_back(std::move(failure));
+        return;
+    }
+    m_failedLine = failure.line;
+    throw Failure(failure.reason, failure.code);
+}
+
+void ImportWriter::finish()
+{
+    send();
+    completeSent();
+    if (!m_target.transactional) {
+        m_phase = Phase::Done;
+        return;
+    }
+    m_phase = Phase::Committing;
+    m_connection.exec("COMMIT");
+    m_phase = Phase::Done;
+}
+
+void ImportWriter::rollback() noexcept
+{
+    MYSQL *m = m_connection.handle();
+    if (!m)
+        return;
+    if (m_inFlight) {
+        m_inFlight = false;
+        mysql_read_query_result(m);
+    }
+    if (m_target.transactional && m_phase == Phase::Writing)
+        mysql_real_query(m, "ROLLBACK", 8);
+}
+
+bool ImportWriter::keyIsThere(
+    Connection &fresh, unsigned long session, const ImportTarget &target, const std::vector<QByteArray> &key)
+{
+    try {
+        fresh.exec("KILL " + QByteArray::number(qulonglong(session)));
+    } catch (const Failure &e) {
+        if (e.number() != Failure::NoSuchThread) // already gone
+            throw;
+    }
+    // A killed session ends its transaction, committed or not, before it goes.
+    const QByteArray gone
+        = "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = " + QByteArray::number(qulonglong(session));
+    for (int i = 0; fresh.select(gone)->value(0).toInt() != 0; ++i) {
+        if (i == 200)
+            throw Failure(QStringLiteral("The lost session did not end."));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    QByteArray where;
+    for (size_t i = 0; i < target.key.size() && i < key.size(); ++i) {
+        where += (i ? " AND " : "") + quoteIdentifier(target.columns[size_t(target.key[i])].name) + " = "
+            + fresh.quote(key[i]);
+    }
+    return fresh.select("SELECT COUNT(*) FROM " + quoteIdentifier(target.table) + " WHERE " + where)->value(0).toInt()
+        == 1;
+}
