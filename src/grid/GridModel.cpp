@@ -117,6 +117,13 @@ QVariant GridModel::data(const QModelIndex &index, int role) const
         const QByteArray bytes = m_display.bytes(c, form);
         return QString::fromUtf8(bytes.constData(), bytes.size());
     }
+    case BytesRole: {
+        const RowStore::Cell c = cellAt(index.row(), index.column());
+        if (c.isNull())
+            return QByteArray();
+        const std::string_view text = c.text();
+        return QByteArray(text.data(), qsizetype(text.size()));
+    }
     case NullRole:
         // The new-row line is blank, not NULL, until something is typed.
         if (index.row() == newRowLine() && !(m_held && m_held->isNew && m_held->changes.count(index.column())))
@@ -189,7 +196,9 @@ bool GridModel::setData(const QModelIndex &index, const QVariant &value, int rol
     if (m_held && heldRow() != row)
         return false;
     CellValue v = CellValue::null();
-    if (value.isValid() && formOf(index.column()) == CellDisplay::Form::Hex) {
+    if (value.typeId() == QMetaType::QByteArray) {
+        v = CellValue::of(value.toByteArray());
+    } else if (value.isValid() && formOf(index.column()) == CellDisplay::Form::Hex) {
         // What shows is hex, so what is typed is: never the text's own bytes.
         const std::optional<QByteArray> bytes = CellDisplay::fromHex(value.toString());
         if (!bytes)

@@ -37,6 +37,7 @@ public:
         HeldRole,                    // bool: the cell holds an edit not yet written
         HexRole,                     // bool: the column shows and takes hex (a column of bytes)
         LabelRole,                   // QString: the label of the row a foreign key refers to (LabelCache)
+        BytesRole,                   // QByteArray: a copy of the cell's own bytes, whole, never hex
     };
     enum class Outcome {
         Done,
@@ -66,7 +67,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
     // Holds a new value for the cell: a string (an empty one too) is text,
-    // an invalid QVariant is NULL. Fails on another row while one is held.
+    // a QByteArray the cell's own bytes (in a column of bytes too), an
+    // invalid QVariant is NULL. Fails on another row while one is held.
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
     bool setNull(const QModelIndex &index) { return setData(index, QVariant()); }
 
