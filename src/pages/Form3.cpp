@@ -19,6 +19,7 @@
 #include "pages/OpenProgress.h"
 #include "pages/SecurityBadge.h"
 #include "pages/TableSession.h"
+#include "pages/ValuePanel.h"
 #include "pages/Wizard.h"
 #include "schema/SchemaStatements.h"
 
@@ -32,6 +33,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
@@ -83,7 +85,10 @@ Form3::Form3(Wizard &wizard) : m_wizard(wizard), m_pointer(new PagePointer(this)
     connect(mnuXML, &QAction::triggered, this, &Form3::mnuXML_Click);
 
     TableSession &session = *m_session;
-    DataGrid1->setCommitHandler([&session] { return session.commitHeldRow(); });
+    // What the value panel holds goes into the row before the grid writes it.
+    DataGrid1->setCommitHandler([this, &session] { return valuePanel->flush() && session.commitHeldRow(); });
+    valuePanel->setCommitHandler([&session] { return session.commitHeldRow(); });
+    valuePanel->setTellHandler([this](const QString &text) { tell(text); });
     DataGrid1->setDeleteHandler([&session](int row) { session.deleteRow(row); });
     DataGrid1->setPasteHandler([&session] {
         const QMimeData *mime = QApplication::clipboard()->mimeData();
@@ -120,6 +125,18 @@ void Form3::buildControls()
     DataGrid1->setGridModel(m_session->model(), m_session->order());
     Label2->setBuddy(DataGrid1);
     findBar = new FindBar(*DataGrid1, *m_session->order(), this);
+    // The grid in a window of its own inside the page, so the value panel
+    // docks beside it.
+    auto *gridArea = new QMainWindow(this);
+    gridArea->setObjectName(QStringLiteral("gridArea"));
+    gridArea->setWindowFlags(Qt::Widget);
+    gridArea->setCentralWidget(DataGrid1);
+    valuePanel = new ValuePanel(*DataGrid1, m_wizard.desktop(), gridArea);
+    gridArea->addDockWidget(Qt::RightDockWidgetArea, valuePanel);
+    valuePanel->hide();
+    addAction(valuePanel->toggleAction());
+    addAction(valuePanel->focusAction());
+    DataGrid1->addMenuAction(valuePanel->toggleAction());
 
     const auto button = [this](const char *name, const char *caption) {
         auto *b = new QPushButton(QString::fromUtf8(caption), this);
@@ -157,12 +174,16 @@ void Form3::buildControls()
     bottom->addWidget(securityLabel);
     auto *page = new QVBoxLayout(this);
     page->addWidget(Label2);
-    page->addWidget(DataGrid1, 1);
+    page->addWidget(gridArea, 1);
     page->addWidget(findBar);
     page->addLayout(bottom);
     resize(900, 600);
 
     QWidget *previous = DataGrid1;
+    for (QWidget *w : valuePanel->tabOrder()) {
+        setTabOrder(previous, w);
+        previous = w;
+    }
     // The find bar, when shown, comes between the grid and the buttons.
     for (QWidget *w : findBar->tabOrder()) {
         setTabOrder(previous, w);

@@ -9,6 +9,7 @@ target_sources(corvane_pages PRIVATE
   pages/Form3Schema.cpp
   pages/Form3Exports.cpp
   pages/Form3Pdf.cpp
+  pages/ValuePanel.h pages/ValuePanel.cpp pages/ValuePanelFiles.cpp
   pages/TableList.h pages/TableList.cpp
   pages/OpenProgress.h pages/OpenProgress.cpp
 )
