@@ -118,11 +118,19 @@ QVariant GridModel::data(const QModelIndex &index, int role) const
         return QString::fromUtf8(bytes.constData(), bytes.size());
     }
     case BytesRole: {
+        // Shared, not copied: a held value's own bytes, else the store's.
+        if (m_held && heldRow() == index.row()) {
+            const auto it = m_held->changes.find(index.column());
+            if (it != m_held->changes.end())
+                return it->second.isNull ? QByteArray() : it->second.text;
+        }
         const RowStore::Cell c = cellAt(index.row(), index.column());
         if (c.isNull())
             return QByteArray();
         const std::string_view text = c.text();
-        return QByteArray(text.data(), qsizetype(text.size()));
+        if (c.isPacked())
+            return QByteArray(text.data(), qsizetype(text.size()));
+        return QByteArray::fromRawData(text.data(), qsizetype(text.size()));
     }
     case NullRole:
         // The new-row line is blank, not NULL, until something is typed.

@@ -37,7 +37,9 @@ public:
         HeldRole,                    // bool: the cell holds an edit not yet written
         HexRole,                     // bool: the column shows and takes hex (a column of bytes)
         LabelRole,                   // QString: the label of the row a foreign key refers to (LabelCache)
-        BytesRole,                   // QByteArray: a copy of the cell's own bytes, whole, never hex
+        // QByteArray: the cell's own bytes, whole, never hex; not copied, so
+        // valid only until the rows change (dataChanged, a reset): copy to keep.
+        BytesRole,
     };
     enum class Outcome {
         Done,

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 #include <QTextBlock>
+#include <QElapsedTimer>
+#include <QStringDecoder>
 #include <QTimer>
 
 #include <vector>
@@ -45,74 +47,150 @@ TextValueView::TextValueView(QWidget *parent)
     setViewportMargins(gutterWidth(), 0, 0, 0);
 }
 
-void TextValueView::setValue(const QString &given)
+struct TextValueView::Loading
 {
-    // The document splits blocks at CR too, and at characters of its own:
-    // text it could not give back byte for byte is shown read-only. Lines
-    // that all end in CR LF are shown without the CR and get it back.
-    qsizetype returns = 0;
-    qsizetype pairs = 0;
-    qsizetype feeds = 0;
-    m_exact = true;
-    const QChar *data = given.constData();
-    for (qsizetype i = 0, n = given.size(); i < n; ++i) {
-        const char16_t c = data[i].unicode();
-        if (c == u'\n') {
-            ++feeds;
-            pairs += i > 0 && data[i - 1] == QLatin1Char('\r') ? 1 : 0;
-        } else if (c == u'\r') {
-            ++returns;
-        } else if (c == 0 || c == 0x2029 || c == 0xFDD0 || c == 0xFDD1 || c == 0xFFFC) {
-            m_exact = false;
-        }
-    }
-    m_crlf = returns > 0 && returns == pairs && pairs == feeds;
-    m_exact = m_exact && (returns == 0 || m_crlf);
-    const QString text = m_crlf ? QString(given).replace(QStringLiteral("\r\n"), QStringLiteral("\n")) : given;
-    // Lines are cut every LongLine characters, never inside a surrogate pair.
-    QString shown;
-    std::vector<qsizetype> pieceBlocks; // numbers of the blocks that continue a line
-    qsizetype copied = 0;
-    qsizetype block = 0;
-    const qsizetype n = text.size();
-    for (qsizetype start = 0; start < n;) {
-        qsizetype end = text.indexOf(QLatin1Char('\n'), start);
-        if (end < 0)
-            end = n;
-        for (qsizetype at = start + LongLine; at < end; at += LongLine) {
-            if (text.at(at).isLowSurrogate())
-                ++at;
-            if (at >= end)
-                break;
-            if (shown.isEmpty())
-                shown.reserve(n + n / LongLine + 1);
-            shown.append(QStringView(text).sliced(copied, at - copied));
-            shown.append(QLatin1Char('\n'));
-            copied = at;
-            pieceBlocks.push_back(++block);
-        }
-        ++block;
-        start = end + 1;
-    }
-    if (!pieceBlocks.empty())
-        shown.append(QStringView(text).sliced(copied));
-    setPlainText(pieceBlocks.empty() ? text : shown);
-    QTextBlock b = document()->firstBlock();
-    qsizetype number = 0;
-    for (qsizetype piece : pieceBlocks) {
-        for (; number < piece && b.isValid(); ++number)
-            b = b.next();
-        b.setUserState(PieceState);
-    }
-    m_pieces = qsizetype(pieceBlocks.size());
-    m_characters = given.size();
+    QByteArray bytes;
+    qsizetype offset = 0;
+    QStringDecoder decoder{QStringDecoder::Utf8};
+    QTextCursor end;
+    qsizetype line = 0;  // characters of the line being read so far
+    qsizetype block = 0; // the number of the document's last block
+    bool pendingReturn = false;
+    qsizetype pairs = 0;   // CR LF
+    qsizetype feeds = 0;   // LF alone
+    qsizetype returns = 0; // CR alone
+    bool special = false;
+    qsizetype characters = 0;
+};
+
+TextValueView::~TextValueView() = default;
+
+void TextValueView::setValue(const QByteArray &bytes, bool readOnly)
+{
+    m_loading.reset();
     m_counter->stop();
-    emit characterCounted(m_characters);
+    document()->setUndoRedoEnabled(false);
+    document()->clear();
+    m_pieces = 0;
+    m_characters = 0;
+    m_crlf = false;
+    m_exact = true;
+    m_readOnlyWhenLoaded = readOnly;
+    setReadOnly(true);
+    m_loading = std::make_unique<Loading>();
+    m_loading->bytes = bytes;
+    m_loading->end = QTextCursor(document());
+    // The first slice now, so the first screen shows with the call.
+    if (loadSlice())
+        QTimer::singleShot(0, this, &TextValueView::loadSome);
 }
 
-QString TextValueView::value() const
+void TextValueView::loadSome()
 {
-    // Typing never makes a piece: without pieces when shown, there are none.
+    if (!m_loading)
+        return;
+    // A few milliseconds at a time, then back to the event loop.
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 6)
+        if (!loadSlice())
+            return;
+    QTimer::singleShot(0, this, &TextValueView::loadSome);
+}
+
+void TextValueView::finishLoading()
+{
+    while (m_loading && loadSlice()) {
+    }
+}
+
+bool TextValueView::loadSlice()
+{
+    Loading &l = *m_loading;
+    constexpr qsizetype Slice = 16384;
+    const qsizetype n = qMin(Slice, l.bytes.size() - l.offset);
+    const QString text = l.decoder(QByteArrayView(l.bytes).sliced(l.offset, n));
+    l.offset += n;
+    QString out;
+    out.reserve(text.size() + text.size() / LongLine + 2);
+    std::vector<qsizetype> pieces;
+    const auto lineBreak = [&](QChar c) {
+        out.append(c);
+        l.line = 0;
+        ++l.block;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (l.pendingReturn) {
+            l.pendingReturn = false;
+            if (c == u'\n') {
+                ++l.pairs;
+                lineBreak(c);
+                continue;
+            }
+            ++l.returns;
+            lineBreak(QLatin1Char('\r'));
+        }
+        const char16_t u = c.unicode();
+        if (u == u'\r') {
+            l.pendingReturn = true;
+        } else if (u == u'\n') {
+            ++l.feeds;
+            lineBreak(c);
+        } else if (u == 0x2029 || u == 0xFDD0 || u == 0xFDD1) {
+            l.special = true; // the document breaks the block there
+            lineBreak(c);
+        } else {
+            if (u == 0 || u == 0xFFFC)
+                l.special = true;
+            if (l.line >= LongLine && !c.isLowSurrogate()) {
+                lineBreak(QLatin1Char('\n'));
+                pieces.push_back(l.block);
+            }
+            out.append(c);
+            ++l.line;
+        }
+    }
+    l.characters += text.size();
+    // The user's cursor stays where it was, not pushed along by the slice.
+    QTextCursor user = textCursor();
+    const int anchor = user.anchor();
+    const int position = user.position();
+    m_loading->end.insertText(out);
+    if (textCursor().position() != position || textCursor().anchor() != anchor) {
+        user.setPosition(anchor);
+        user.setPosition(position, QTextCursor::KeepAnchor);
+        setTextCursor(user);
+    }
+    for (qsizetype piece : pieces)
+        document()->findBlockByNumber(int(piece)).setUserState(PieceState);
+    m_pieces += qsizetype(pieces.size());
+    if (l.offset < l.bytes.size())
+        return true;
+    endLoading();
+    return false;
+}
+
+void TextValueView::endLoading()
+{
+    Loading &l = *m_loading;
+    if (l.pendingReturn) {
+        ++l.returns;
+        m_loading->end.insertText(QStringLiteral("\r"));
+    }
+    m_crlf = l.pairs > 0 && l.feeds == 0 && l.returns == 0;
+    m_exact = !l.decoder.hasError() && !l.special && l.returns == 0 && (l.pairs == 0 || l.feeds == 0);
+    m_characters = l.characters;
+    m_loading.reset();
+    document()->setUndoRedoEnabled(true);
+    setReadOnly(m_readOnlyWhenLoaded || !m_exact);
+    emit characterCounted(m_characters);
+    emit loaded();
+}
+
+QString TextValueView::value()
+{
+    finishLoading();
     QString out;
     if (m_pieces == 0) {
         // Raw: toPlainText() would turn no-break spaces into blanks.
@@ -131,6 +209,8 @@ QString TextValueView::value() const
 
 void TextValueView::count()
 {
+    if (m_loading)
+        return; // counted when loaded
     qsizetype pieces = 0;
     if (m_pieces > 0)
         for (QTextBlock b = document()->firstBlock(); b.isValid(); b = b.next())

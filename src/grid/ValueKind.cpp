@@ -1,7 +1,6 @@
 #include "grid/ValueKind.h"
 
 #include "db/RowSet.h"
-#include "grid/CellDisplay.h"
 #include "grid/JsonText.h"
 
 namespace ValueKind {
@@ -27,13 +26,13 @@ QString imageType(QByteArrayView b)
     return {};
 }
 
-Mode modeFor(const FieldInfo &field, QByteArrayView bytes)
+Mode modeFor(const FieldInfo &field, QByteArrayView bytes, bool isUtf8)
 {
     if (!imageType(bytes).isEmpty())
         return Mode::Image;
     if (field.isJson)
         return Mode::Json;
-    if (field.isBytes() || !CellDisplay::isValidUtf8(std::string_view(bytes.data(), size_t(bytes.size()))))
+    if (field.isBytes() || !isUtf8)
         return Mode::Hex;
     if (JsonText::isDocument(bytes))
         return Mode::Json;

@@ -15,9 +15,9 @@ enum class Mode { Text, Json, Hex, Image };
 // for anything else.
 QString imageType(QByteArrayView bytes);
 // An image by its first bytes; else JSON for a JSON column or a text that
-// is a JSON document; hex for a column of bytes or text that is not UTF-8;
-// else text.
-Mode modeFor(const FieldInfo &field, QByteArrayView bytes);
+// is a JSON document; hex for a column of bytes or text that is not UTF-8
+// (`isUtf8`, which the grid knows already for a large cell); else text.
+Mode modeFor(const FieldInfo &field, QByteArrayView bytes, bool isUtf8);
 // The file suffix, with its dot, of a value shown in `mode` (".png" ...).
 QString suffixFor(Mode mode, QByteArrayView bytes);
 

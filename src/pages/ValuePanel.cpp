@@ -2,6 +2,7 @@
 
 #include "db/RowSet.h"
 #include "frame/ExternalEdit.h"
+#include "grid/CellDisplay.h"
 #include "grid/GridModel.h"
 #include "grid/GridView.h"
 #include "grid/HexView.h"
@@ -18,7 +19,6 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QStackedWidget>
-#include <QStringDecoder>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -37,6 +37,7 @@ ValuePanel::ValuePanel(GridView &view, Desktop &desktop, QWidget *parent)
     setAccessibleName(QStringLiteral("Value panel"));
     setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
     buildControls();
+    connectControls();
 
     m_toggle->setObjectName(QStringLiteral("valuePanelAction"));
     m_toggle->setCheckable(true);
@@ -140,11 +141,13 @@ void ValuePanel::buildControls()
     layout->addWidget(status);
     layout->addLayout(files);
     setWidget(body);
+}
 
+void ValuePanel::connectControls()
+{
     for (QWidget *w :
         {static_cast<QWidget *>(textView), static_cast<QWidget *>(hexView), static_cast<QWidget *>(imageView)})
         w->installEventFilter(this);
-    imageView->installEventFilter(this);
 
     connect(modeBox, &QComboBox::activated, this, [this](int index) { setMode(Mode(index)); });
     connect(nullBox, &QCheckBox::clicked, this, &ValuePanel::setNull);
@@ -229,7 +232,11 @@ void ValuePanel::reload()
     if (valid) {
         const FieldInfo &field = grid->rowSet()->field(m_cell.column());
         setWindowTitle(QStringLiteral("Value: %1").arg(field.name));
-        m_mode = m_chosenColumn == m_cell.column() ? m_chosenMode : ValueKind::modeFor(field, bytes);
+        // An editable text cell is UTF-8 (the grid remembers it of a large one).
+        const bool utf8 = grid->isEditable() && !field.isBytes() && !field.isGeometry()
+                              ? m_editable || m_isNull
+                              : CellDisplay::isValidUtf8({bytes.constData(), size_t(bytes.size())});
+        m_mode = m_chosenColumn == m_cell.column() ? m_chosenMode : ValueKind::modeFor(field, bytes, utf8);
     } else {
         setWindowTitle(QStringLiteral("Value"));
     }
@@ -258,11 +265,7 @@ void ValuePanel::showValue(const QByteArray &bytes)
                                          .arg(check.column)
                                          .arg(check.message);
         }
-        // Bytes that are not UTF-8 would not come back as they were.
-        QStringDecoder decoder(QStringDecoder::Utf8);
-        const QString text = decoder(shown);
-        textView->setValue(text);
-        textView->setReadOnly(!m_editable || m_isNull || decoder.hasError() || !textView->isExact());
+        textView->setValue(shown, !m_editable || m_isNull);
         pages->setCurrentWidget(textView);
         break;
     }
@@ -297,7 +300,6 @@ void ValuePanel::showImage(const QByteArray &bytes)
                           .arg(m_image.width())
                           .arg(m_image.height())
                           .arg(bytes.size());
-    imageView->setText(m_image.isNull() ? m_imageInfo : QString());
     imageView->setAccessibleDescription(m_imageInfo);
     if (m_image.isNull()) {
         imageView->setPixmap(QPixmap());
@@ -320,9 +322,14 @@ void ValuePanel::setMode(Mode mode)
 
 QByteArray ValuePanel::shownBytes() const
 {
-    if (m_mode == Mode::Hex)
+    if (m_mode == Mode::Text || m_mode == Mode::Json) {
+        textView->finishLoading();
+        if (textView->isExact())
+            return textView->value().toUtf8();
+    } else if (m_mode == Mode::Hex) {
         return hexView->bytes();
-    return textView->value().toUtf8();
+    }
+    return model()->data(m_cell, GridModel::BytesRole).toByteArray();
 }
 
 bool ValuePanel::flush()
@@ -358,7 +365,7 @@ void ValuePanel::setNull(bool isNull)
 
 void ValuePanel::typed()
 {
-    if (m_loading)
+    if (m_loading || textView->isLoading())
         return;
     if (!m_dirty) {
         m_dirty = true;
@@ -371,6 +378,8 @@ void ValuePanel::typed()
 void ValuePanel::checkJson()
 {
     if (m_mode != Mode::Json)
+        return;
+    if (textView->isLoading())
         return;
     const JsonText::Check check = JsonText::check(textView->value().toUtf8());
     m_jsonState = check.ok
@@ -392,7 +401,8 @@ void ValuePanel::compactJson()
     }
     {
         const QScopedValueRollback<bool> loading(m_loading, true);
-        textView->setValue(QString::fromUtf8(JsonText::compact(text)));
+        textView->setValue(JsonText::compact(text));
+        textView->finishLoading();
     }
     m_dirty = true;
     flush();
@@ -410,6 +420,8 @@ void ValuePanel::updateStatus()
     QStringList parts;
     if (m_isNull) {
         parts << QStringLiteral("NULL");
+    } else if ((m_mode == Mode::Text || m_mode == Mode::Json) && textView->isLoading()) {
+        parts << QStringLiteral("Loading...");
     } else if (m_mode == Mode::Text || m_mode == Mode::Json) {
         parts << QStringLiteral("%L1 characters").arg(textView->characterCount());
         if (!m_jsonState.isEmpty())

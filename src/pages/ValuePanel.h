@@ -90,6 +90,7 @@ protected:
 
 private:
     void buildControls();
+    void connectControls();
     void connectGrid();
     void currentChanged(const QModelIndex &current);
     // Shows the cell anew from the model (drops what was typed).

@@ -147,6 +147,7 @@ private slots:
         QFETCH(bool, exact);
         TextValueView view;
         view.setValue(text);
+        view.finishLoading();
         QCOMPARE(view.isExact(), exact);
         QCOMPARE(view.characterCount(), text.size());
         if (!exact)
