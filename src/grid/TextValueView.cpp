@@ -1,9 +1,9 @@
 #include "grid/TextValueView.h"
 
-#include <QPainter>
-#include <QTextBlock>
 #include <QElapsedTimer>
+#include <QPainter>
 #include <QStringDecoder>
+#include <QTextBlock>
 #include <QTimer>
 
 #include <vector>
@@ -100,8 +100,7 @@ void TextValueView::loadSome()
 
 void TextValueView::finishLoading()
 {
-    while (m_loading && loadSlice()) {
-    }
+    while (m_loading && loadSlice()) { }
 }
 
 bool TextValueView::loadSlice()

@@ -234,8 +234,8 @@ void ValuePanel::reload()
         setWindowTitle(QStringLiteral("Value: %1").arg(field.name));
         // An editable text cell is UTF-8 (the grid remembers it of a large one).
         const bool utf8 = grid->isEditable() && !field.isBytes() && !field.isGeometry()
-                              ? m_editable || m_isNull
-                              : CellDisplay::isValidUtf8({bytes.constData(), size_t(bytes.size())});
+            ? m_editable || m_isNull
+            : CellDisplay::isValidUtf8({bytes.constData(), size_t(bytes.size())});
         m_mode = m_chosenColumn == m_cell.column() ? m_chosenMode : ValueKind::modeFor(field, bytes, utf8);
     } else {
         setWindowTitle(QStringLiteral("Value"));
