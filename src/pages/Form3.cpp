@@ -180,10 +180,6 @@ void Form3::buildControls()
     resize(900, 600);
 
     QWidget *previous = DataGrid1;
-    for (QWidget *w : valuePanel->tabOrder()) {
-        setTabOrder(previous, w);
-        previous = w;
-    }
     // The find bar, when shown, comes between the grid and the buttons.
     for (QWidget *w : findBar->tabOrder()) {
         setTabOrder(previous, w);
@@ -192,6 +188,11 @@ void Form3::buildControls()
     for (QWidget *b : {PushButton1, PushButton4, PushButton5, PushButton2, PushButton6, PushButton3}) {
         setTabOrder(previous, b);
         previous = b;
+    }
+    // The value panel, when shown, after the buttons (Ctrl+E goes straight there).
+    for (QWidget *w : valuePanel->tabOrder()) {
+        setTabOrder(previous, w);
+        previous = w;
     }
 }
 
@@ -345,7 +346,8 @@ void Form3::PushButton3_Click()
 
 void Form3::closeEvent(QCloseEvent *event)
 {
-    if (!m_session->commitHeldRow()) {
+    // Closed from outside, the panel may still hold what was typed there.
+    if (!valuePanel->flush() || !m_session->commitHeldRow()) {
         event->ignore();
         return;
     }
