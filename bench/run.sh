@@ -15,6 +15,7 @@
 # (corvane-sort-bench; sort_max_stall_ms is the longest window stall during
 # those, max_stall_ms the one during the load), and copy, paste and undo in
 # big (corvane-clip-bench; its paste and edits are undone before it ends),
+# the value panel on 16 MB cells (bench/panel.sh),
 # the round trips of the editor's actions over a far network (bench/wan.sh),
 # reading big through an SSH tunnel against directly (bench/ssh.sh),
 # sign-in and fail-over on a Galera cluster of its own (bench/cluster.sh),
@@ -118,6 +119,8 @@ more=$(
     CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build bash "$root/bench/exports.sh"
   bash "$root/bench/pdf.sh" "$build"
   CORVANE_BENCH_BUILD=$build bash "$root/bench/wan.sh"
+  CORVANE_BENCH_HOST=$host CORVANE_BENCH_PORT=$port CORVANE_BENCH_USER=$user CORVANE_BENCH_PASSWORD=$password \
+    CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build CORVANE_BENCH_RUNS=$runs bash "$root/bench/panel.sh"
   CORVANE_BENCH_HOST=$host CORVANE_BENCH_PORT=$port CORVANE_BENCH_USER=$user CORVANE_BENCH_PASSWORD=$password \
     CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build CORVANE_BENCH_RUNS=$runs bash "$root/bench/ssh.sh"
   CORVANE_BENCH_BUILD=$build bash "$root/bench/cluster.sh"

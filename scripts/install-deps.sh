@@ -7,6 +7,8 @@ packages=(
   # build
   cmake g++ ninja-build pkg-config
   qt6-base-dev qt6-svg-dev libgl-dev
+  # WebP (and other) images in the value panel, at run time
+  qt6-image-formats-plugins
   libmariadb-dev libxlsxwriter-dev libzip-dev libcups2-dev libicu-dev
   # database server and client for the demo and the tests
   mariadb-server mariadb-client

@@ -84,6 +84,10 @@ std::vector<FieldInfo> fieldInfos(void *mysqlResult)
         info.charset = f[i].charsetnr;
         info.length = f[i].length;
         info.decimals = f[i].decimals;
+        MARIADB_CONST_STRING format{nullptr, 0};
+        info.isJson = f[i].type == MYSQL_TYPE_JSON
+            || (mariadb_field_attr(&format, &f[i], MARIADB_FIELD_ATTR_FORMAT_NAME) == 0
+                && QByteArray(format.str, qsizetype(format.length)) == "json");
         out.push_back(std::move(info));
     }
     return out;

@@ -27,6 +27,9 @@ struct FieldInfo
     QByteArray collation;
     unsigned long length = 0;
     unsigned decimals = 0;
+    // The server describes the column as JSON (MariaDB's JSON is LONGTEXT
+    // with a json_valid check; its extended metadata says "json").
+    bool isJson = false;
 
     bool isBinary() const { return charset == 63; }
     // Values that are bytes, never text, whatever they hold: binary

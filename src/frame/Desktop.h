@@ -34,6 +34,14 @@ public:
     virtual QString openFileName(QWidget *parent, const QString &title, const QString &start, const QString &filter)
         = 0;
 
+    // Opens a file in the desktop's own program for its type, without
+    // waiting for it; false when there is none to open it.
+    virtual bool openFile(const QString &path)
+    {
+        Q_UNUSED(path);
+        return false;
+    }
+
     // Lets pending window events run once.
     virtual void processEvents() = 0;
 };

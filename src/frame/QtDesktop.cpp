@@ -1,9 +1,14 @@
 #include "frame/QtDesktop.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QUrl>
 
 namespace {
 
@@ -74,6 +79,26 @@ QString QtDesktop::saveFileName(QWidget *parent, const QString &title, const QSt
 QString QtDesktop::openFileName(QWidget *parent, const QString &title, const QString &start, const QString &filter)
 {
     return QFileDialog::getOpenFileName(parent, title, start, qtFilter(filter));
+}
+
+bool QtDesktop::openFile(const QString &path)
+{
+    // xdg-open reports success even when it found nothing but a browser:
+    // ask xdg-mime for the program first.
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (tool.isEmpty())
+        return false;
+    QProcess query;
+    query.start(
+        tool, {QStringLiteral("query"), QStringLiteral("default"), QMimeDatabase().mimeTypeForFile(path).name()});
+    if (!query.waitForFinished(10000)) {
+        query.kill();
+        query.waitForFinished();
+        return false;
+    }
+    if (query.exitCode() != 0 || query.readAllStandardOutput().trimmed().isEmpty())
+        return false;
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 void QtDesktop::processEvents()

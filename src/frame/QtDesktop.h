@@ -10,6 +10,7 @@ public:
                    Buttons buttons, Answer defaultButton) override;
     QString saveFileName(QWidget *parent, const QString &title, const QString &filter) override;
     QString openFileName(QWidget *parent, const QString &title, const QString &start, const QString &filter) override;
+    bool openFile(const QString &path) override;
     void processEvents() override;
 
     // "Text Files (*.txt)|*.txt|All (*)|*" to Qt's ";;"-separated form.

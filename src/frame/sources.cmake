@@ -1,5 +1,6 @@
 target_sources(corvane_frame PRIVATE
   frame/Desktop.h frame/QtDesktop.h frame/QtDesktop.cpp
+  frame/ExternalEdit.h frame/ExternalEdit.cpp
   frame/Locations.h
   frame/Trap.h frame/Trap.cpp
   frame/Main.h frame/Main.cpp

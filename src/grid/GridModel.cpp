@@ -117,6 +117,21 @@ QVariant GridModel::data(const QModelIndex &index, int role) const
         const QByteArray bytes = m_display.bytes(c, form);
         return QString::fromUtf8(bytes.constData(), bytes.size());
     }
+    case BytesRole: {
+        // Shared, not copied: a held value's own bytes, else the store's.
+        if (m_held && heldRow() == index.row()) {
+            const auto it = m_held->changes.find(index.column());
+            if (it != m_held->changes.end())
+                return it->second.isNull ? QByteArray() : it->second.text;
+        }
+        const RowStore::Cell c = cellAt(index.row(), index.column());
+        if (c.isNull())
+            return QByteArray();
+        const std::string_view text = c.text();
+        if (c.isPacked())
+            return QByteArray(text.data(), qsizetype(text.size()));
+        return QByteArray::fromRawData(text.data(), qsizetype(text.size()));
+    }
     case NullRole:
         // The new-row line is blank, not NULL, until something is typed.
         if (index.row() == newRowLine() && !(m_held && m_held->isNew && m_held->changes.count(index.column())))
@@ -189,7 +204,9 @@ bool GridModel::setData(const QModelIndex &index, const QVariant &value, int rol
     if (m_held && heldRow() != row)
         return false;
     CellValue v = CellValue::null();
-    if (value.isValid() && formOf(index.column()) == CellDisplay::Form::Hex) {
+    if (value.typeId() == QMetaType::QByteArray) {
+        v = CellValue::of(value.toByteArray());
+    } else if (value.isValid() && formOf(index.column()) == CellDisplay::Form::Hex) {
         // What shows is hex, so what is typed is: never the text's own bytes.
         const std::optional<QByteArray> bytes = CellDisplay::fromHex(value.toString());
         if (!bytes)

@@ -37,6 +37,9 @@ public:
         HeldRole,                    // bool: the cell holds an edit not yet written
         HexRole,                     // bool: the column shows and takes hex (a column of bytes)
         LabelRole,                   // QString: the label of the row a foreign key refers to (LabelCache)
+        // QByteArray: the cell's own bytes, whole, never hex; not copied, so
+        // valid only until the rows change (dataChanged, a reset): copy to keep.
+        BytesRole,
     };
     enum class Outcome {
         Done,
@@ -66,7 +69,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
     // Holds a new value for the cell: a string (an empty one too) is text,
-    // an invalid QVariant is NULL. Fails on another row while one is held.
+    // a QByteArray the cell's own bytes (in a column of bytes too), an
+    // invalid QVariant is NULL. Fails on another row while one is held.
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
     bool setNull(const QModelIndex &index) { return setData(index, QVariant()); }
 

@@ -618,6 +618,10 @@ void GridView::contextMenuEvent(QContextMenuEvent *event)
         menu.addSeparator();
         menu.addAction(m_actions.deleteRow);
     }
+    if (!m_menuActions.isEmpty()) {
+        menu.addSeparator();
+        menu.addActions(m_menuActions);
+    }
     // Shown greyed in the menu only: Ctrl+0 on a cell that cannot take NULL
     // still says why rather than reach the view.
     m_actions.setNull->setEnabled(

@@ -115,6 +115,8 @@ public:
         QAction *goBack = nullptr;
     };
     const Actions &actions() const { return m_actions; }
+    // A command of the page's, added at the end of the context menu.
+    void addMenuAction(QAction *action) { m_menuActions << action; }
     // Cells and whole rows selected, counted from the selection's ranges
     // (without asking the model about each cell).
     qint64 selectedCells() const;
@@ -177,6 +179,7 @@ private:
     GridCopy *m_copier;
     QItemSelectionModel *m_headerSelection = nullptr; // the column headers' own, always empty
     Actions m_actions;
+    QList<QAction *> m_menuActions;
     std::function<bool()> m_commit;
     std::function<void(int)> m_delete;
     std::function<void()> m_paste;

@@ -19,4 +19,8 @@ target_sources(corvane_grid PRIVATE
   grid/GridCopy.h grid/GridCopy.cpp
   grid/GridPaste.h grid/GridPaste.cpp
   grid/WriteHistory.h grid/WriteHistory.cpp
+  grid/JsonText.h grid/JsonText.cpp
+  grid/ValueKind.h grid/ValueKind.cpp
+  grid/HexView.h grid/HexView.cpp
+  grid/TextValueView.h grid/TextValueView.cpp
 )

@@ -19,6 +19,7 @@
 #include "pages/OpenProgress.h"
 #include "pages/SecurityBadge.h"
 #include "pages/TableSession.h"
+#include "pages/ValuePanel.h"
 #include "pages/Wizard.h"
 #include "schema/SchemaStatements.h"
 
@@ -32,6 +33,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
@@ -89,7 +91,10 @@ Form3::Form3(Wizard &wizard) : m_wizard(wizard), m_pointer(new PagePointer(this)
     connect(mnuImport, &QAction::triggered, this, &Form3::mnuImport_Click);
 
     TableSession &session = *m_session;
-    DataGrid1->setCommitHandler([&session] { return session.commitHeldRow(); });
+    // What the value panel holds goes into the row before the grid writes it.
+    DataGrid1->setCommitHandler([this, &session] { return valuePanel->flush() && session.commitHeldRow(); });
+    valuePanel->setCommitHandler([&session] { return session.commitHeldRow(); });
+    valuePanel->setTellHandler([this](const QString &text) { tell(text); });
     DataGrid1->setDeleteHandler([&session](int row) { session.deleteRow(row); });
     DataGrid1->setPasteHandler([&session] {
         const QMimeData *mime = QApplication::clipboard()->mimeData();
@@ -130,6 +135,18 @@ void Form3::buildControls()
     DataGrid1->setGridModel(m_session->model(), m_session->order());
     Label2->setBuddy(DataGrid1);
     findBar = new FindBar(*DataGrid1, *m_session->order(), this);
+    // The grid in a window of its own inside the page, so the value panel
+    // docks beside it.
+    auto *gridArea = new QMainWindow(this);
+    gridArea->setObjectName(QStringLiteral("gridArea"));
+    gridArea->setWindowFlags(Qt::Widget);
+    gridArea->setCentralWidget(DataGrid1);
+    valuePanel = new ValuePanel(*DataGrid1, m_wizard.desktop(), gridArea);
+    gridArea->addDockWidget(Qt::RightDockWidgetArea, valuePanel);
+    valuePanel->hide();
+    addAction(valuePanel->toggleAction());
+    addAction(valuePanel->focusAction());
+    DataGrid1->addMenuAction(valuePanel->toggleAction());
 
     const auto button = [this](const char *name, const char *caption) {
         auto *b = new QPushButton(QString::fromUtf8(caption), this);
@@ -181,7 +198,7 @@ void Form3::buildControls()
     auto *page = new QVBoxLayout(this);
     page->addWidget(Label2);
     page->addWidget(readOnlyNote);
-    page->addWidget(DataGrid1, 1);
+    page->addWidget(gridArea, 1);
     page->addWidget(findBar);
     page->addLayout(bottom);
     resize(900, 600);
@@ -195,6 +212,11 @@ void Form3::buildControls()
     for (QWidget *b : {PushButton1, PushButton4, PushButton5, PushButton2, PushButton6, PushButton3}) {
         setTabOrder(previous, b);
         previous = b;
+    }
+    // The value panel, when shown, after the buttons (Ctrl+E goes straight there).
+    for (QWidget *w : valuePanel->tabOrder()) {
+        setTabOrder(previous, w);
+        previous = w;
     }
 }
 
@@ -362,7 +384,8 @@ void Form3::PushButton3_Click()
 
 void Form3::closeEvent(QCloseEvent *event)
 {
-    if (!m_session->commitHeldRow()) {
+    // Closed from outside, the panel may still hold what was typed there.
+    if (!valuePanel->flush() || !m_session->commitHeldRow()) {
         event->ignore();
         return;
     }

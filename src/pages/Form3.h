@@ -18,6 +18,7 @@ class GridModel;
 class GridOrder;
 class FindBar;
 class Trap;
+class ValuePanel;
 class QLabel;
 class QMenu;
 class QAction;
@@ -88,6 +89,7 @@ public:
     QLabel *readOnlyNote;  // why the table cannot be changed; hidden when it can
     GridView *DataGrid1;
     FindBar *findBar;
+    ValuePanel *valuePanel; // the current cell whole, docked beside the grid
     QPushButton *PushButton1, *PushButton4, *PushButton5, *PushButton2, *PushButton6, *PushButton3;
     QMenu *mnuSaveAs;
     QAction *mnuTXT, *mnuXLS, *mnuCSV, *mnuPDF, *mnuXML, *mnuImport;

@@ -93,7 +93,7 @@ void Form3::goBack()
 void Form3::showRow(const QString &table, int column,
     const std::function<std::vector<std::pair<int, CellValue>>(const RowSet &)> &cellsIn)
 {
-    const std::shared_ptr<Connection> connection = m_session->connection();
+    const std::shared_ptr<Connection> connection = m_session->sharedConnection();
     if (!connection)
         return;
     m_wizard.CurrentTable = table;

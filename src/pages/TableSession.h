@@ -54,7 +54,7 @@ public:
 
     GridModel *model() const { return m_model; }
     // The connection the table shown was read on; none when none is shown.
-    std::shared_ptr<Connection> connection() const { return m_connection; }
+    std::shared_ptr<Connection> sharedConnection() const { return m_connection; }
     // The rows as the grid shows them (sorted, filtered) over model().
     GridOrder *order() const { return m_order; }
     // What the exports write: the rows as shown; the model itself while

@@ -12,6 +12,7 @@ target_sources(corvane_pages PRIVATE
   pages/Form3Pdf.cpp
   pages/Form3Import.cpp
   pages/ImportDialog.h pages/ImportDialog.cpp
+  pages/ValuePanel.h pages/ValuePanel.cpp pages/ValuePanelFiles.cpp
   pages/TableList.h pages/TableList.cpp
   pages/OpenProgress.h pages/OpenProgress.cpp
 )

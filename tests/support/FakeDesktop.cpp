@@ -24,6 +24,12 @@ QString FakeDesktop::openFileName(QWidget *, const QString &title, const QString
     return fileNames.isEmpty() ? QString() : fileNames.dequeue();
 }
 
+bool FakeDesktop::openFile(const QString &path)
+{
+    openedFiles << path;
+    return canOpenFiles;
+}
+
 void FakeDesktop::processEvents()
 {
     ++processEventsCalls;

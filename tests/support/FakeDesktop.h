@@ -27,6 +27,7 @@ public:
                    Answer defaultButton) override;
     QString saveFileName(QWidget *parent, const QString &title, const QString &filter) override;
     QString openFileName(QWidget *parent, const QString &title, const QString &start, const QString &filter) override;
+    bool openFile(const QString &path) override;
     void processEvents() override;
 
     QList<Box> boxes;
@@ -35,6 +36,8 @@ public:
     QList<QPair<QString, QString>> saveDialogs; // title, filter
     QList<QPair<QString, QString>> openDialogs; // title, start
     int processEventsCalls = 0;
+    QStringList openedFiles; // openFile() records and answers true
+    bool canOpenFiles = true;
     // Runs inside message(), before it returns: lets a test act while a box is up.
     std::function<void(const Box &)> onMessage;
 
