@@ -30,6 +30,10 @@ struct FieldInfo
     // The server describes the column as JSON (MariaDB's JSON is LONGTEXT
     // with a json_valid check; its extended metadata says "json").
     bool isJson = false;
+    // The server lets the session's user put values into the column in new
+    // rows / change them in rows that exist (true when the reader did not ask).
+    bool mayInsert = true;
+    bool mayUpdate = true;
 
     bool isBinary() const { return charset == 63; }
     // Values that are bytes, never text, whatever they hold: binary

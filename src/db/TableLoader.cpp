@@ -96,13 +96,16 @@ QString megabytes(qint64 bytes)
 
 // What the loader reads of a table before its rows: the server's estimate of
 // its rows and bytes (-1: unknown), each column's collation by column name
-// (sorting goes by the result's character set without it) and how its rows
-// may come (ResultRows).
+// (sorting goes by the result's character set without it), the rights the
+// server grants the session's user on each column ("select,insert,update,
+// references": what it would allow, roles and grants of every level counted)
+// and how its rows may come (ResultRows).
 struct TableFacts
 {
     qint64 rows = -1;
     qint64 bytes = -1;
     std::map<QByteArray, QByteArray> collations;
+    std::map<QByteArray, QByteArray> rights;
     ResultRows::Protocol protocol = ResultRows::Protocol::Choose;
 };
 
@@ -111,8 +114,9 @@ TableFacts readTableFacts(Connection &connection, MYSQL *m, const QString &table
 {
     TableFacts facts;
     const QByteArray where = " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " + connection.quote(table.toUtf8());
-    const QByteArray sql = "SELECT 0, TABLE_ROWS, DATA_LENGTH, NULL, NULL FROM information_schema.TABLES" + where
-        + " UNION ALL SELECT 1, COLUMN_NAME, COLLATION_NAME, DATA_TYPE, COLUMN_TYPE FROM information_schema.COLUMNS"
+    const QByteArray sql = "SELECT 0, TABLE_ROWS, DATA_LENGTH, NULL, NULL, NULL FROM information_schema.TABLES" + where
+        + " UNION ALL SELECT 1, COLUMN_NAME, COLLATION_NAME, DATA_TYPE, COLUMN_TYPE, PRIVILEGES FROM "
+          "information_schema.COLUMNS"
         + where;
     if (mysql_real_query(m, sql.constData(), sql.size()) != 0)
         return facts;
@@ -130,6 +134,8 @@ TableFacts readTableFacts(Connection &connection, MYSQL *m, const QString &table
         columns = true;
         if (row[1] && row[2])
             facts.collations[QByteArray(row[1])] = QByteArray(row[2]);
+        if (row[1] && row[5])
+            facts.rights[QByteArray(row[1])] = QByteArray(row[5]);
         suit = suit && row[3] && row[4] && ResultRows::columnSuits(row[3], row[4]);
     }
     mysql_free_result(res);
@@ -139,16 +145,17 @@ TableFacts readTableFacts(Connection &connection, MYSQL *m, const QString &table
 }
 
 // The facts' first result read from `stmt` (bound as text): 0, rows, bytes
-// of the table; then 1, name, collation of each column.
+// of the table; then 1, name, collation, rights of each column.
 bool readFacts(MYSQL_STMT *stmt, TableFacts &facts)
 {
-    if (mysql_stmt_field_count(stmt) != 3)
+    constexpr int Fields = 4;
+    if (mysql_stmt_field_count(stmt) != Fields)
         return false;
-    char buffer[3][1024];
-    unsigned long length[3] = {};
-    my_bool isNull[3] = {};
-    MYSQL_BIND bind[3] = {};
-    for (int i = 0; i < 3; ++i) {
+    char buffer[Fields][1024];
+    unsigned long length[Fields] = {};
+    my_bool isNull[Fields] = {};
+    MYSQL_BIND bind[Fields] = {};
+    for (int i = 0; i < Fields; ++i) {
         bind[i].buffer_type = MYSQL_TYPE_STRING;
         bind[i].buffer = buffer[i];
         bind[i].buffer_length = sizeof buffer[i];
@@ -165,8 +172,11 @@ bool readFacts(MYSQL_STMT *stmt, TableFacts &facts)
         if (text(0) == "0") {
             facts.rows = isNull[1] ? -1 : text(1).toLongLong();
             facts.bytes = isNull[2] ? -1 : text(2).toLongLong();
-        } else if (!isNull[1] && !isNull[2] && length[1] <= sizeof buffer[1]) {
-            facts.collations[text(1)] = text(2);
+        } else if (!isNull[1] && length[1] <= sizeof buffer[1]) {
+            if (!isNull[2])
+                facts.collations[text(1)] = text(2);
+            if (!isNull[3])
+                facts.rights[text(1)] = text(3);
         }
     }
     return rc == MYSQL_NO_DATA;
@@ -210,8 +220,8 @@ bool readWithFacts(Connection &connection, MYSQL *m, const QString &table, const
     while (select.endsWith(';'))
         select = select.chopped(1).trimmed();
     const QByteArray where = " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " + connection.quote(table.toUtf8());
-    const QByteArray sql = "BEGIN NOT ATOMIC SELECT 0, TABLE_ROWS, DATA_LENGTH FROM information_schema.TABLES" + where
-        + " UNION ALL SELECT 1, COLUMN_NAME, COLLATION_NAME FROM information_schema.COLUMNS" + where
+    const QByteArray sql = "BEGIN NOT ATOMIC SELECT 0, TABLE_ROWS, DATA_LENGTH, NULL FROM information_schema.TABLES"
+        + where + " UNION ALL SELECT 1, COLUMN_NAME, COLLATION_NAME, PRIVILEGES FROM information_schema.COLUMNS" + where
         + "; IF NOT EXISTS (SELECT 1 FROM information_schema.COLUMNS" + where + " AND NOT "
         + ResultRows::columnSuitsCondition() + ") THEN " + select + "; END IF; END";
     MYSQL_STMT *stmt = mysql_stmt_init(m);
@@ -446,9 +456,17 @@ bool TableLoader::readRows(Job &job, Connection &connection, bool firstRun)
         mariadb_cancel(m); // so letting go of the rows does not read them
         return false;
     }
-    for (FieldInfo &f : fields)
-        if (const auto it = facts.collations.find(f.orgName); !f.orgTable.isEmpty() && it != facts.collations.end())
+    for (FieldInfo &f : fields) {
+        if (f.orgTable.isEmpty())
+            continue;
+        if (const auto it = facts.collations.find(f.orgName); it != facts.collations.end())
             f.collation = it->second;
+        if (const auto it = facts.rights.find(f.orgName); it != facts.rights.end()) {
+            const QList<QByteArray> rights = it->second.split(',');
+            f.mayInsert = rights.contains("insert");
+            f.mayUpdate = rights.contains("update");
+        }
+    }
     job.hand(std::move(fields));
     std::optional<Failure> failure;
     readUntilEnd(job, *rows, failure);

@@ -187,7 +187,7 @@ Qt::ItemFlags GridModel::flags(const QModelIndex &index) const
     // A shape is never typed; bytes of a text column that show as hex
     // are never typed over. A column of bytes takes hex.
     const FieldInfo &field = m_rows->field(index.column());
-    if (field.isGeometry())
+    if (field.isGeometry() || !(index.row() == newRowLine() ? field.mayInsert : field.mayUpdate))
         return f;
     const CellDisplay::Form form = CellDisplay::formOf(field);
     if (form == CellDisplay::Form::Hex || m_display.isText(cellAt(index.row(), index.column()), form))

@@ -125,8 +125,33 @@ void GridWrites::explain(Failure &failure, const NamedValues &before, const Name
             ForeignKeys::explainRefusal(*m_connection, m_writer->table(), failure.number(), before, after));
 }
 
+// A write the server would refuse for lack of rights is not sent: the
+// columns the user's grants leave out are named instead.
+std::optional<Failure> GridWrites::refusal(const CellChanges &changes, bool insert) const
+{
+    if (!m_rows)
+        return std::nullopt;
+    QStringList denied;
+    for (const auto &[column, value] : changes) {
+        if (column < 0 || column >= m_rows->fieldCount())
+            continue;
+        const FieldInfo &field = m_rows->field(column);
+        if (!(insert ? field.mayInsert : field.mayUpdate))
+            denied << QLatin1Char('`') + QString::fromUtf8(field.orgName) + QLatin1Char('`');
+    }
+    if (denied.isEmpty())
+        return std::nullopt;
+    return Failure(QStringLiteral("Nothing was written: the server does not let your user %1 %2 of the table `%3`.")
+                       .arg(insert ? QStringLiteral("put values into") : QStringLiteral("change"),
+                           (denied.size() == 1 ? QStringLiteral("the column ") : QStringLiteral("the columns "))
+                               + denied.join(QStringLiteral(", ")),
+                           QString::fromUtf8(m_rows->field(0).orgTable)));
+}
+
 WriteResult GridWrites::update(const RowValues &original, const CellChanges &changes)
 {
+    if (const std::optional<Failure> refused = refusal(changes, false))
+        throw *refused;
     const WriteResult result = run([&](RowWriter &w) {
         try {
             return w.update(original, changes);
@@ -155,6 +180,13 @@ BatchResult GridWrites::removeAll(const std::vector<RowValues> &rows)
 
 BatchResult GridWrites::updateAll(const std::vector<std::pair<RowValues, CellChanges>> &rows)
 {
+    for (const auto &[original, changes] : rows) {
+        if (std::optional<Failure> refused = refusal(changes, false)) {
+            BatchResult r;
+            r.failure = std::move(refused);
+            return r;
+        }
+    }
     const BatchResult result = run([&](RowWriter &w) {
         BatchResult r = w.updateAll(rows);
         if (r.failure && r.results.size() < rows.size()) {
@@ -172,6 +204,8 @@ BatchResult GridWrites::updateAll(const std::vector<std::pair<RowValues, CellCha
 
 WriteResult GridWrites::insert(const CellChanges &changes)
 {
+    if (const std::optional<Failure> refused = refusal(changes, true))
+        throw *refused;
     const WriteResult result = run([&](RowWriter &w) {
         try {
             return w.insert(changes);

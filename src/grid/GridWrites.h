@@ -44,6 +44,7 @@ public:
 
 private:
     template <class F> auto run(F &&f) -> decltype(f(std::declval<RowWriter &>()));
+    std::optional<Failure> refusal(const CellChanges &changes, bool insert) const;
     void noteLoss(const WriteResult &result);
     void noteWarnings(const WriteResult &result, const CellChanges &typed, bool added);
     NamedValues named(const RowValues &row) const;

@@ -310,8 +310,13 @@ void Form3::showReadOnly(const QString &reason)
     readOnlyNote->setText(text);
     readOnlyNote->setAccessibleName(text);
     readOnlyNote->setVisible(!reason.isEmpty());
-    for (QPushButton *b : {PushButton5, PushButton2})
-        b->setEnabled(reason.isEmpty());
+    PushButton2->setEnabled(reason.isEmpty());
+    // Rows are added only into columns the user may fill.
+    const RowSet *rows = model()->rowSet();
+    PushButton5->setEnabled(
+        reason.isEmpty() && (!rows || std::any_of(rows->fields().begin(), rows->fields().end(), [](const FieldInfo &f) {
+            return f.mayInsert;
+        })));
 }
 
 void Form3::requeryGrid()

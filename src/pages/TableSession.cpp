@@ -69,7 +69,12 @@ void TableSession::open(const QString &table, std::shared_ptr<Connection> connec
     m_rows = std::move(rows);
     // Writes the server must refuse are not offered: the grid gets no
     // connection to write through.
-    const QString readOnly = m_connection && m_connection->isReadOnly() ? m_connection->readOnlyReason() : QString();
+    QString readOnly = m_connection && m_connection->isReadOnly() ? m_connection->readOnlyReason() : QString();
+    if (readOnly.isEmpty() && m_rows && m_rows->fieldCount() > 0 && !m_rows->field(0).orgTable.isEmpty()) {
+        const std::vector<FieldInfo> &fields = m_rows->fields();
+        if (std::none_of(fields.begin(), fields.end(), [](const FieldInfo &f) { return f.mayInsert || f.mayUpdate; }))
+            readOnly = QStringLiteral("The server grants your user no right to add or change rows of `%1`.").arg(table);
+    }
     m_model->setRowSet(m_rows.get(), readOnly.isEmpty() ? m_connection.get() : nullptr);
     if (m_ui.showReadOnly)
         m_ui.showReadOnly(readOnly);

@@ -52,9 +52,10 @@ struct EditorPages
     GridView *view() { return editor()->DataGrid1; }
 
     // Signs in to `db` and opens `table` in the editor, read to its end.
-    void openTable(const QString &db, const QString &table)
+    void openTable(const QString &db, const QString &table) { openTable(TestDb::fields(db), table); }
+    void openTable(const ConnectionFields &fields, const QString &table)
     {
-        m_wizard = signedInWizard(m_desktop, db);
+        m_wizard = signedInWizard(m_desktop, fields);
         pickTable(*m_wizard, table);
         m_wizard->form2()->PushButton3_Click();
         QVERIFY(model()->exportSource().waitUntilLoaded({}));

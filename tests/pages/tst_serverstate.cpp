@@ -1,6 +1,7 @@
 #include "EditorSession.h"
 #include "core/Failure.h"
 #include "db/Connection.h"
+#include "db/RowStatements.h"
 #include "grid/GridModel.h"
 #include "pages/TableSession.h"
 #include "support/TestDb.h"
@@ -57,6 +58,48 @@ private slots:
         QVERIFY(!note->isVisible());
         QVERIFY(editor()->PushButton5->isEnabled());
         QCOMPARE(model()->newRowLine(), 1);
+    }
+
+    // Grants are the server's to give: a user who may only read gets a
+    // read-only table with its note; one who may change a single column
+    // gets that column and no new rows, and a write of another column is
+    // refused here, not sent.
+    void rightsOfTheUser()
+    {
+        auto admin = TestDb::admin();
+        const QByteArray table = "`" + Db.toUtf8() + "`.t";
+        admin->exec("CREATE OR REPLACE USER 'looker'@'%' IDENTIFIED BY 'l'");
+        admin->exec("GRANT SELECT ON " + table + " TO 'looker'@'%'");
+        admin->exec("CREATE OR REPLACE USER 'fixer'@'%' IDENTIFIED BY 'f'");
+        admin->exec("GRANT SELECT, UPDATE (v) ON " + table + " TO 'fixer'@'%'");
+        const auto drop = qScopeGuard([&] { admin->exec("DROP USER 'looker'@'%', 'fixer'@'%'"); });
+        ConnectionFields as = TestDb::fields(Db);
+        as.user = QStringLiteral("looker");
+        as.password = QStringLiteral("l");
+        openTable(as, QStringLiteral("t"));
+        auto *note = editor()->findChild<QLabel *>(QStringLiteral("readOnlyNote"));
+        QVERIFY2(note->isVisible() && note->text().contains(QStringLiteral("no right to add or change rows of `t`")),
+            qPrintable(note->text()));
+        QVERIFY(!editor()->PushButton5->isEnabled());
+        QCOMPARE(model()->newRowLine(), -1);
+
+        as.user = QStringLiteral("fixer");
+        as.password = QStringLiteral("f");
+        openTable(as, QStringLiteral("t"));
+        note = editor()->findChild<QLabel *>(QStringLiteral("readOnlyNote"));
+        QVERIFY(!note->isVisible());
+        QVERIFY(!editor()->PushButton5->isEnabled());
+        QVERIFY(model()->flags(model()->index(0, 1)) & Qt::ItemIsEditable);
+        QVERIFY(!(model()->flags(model()->index(0, 0)) & Qt::ItemIsEditable));
+        QVERIFY(!(model()->flags(model()->index(model()->newRowLine(), 1)) & Qt::ItemIsEditable));
+        const GridModel::Written refused = model()->commitRows({{0, {{0, CellValue::of("7")}}}});
+        QCOMPARE(refused.written, 0);
+        QVERIFY(refused.failure);
+        QVERIFY2(refused.failure->description().contains(QStringLiteral("change the column `id`")),
+            qPrintable(refused.failure->description()));
+        QVERIFY(model()->setData(model()->index(0, 1), QStringLiteral("b")));
+        QVERIFY(editor()->session().commitHeldRow());
+        QCOMPARE(TestDb::rows(Db, "SELECT id, v FROM t"), QStringList{QStringLiteral("1|b")});
     }
 
     // Another session holds the row until ours gives up waiting: not
