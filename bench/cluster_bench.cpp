@@ -5,7 +5,12 @@
 //     dropped: a black hole), median of 5;
 //   failover_write_ms - from killing the node in use (SIGKILL) to the next
 //     edit written through the grid on another node;
-//   failover_stop_write_ms - the same for a node stopped (SIGTERM).
+//   failover_stop_write_ms - the same for a node stopped (SIGTERM);
+//   failover_cluster_ms, failover_stop_cluster_ms - the cluster's own share
+//     of each: from the kill to the first write committed by a session that
+//     was open on the third node all along (the survivors take no write until
+//     they have given up on the dead node).
+#include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 #include "db/RowSet.h"
@@ -18,6 +23,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -82,7 +88,11 @@ int main(int argc, char *argv[])
     admin.open(params(node(1)));
     admin.exec("CREATE OR REPLACE TABLE failover (id INT PRIMARY KEY, v INT)");
     admin.exec("INSERT INTO failover VALUES (1, 0)");
+    admin.exec("CREATE OR REPLACE TABLE failover_probe (id INT PRIMARY KEY, v INT)");
+    admin.exec("INSERT INTO failover_probe VALUES (1, 0)");
     admin.close();
+    Connection probe;
+    probe.open(params(node(3)));
     Connection connection;
     connection.open(params(node(1) + QLatin1Char(',') + node(2) + QLatin1Char(',') + node(3)));
     RowSet rows;
@@ -102,6 +112,13 @@ int main(int argc, char *argv[])
         QElapsedTimer clock;
         clock.start();
         ::kill(pid, sig);
+        double cluster = -1;
+        std::thread prober([&] {
+            try {
+                probe.exec("UPDATE failover_probe SET v = v + 1");
+                cluster = double(clock.nsecsElapsed()) / 1e6;
+            } catch (const Failure &) { }
+        });
         // The edit once the node has closed our session (a stopping node
         // does so first; a killed one as it dies), as a user's would come.
         while (connection.looksAlive() && ::kill(pid, 0) == 0 && clock.elapsed() < 30000)
@@ -109,6 +126,8 @@ int main(int argc, char *argv[])
         model.setData(model.index(0, 1), QString::number(++value));
         written = written && model.commitRow() == GridModel::Outcome::Done;
         std::printf("%s=%.0f\n", key, written ? double(clock.nsecsElapsed()) / 1e6 : -1.0);
+        prober.join();
+        std::printf("%s=%.0f\n", n == 1 ? "failover_cluster_ms" : "failover_stop_cluster_ms", cluster);
         std::printf("server_after_%d=%s\n", n, connection.serverInUse().constData());
     }
     ::close(filler);

@@ -5,6 +5,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -103,8 +104,17 @@ void start(const std::shared_ptr<Race> &race, size_t i, const ConnectParams &par
 // answer wins; a read-only one is taken only when no writable one is left.
 // The losers' sessions are closed. Throws a Failure naming every server's
 // failure when none could be signed in to.
-void Connection::openAny(const ConnectParams &params)
+//
+// Opened again after its session was lost, the connection tries the server
+// that lost it last: it is stopping or gone, and a stopping server may keep
+// the handshake waiting.
+void Connection::openAny(const ConnectParams &given)
 {
+    ConnectParams params = given;
+    const auto lost = std::find_if(params.servers.begin(), params.servers.end(),
+        [this](const ServerAddress &s) { return !m_serverInUse.isEmpty() && s.text() == m_serverInUse; });
+    if (lost != params.servers.end())
+        std::rotate(lost, lost + 1, params.servers.end());
     close();
     const size_t n = params.servers.size();
     auto race = std::make_shared<Race>(n);
@@ -150,7 +160,7 @@ void Connection::openAny(const ConnectParams &params)
             QStringLiteral("None of the servers could be signed in to.\n") + said.join(QLatin1Char('\n')), number);
     }
     takeOver(race->attempts[*winner].connection);
-    m_params = params;
+    m_params = given;
     m_serverInUse = params.servers[*winner].text();
     // The others' sessions close as their threads end and let go.
     for (Race::Attempt &a : race->attempts)
