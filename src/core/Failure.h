@@ -18,6 +18,9 @@ public:
     // older program's users and reports know for the same failures.
     enum Code : long {
         // The server's
+        // What a Galera node outside its cluster's majority (or still
+        // joining it) answers to every statement: it did nothing.
+        NodeNotReady = 1047,          // ER_UNKNOWN_COM_ERROR, "WSREP has not yet prepared node..."
         ParseError = 1064,            // ER_PARSE_ERROR
         NoSuchThread = 1094,          // ER_NO_SUCH_THREAD: KILL of a session that is gone
         NoSuchTable = 1146,           // ER_NO_SUCH_TABLE
@@ -78,6 +81,8 @@ public:
     // The write lost against another change to the same rows and was
     // rolled back (a deadlock, a lock wait timeout, a Galera conflict).
     bool isConflict() const { return m_number == Deadlock || m_number == LockWaitTimeout; }
+    // The server is a cluster node that takes no statement just now.
+    bool isNodeNotReady() const { return m_number == NodeNotReady; }
     // The client could not set up TLS with the server.
     bool isTlsFailure() const;
     // The SSH tunnel to the database failed; the text says why.

@@ -63,7 +63,9 @@ template <class F> auto GridWrites::run(F &&f) -> decltype(f(std::declval<RowWri
             try {
                 m_writer = std::make_unique<RowWriter>(*m_connection, fields.front().orgTable, fields);
             } catch (const Failure &e) {
-                if (!e.isConnectionLost())
+                // A node that left its cluster's majority did nothing and
+                // will do nothing: another server of the list may.
+                if (!e.isConnectionLost() && !e.isNodeNotReady())
                     throw;
                 reopen();
             }
@@ -74,7 +76,7 @@ template <class F> auto GridWrites::run(F &&f) -> decltype(f(std::declval<RowWri
             result = f(*m_writer);
             m_connectionLost = !m_connection->isOpen();
         } catch (const Failure &e) {
-            if (e.isConnectionLost() || !m_connection->isOpen())
+            if (e.isConnectionLost() || e.isNodeNotReady() || !m_connection->isOpen())
                 m_connectionLost = true;
             throw;
         }
@@ -118,6 +120,12 @@ void GridWrites::explain(Failure &failure, const NamedValues &before, const Name
         failure.setExplanation(QStringLiteral("Another change to the same row won over this one (made at the same "
                                               "time on this server, or on another server of its cluster), so "
                                               "nothing of this change was written."));
+        return;
+    }
+    if (failure.isNodeNotReady()) {
+        failure.setExplanation(QStringLiteral("This server is not part of its cluster just now and took nothing, so "
+                                              "nothing of this change was written. The next try signs in again, "
+                                              "to another server of the list if there is one."));
         return;
     }
     if (m_writer && ForeignKeys::isRefusal(failure.number()))

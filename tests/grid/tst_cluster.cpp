@@ -261,6 +261,46 @@ private slots:
         if (!cut)
             QCOMPARE(held, QStringLiteral("a"));
     }
+
+    // A node cut off from the others answers every statement "not ready":
+    // the edit is told as not written, its value stays, and the next try
+    // goes to another node.
+    void nodeCutOffIsLeftForAnother()
+    {
+        auto n1 = node(1);
+        n1->exec("CREATE OR REPLACE TABLE i (id INT PRIMARY KEY, v VARCHAR(10))");
+        n1->exec("INSERT INTO i VALUES (1, 'a')");
+        auto grid = openGrid(QStringLiteral("i"), through({nodeText(1), nodeText(2), nodeText(3)}));
+        GridModel &m = grid->model;
+        QVERIFY(m.setData(m.index(0, 1), QStringLiteral("b")));
+        QCOMPARE(m.commitRow(), GridModel::Outcome::Done);
+        const auto status = [&] {
+            const std::unique_ptr<RowSet> r = n1->select("SHOW STATUS LIKE 'wsrep_local_state_comment'");
+            const std::string_view v = r->rows().cell(0, 1).text();
+            return QString::fromUtf8(v.data(), qsizetype(v.size()));
+        };
+        n1->exec("SET GLOBAL wsrep_provider_options = 'gmcast.isolate=1'");
+        const auto back = qScopeGuard([&] {
+            n1->exec("SET GLOBAL wsrep_provider_options = 'gmcast.isolate=0'");
+            QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("Synced"), 60000);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(status() != QStringLiteral("Synced"), 20000);
+        QVERIFY(m.setData(m.index(0, 1), QStringLiteral("c")));
+        QString told;
+        try {
+            m.commitRow();
+        } catch (const Failure &e) {
+            QVERIFY2(e.isNodeNotReady(), qPrintable(e.description()));
+            told = e.explanation();
+        }
+        QVERIFY2(told.contains(QStringLiteral("nothing of this change was written")), qPrintable(told));
+        QCOMPARE(grid->cell(0, 1), QStringLiteral("c"));
+        QCOMPARE(m.commitRow(), GridModel::Outcome::Done);
+        QVERIFY(QString::fromUtf8(grid->connection.serverInUse()) != nodeText(1));
+        auto n3 = node(3);
+        n3->exec("SET SESSION wsrep_sync_wait = 1");
+        QCOMPARE(scalarOn(*n3, "SELECT v FROM i"), QStringLiteral("c"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCluster)
