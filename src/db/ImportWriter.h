@@ -98,6 +98,8 @@ public:
     qint64 rowsWritten() const { return m_written; }
     // Rows written or on their way to the server: progress.
     qint64 rowsSent() const;
+    // The size of one LOAD DATA statement's rows (16 MiB); before begin().
+    void setLoadBytes(qsizetype bytes) { m_loadBytes = bytes; }
     // Whether new rows go as LOAD DATA LOCAL (until the server refuses it).
     bool isLoading() const { return m_bulk; }
     const std::vector<RowFailure> &failures() const { return m_failures; }

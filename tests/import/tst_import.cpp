@@ -331,6 +331,38 @@ private slots:
             TestDb::scalar(Db, "SELECT COUNT(*) FROM batch WHERE v = CONCAT('v', id % 1000) AND d IS NULL"), "19999");
     }
 
+    // Statements of a few rows each: the one with a bad row is undone to
+    // its savepoint alone, and every other row is there once.
+    void badRowInALaterStatement()
+    {
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE later (id INT PRIMARY KEY, v VARCHAR(3))"});
+        ConnectParams p = params();
+        p.localInfile = true;
+        Connection c;
+        c.open(p);
+        const ImportTarget target = ImportTarget::read(c, "later");
+        ImportWriter writer(c, target, {0, 1}, ImportWriter::Mode::Insert, true);
+        writer.setLoadBytes(100);
+        writer.begin();
+        const int loadsBefore = loads();
+        int i = 0;
+        QByteArray id;
+        writer.addAll([&] {
+            if (++i > 100)
+                return false;
+            id = QByteArray::number(i);
+            const ImportValue values[2] = {{id}, {i == 55 ? "long" : "ok"}};
+            writer.add(values, i);
+            return true;
+        });
+        writer.finish();
+        QVERIFY(loads() - loadsBefore > 3);
+        QCOMPARE(writer.failures().size(), size_t(1));
+        QCOMPARE(writer.failures().front().line, 55);
+        QCOMPARE(
+            TestDb::rows(Db, "SELECT COUNT(*), SUM(id) FROM later"), QStringList{"99|" + QString::number(5050 - 55)});
+    }
+
     void hostileNamesWithAndWithoutLocalInfile_data()
     {
         QTest::addColumn<bool>("serverAllows");
