@@ -4,6 +4,7 @@
 #include "core/Wait.h"
 #include "db/ConnectionString.h"
 #include "db/GreetingGuard.h"
+#include "db/LocalInfile.h"
 #include "db/RowSet.h"
 #include "db/SshTunnel.h"
 #include "db/Workers.h"
@@ -155,6 +156,7 @@ void Connection::connectVia(const ConnectParams &params, const SshTunnel::Route 
         mysql_optionsv(m, MYSQL_OPT_PROTOCOL, &proto);
     }
     TlsOptions::apply(m, params);
+    LocalInfile::setUp(m, params.localInfile);
     try {
         signIn(m, params, guard.get(), route.socket);
         TlsOptions::checkEncrypted(m, params);

@@ -47,6 +47,9 @@ struct ConnectParams
     // Several servers to choose from (host then holds the setting as typed):
     // tried in order, a writable one preferred; empty for one host.
     std::vector<ServerAddress> servers;
+    // The session may run LOAD DATA LOCAL, fed by LocalInfile::Serving
+    // alone (the import's own connection); every other refuses it.
+    bool localInfile = false;
 
     bool operator==(const ConnectParams &) const = default;
 };

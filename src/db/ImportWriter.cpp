@@ -3,12 +3,15 @@
 #include "core/Failure.h"
 #include "db/Connection.h"
 #include "db/Identifier.h"
+#include "db/LocalInfile.h"
 #include "db/RowSet.h"
 
 #include <errmsg.h>
 #include <mysql.h>
 
 #include <algorithm>
+#include <cstring>
+#include <exception>
 #include <thread>
 
 namespace {
@@ -54,7 +57,83 @@ bool isHexDigits(QByteArrayView digits)
     return true;
 }
 
+// One value in LOAD DATA's text format with ESCAPED BY '\\': the escape
+// character, the separators and NUL escaped, nothing else changed.
+void appendLoadText(QByteArray &out, QByteArrayView text)
+{
+    qsizetype plain = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const char escaped = c == '\\' ? '\\'
+            : c == '\t'                ? 't'
+            : c == '\n'                ? 'n'
+            : c == '\r'                ? 'r'
+            : c == '\0'                ? '0'
+                                       : 0;
+        if (!escaped)
+            continue;
+        out.append(text.sliced(plain, i - plain));
+        out += '\\';
+        out += escaped;
+        plain = i + 1;
+    }
+    out.append(text.sliced(plain));
+}
+
+// The inverse of appendLoadText.
+void readLoadText(QByteArrayView text, QByteArray &out)
+{
+    out.clear();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\\' && i + 1 < text.size()) {
+            c = text[++i];
+            c = c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c == '0' ? '\0' : c;
+        }
+        out += c;
+    }
+}
+
+void appendHex(QByteArray &out, QByteArrayView bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    for (const char c : bytes) {
+        out += digits[(uchar(c) >> 4) & 15];
+        out += digits[uchar(c) & 15];
+    }
+}
+
+// "Records: 3  Deleted: 0  Skipped: 0  Warnings: 0": the numbers, in order.
+bool readLoadInfo(const char *info, unsigned long long (&numbers)[4])
+{
+    if (!info)
+        return false;
+    int found = 0;
+    for (const char *p = info; *p && found < 4; ++p) {
+        if (*p < '0' || *p > '9')
+            continue;
+        char *end = nullptr;
+        numbers[found++] = std::strtoull(p, &end, 10);
+        p = end - 1;
+    }
+    return found == 4;
+}
+
 } // namespace
+
+// The rows of one LOAD DATA statement, kept until the server took them
+// all: a statement that failed is written again from them.
+struct ImportWriter::Stream
+{
+    QByteArray data;
+    qsizetype fed = 0; // bytes handed to the server
+    std::vector<qint64> lines;
+    std::vector<qsizetype> ends; // where each row's line ends in data
+    bool ended = false;          // the rows' source gave its last
+    std::exception_ptr failure;  // thrown by the source while feeding
+    std::vector<QByteArray> decoded;
+    std::vector<ImportValue> values;
+};
 
 struct ImportWriter::Batch
 {
@@ -109,6 +188,46 @@ ImportWriter::ImportWriter(
     // some of its rows: when failing rows are to be skipped, each row goes
     // alone, so that which ones failed is known.
     m_oneRowAtATime = m_skip && !m_target.transactional;
+    for (const int c : m_columns)
+        m_bytes.push_back(m_target.columns[size_t(c)].isBytes());
+    // A statement that failed can be undone only with transactions.
+    // A Galera node may split LOAD DATA into several commits
+    // (wsrep_load_data_splitting): not all or nothing there.
+    m_bulk = m_mode == Mode::Insert && m_target.transactional && m_connection.params().localInfile
+        && m_connection.clusterId().isEmpty();
+    if (m_bulk) {
+        m_load = loadStatement();
+        m_stream = std::make_unique<Stream>();
+        m_stream->decoded.resize(m_columns.size());
+        m_stream->values.resize(m_columns.size());
+    }
+}
+
+QByteArray ImportWriter::loadStatement() const
+{
+    // Explicit clauses, as hex where they are characters, so that neither
+    // the server's defaults nor NO_BACKSLASH_ESCAPES change the format. The
+    // text is read in the session's character set, which the connection
+    // checked is utf8mb4 (LOAD DATA's default would be the database's).
+    // Bytes go as hex through a variable: no character set conversion
+    // touches them.
+    QByteArray fields;
+    QByteArray sets;
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        const QByteArray name = quoteIdentifier(m_target.columns[size_t(m_columns[i])].name);
+        fields += (i ? ", " : "");
+        if (m_bytes[i]) {
+            const QByteArray variable = "@corvane_hex" + QByteArray::number(qulonglong(i));
+            fields += variable;
+            sets += (sets.isEmpty() ? " SET " : ", ") + name + " = UNHEX(" + variable + ')';
+        } else {
+            fields += name;
+        }
+    }
+    return "LOAD DATA LOCAL INFILE 'import-rows' INTO TABLE " + quoteIdentifier(m_target.table)
+        + " CHARACTER SET utf8mb4 FIELDS TERMINATED BY X'09' ENCLOSED BY '' ESCAPED BY X'5C'"
+          " LINES STARTING BY '' TERMINATED BY X'0A' ("
+        + fields + ')' + sets;
 }
 
 ImportWriter::~ImportWriter()
@@ -165,10 +284,16 @@ void ImportWriter::appendValue(QByteArray &out, const ImportValue &value, int co
 
 void ImportWriter::add(const ImportValue *values, qint64 line)
 {
-    if (m_mode == Mode::Update) {
+    if (m_mode == Mode::Update)
         addUpdate(values, line);
-        return;
-    }
+    else if (m_loading)
+        addLoaded(values, line);
+    else
+        addInsert(values, line);
+}
+
+void ImportWriter::addInsert(const ImportValue *values, qint64 line)
+{
     m_tuple.clear();
     m_tuple += '(';
     for (size_t i = 0; i < m_columns.size(); ++i) {
@@ -368,4 +493,159 @@ bool ImportWriter::keyIsThere(
     }
     return fresh.select("SELECT COUNT(*) FROM " + quoteIdentifier(target.table) + " WHERE " + where)->value(0).toInt()
         == 1;
+}
+
+qint64 ImportWriter::rowsSent() const
+{
+    return m_written + (m_loading ? qint64(m_stream->lines.size()) : 0)
+        + (m_inFlight ? qint64(m_sent->lines.size()) : 0);
+}
+
+void ImportWriter::addLoaded(const ImportValue *values, qint64 line)
+{
+    Stream &s = *m_stream;
+    const qsizetype start = s.data.size();
+    for (size_t i = 0; i < m_columns.size(); ++i) {
+        if (i > 0)
+            s.data += '\t';
+        const ImportValue &v = values[i];
+        if (v.isNull)
+            s.data += "\\N";
+        else if (!m_bytes[i])
+            appendLoadText(s.data, v.text);
+        else if (v.hex && v.text.startsWith("0x") && isHexDigits(v.text.sliced(2)))
+            s.data.append(v.text.sliced(2));
+        else
+            appendHex(s.data, v.text); // text in a column of bytes: its bytes, as an INSERT stores them
+    }
+    s.data += '\n';
+    // The same limit as for INSERT: the row must go alone when it is written again.
+    if (s.data.size() - start + m_head.size() > m_maxPacket) {
+        s.data.truncate(start);
+        rowFailed({line,
+            QStringLiteral("The row is larger than the server takes in one statement "
+                           "(max_allowed_packet, %L1 bytes).")
+                .arg(m_maxPacket + 1024),
+            0});
+        return;
+    }
+    s.lines.push_back(line);
+    s.ends.push_back(s.data.size());
+}
+
+void ImportWriter::addAll(const std::function<bool()> &next)
+{
+    bool more = true;
+    while (more && m_bulk)
+        more = load(next);
+    while (more && next()) { }
+}
+
+bool ImportWriter::load(const std::function<bool()> &next)
+{
+    Stream &s = *m_stream;
+    s.data.clear();
+    s.data.reserve(m_loadBytes + (1 << 20));
+    s.fed = 0;
+    s.lines.clear();
+    s.ends.clear();
+    s.ended = false;
+    s.failure = nullptr;
+    // Undoes a statement that the server took with warnings.
+    ++m_statements;
+    m_connection.exec("SAVEPOINT corvane_import");
+    MYSQL *m = m_connection.handle();
+    int failed = 0;
+    bool asked = false;
+    {
+        LocalInfile::Serving serving(m, [&](char *buffer, unsigned size) { return feed(next, buffer, size); });
+        m_loading = true;
+        ++m_statements;
+        failed = mysql_real_query(m, m_load.constData(), (unsigned long)m_load.size());
+        m_loading = false;
+        asked = serving.wasAsked();
+    }
+    // The server has ended the statement; the caller rolls back.
+    if (s.failure)
+        std::rethrow_exception(s.failure);
+    const unsigned code = failed ? mysql_errno(m) : 0;
+    if (failed && (isLost(code) || endsTransaction(code)))
+        fatal();
+    if (failed && !asked) {
+        // LOAD DATA LOCAL refused (the server's local_infile is off, or
+        // the statement itself): no row was read yet; INSERTs from now on.
+        m_bulk = false;
+        return true;
+    }
+    if (!failed && tookAll())
+        m_written += qint64(s.lines.size());
+    else
+        reinsertStream();
+    return !s.ended;
+}
+
+long ImportWriter::feed(const std::function<bool()> &next, char *buffer, unsigned size) noexcept
+{
+    Stream &s = *m_stream;
+    // Small pieces, so that the server works on one while the next is read.
+    size = std::min(size, 128u << 10);
+    try {
+        while (!s.ended && s.data.size() - s.fed < qsizetype(size) && s.data.size() < m_loadBytes) {
+            if (!next())
+                s.ended = true;
+        }
+    } catch (...) {
+        s.failure = std::current_exception();
+        return -1;
+    }
+    const qsizetype n = std::min<qsizetype>(size, s.data.size() - s.fed);
+    std::memcpy(buffer, s.data.constData() + s.fed, size_t(n));
+    s.fed += n;
+    return long(n);
+}
+
+bool ImportWriter::tookAll() const
+{
+    MYSQL *m = m_connection.handle();
+    unsigned long long info[4] = {}; // records, deleted, skipped, warnings
+    const unsigned long long rows = m_stream->lines.size();
+    if (rows == 0)
+        return mysql_warning_count(m) == 0;
+    return readLoadInfo(mysql_info(m), info) && info[0] == rows && info[1] == 0 && info[2] == 0 && info[3] == 0
+        && mysql_warning_count(m) == 0 && mysql_affected_rows(m) == rows;
+}
+
+void ImportWriter::reinsertStream()
+{
+    ++m_statements;
+    m_connection.exec("ROLLBACK TO SAVEPOINT corvane_import");
+    Stream &s = *m_stream;
+    const size_t columns = m_columns.size();
+    qsizetype start = 0;
+    for (size_t r = 0; r < s.lines.size(); ++r) {
+        const QByteArrayView row(s.data.constData() + start, s.ends[r] - 1 - start);
+        start = s.ends[r];
+        qsizetype at = 0;
+        for (size_t i = 0; i < columns; ++i) {
+            qsizetype tab = row.indexOf('\t', at);
+            if (tab < 0)
+                tab = row.size();
+            const QByteArrayView field = row.sliced(at, tab - at);
+            at = tab + 1;
+            ImportValue &v = s.values[i];
+            v.isNull = field == QByteArrayView("\\N");
+            v.hex = m_bytes[i];
+            if (m_bytes[i])
+                s.decoded[i] = "0x" + field.toByteArray();
+            else
+                readLoadText(field, s.decoded[i]);
+            v.text = s.decoded[i];
+        }
+        addInsert(s.values.data(), s.lines[r]);
+    }
+    send();
+    completeSent();
+    // Rows skipped while the stream was fed may come after those found now.
+    std::stable_sort(
+        m_failures.begin(), m_failures.end(), [](const RowFailure &a, const RowFailure &b) { return a.line < b.line; });
 }

@@ -6,6 +6,7 @@ target_sources(corvane_db PRIVATE
   db/TlsOptions.h db/TlsOptions.cpp
   db/ImportTarget.h db/ImportTarget.cpp
   db/ImportWriter.h db/ImportWriter.cpp
+  db/LocalInfile.h db/LocalInfile.cpp
   db/GreetingGuard.h db/GreetingGuard.cpp
   db/SshTunnel.h db/SshTunnel.cpp
   db/SshFailure.h db/SshFailure.cpp

@@ -10,8 +10,10 @@ ImportJob::ImportJob(ConnectParams params, ImportTarget target, ImportSettings s
     : m_params(std::move(params)), m_target(std::move(target)), m_settings(std::move(settings))
 {
     // The import waits for the server as long as a statement takes; Cancel
-    // acts between statements.
+    // acts between rows (a LOAD DATA statement under way is ended there).
     m_params.readTimeoutSeconds = 0;
+    // New rows may go as LOAD DATA LOCAL, fed by the writer alone.
+    m_params.localInfile = true;
 }
 
 ImportJob::~ImportJob()
@@ -104,15 +106,18 @@ void ImportJob::write(ImportWriter &writer, ImportReader &reader, Outcome &outco
     m_lastKey.assign(keyAt.size(), QByteArray());
     ImportRecord record;
     m_total.store(reader.total(), std::memory_order_relaxed);
-    for (qint64 n = 0; reader.next(record); ++n) {
-        if ((n & 255) == 0) {
+    qint64 n = 0;
+    writer.addAll([&] {
+        if ((n++ & 255) == 0) {
             m_done.store(reader.done(), std::memory_order_relaxed);
-            m_rows.store(writer.rowsWritten(), std::memory_order_relaxed);
+            m_rows.store(writer.rowsSent(), std::memory_order_relaxed);
             if (m_cancel.load(std::memory_order_relaxed)) {
                 outcome.result = Outcome::Result::Cancelled;
-                return;
+                return false;
             }
         }
+        if (!reader.next(record))
+            return false;
         for (size_t i = 0; i < fieldOf.size(); ++i) {
             const ImportField field
                 = size_t(fieldOf[i]) < record.fields.size() ? record.fields[size_t(fieldOf[i])] : ImportField{};
@@ -133,7 +138,8 @@ void ImportJob::write(ImportWriter &writer, ImportReader &reader, Outcome &outco
             std::copy(v.text.begin(), v.text.end(), m_lastKey[j].begin());
         }
         m_lastLine = keyAt.empty() ? 0 : record.line;
-    }
+        return true;
+    });
     m_done.store(reader.done(), std::memory_order_relaxed);
 }
 
@@ -143,8 +149,10 @@ void ImportJob::checkCommit(const Connection &lost, Outcome &outcome) const
     if (m_lastLine == 0 || lastSkipped)
         return;
     try {
+        ConnectParams params = m_params;
+        params.localInfile = false;
         Connection fresh;
-        fresh.open(m_params);
+        fresh.open(params);
         // Another server (a fail-over) cannot tell about the lost session.
         if (lost.serverIdentity().isEmpty() || fresh.serverIdentity() != lost.serverIdentity())
             return;

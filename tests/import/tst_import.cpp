@@ -1,6 +1,8 @@
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
+#include "db/Identifier.h"
 #include "db/ImportTarget.h"
+#include "db/LocalInfile.h"
 #include "db/RowSet.h"
 #include "export/ExcelExport.h"
 #include "export/Spreadsheet.h"
@@ -25,6 +27,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -104,6 +107,14 @@ class TestImport : public QObject
     }
 
     QString count(const QString &table) { return TestDb::scalar(Db, "SELECT COUNT(*) FROM " + table); }
+    // How many statements of a kind the server has run so far.
+    int ran(const QString &command)
+    {
+        return TestDb::scalar(Db,
+            "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS WHERE VARIABLE_NAME = 'COM_" + command + "'")
+            .toInt();
+    }
+    int loads() { return ran("LOAD"); }
 
 private slots:
     void initTestCase()
@@ -116,28 +127,32 @@ private slots:
         TestDb::run(Db,
             {"CREATE TABLE src (id INT PRIMARY KEY, txt VARCHAR(100) NULL, "
              "word VARCHAR(100) NOT NULL DEFAULT '', amount DECIMAL(12,3) NULL, day DATE NULL, "
-             "at DATETIME NULL, bin VARBINARY(20) NULL, flag TINYINT NULL) DEFAULT CHARSET=utf8mb4",
+             "at DATETIME NULL, bin VARBINARY(20) NULL, flag TINYINT NULL, l1 VARCHAR(20) CHARACTER SET latin1 NULL) "
+             "DEFAULT CHARSET=utf8mb4",
                 "INSERT INTO src VALUES "
-                "(1, 'plain', 'a', 10472.900, '2020-01-02', '2020-01-02 03:04:05', X'00FF10', 1), "
-                "(2, NULL, '', NULL, NULL, NULL, NULL, NULL), "
-                "(3, 'say \"hi\", ok', 'line1\\nline2', -0.500, '1999-12-31', '1999-12-31 23:59:59', X'', 0), "
-                "(4, 'Zoë ✓ 日本', 'crlf\\r\\nend', 123456789.123, '2038-01-19', NULL, X'41', -5), "
-                "(5, '007', '  spaced ', 0.000, NULL, '2000-02-29 12:00:00', X'0D0A', 127), "
-                "(6, '12.50', 'NULL', 7.000, NULL, NULL, NULL, NULL), "
-                "(7, 'a,b', '\\'quoted\\'', NULL, NULL, NULL, X'22', NULL)"});
+                "(1, 'plain', 'a', 10472.900, '2020-01-02', '2020-01-02 03:04:05', X'00FF10', 1, 'café'), "
+                "(2, NULL, '', NULL, NULL, NULL, NULL, NULL, NULL), "
+                "(3, 'say \"hi\", ok', 'line1\\nline2', -0.500, '1999-12-31', '1999-12-31 23:59:59', X'', 0, 'a b'), "
+                "(4, 'Zoë ✓ 日本', 'crlf\\r\\nend', 123456789.123, '2038-01-19', NULL, X'41', -5, 'ÿ'), "
+                "(5, '007', '  spaced ', 0.000, NULL, '2000-02-29 12:00:00', X'0D0A', 127, 'x'), "
+                "(6, '12.50', 'NULL', 7.000, NULL, NULL, NULL, NULL, '\\\\N'), "
+                "(7, 'a,b', '\\'quoted\\'', NULL, NULL, NULL, X'5C09', NULL, 'y')"});
     }
 
     void roundTripKeepsEveryValue_data()
     {
         QTest::addColumn<QString>("format");
-        QTest::newRow("CSV") << "csv";
-        QTest::newRow("TXT") << "txt";
-        QTest::newRow("xlsx") << "xlsx";
+        QTest::addColumn<QByteArray>("databaseCharset"); // of the database, while the session speaks utf8mb4
+        QTest::newRow("CSV") << "csv" << QByteArray("utf8mb4");
+        QTest::newRow("TXT") << "txt" << QByteArray("utf8mb4");
+        QTest::newRow("xlsx") << "xlsx" << QByteArray("utf8mb4");
+        QTest::newRow("CSV, latin1 database") << "csv" << QByteArray("latin1");
     }
     // Export, then import into an empty copy: the same table, byte for byte.
     void roundTripKeepsEveryValue()
     {
         QFETCH(QString, format);
+        QFETCH(QByteArray, databaseCharset);
         Connection connection;
         connection.open(params());
         RowSet rows;
@@ -157,10 +172,19 @@ private slots:
         QCOMPARE(desktop.texts(), QStringList());
 
         TestDb::run(Db, {"DROP TABLE IF EXISTS dst", "CREATE TABLE dst LIKE src"});
+        TestDb::run(Db, {"ALTER DATABASE " + Db + " CHARACTER SET " + databaseCharset});
+        const auto restore = qScopeGuard([] { TestDb::run(Db, {"ALTER DATABASE " + Db + " CHARACTER SET utf8mb4"}); });
+        const int loadsBefore = loads();
+        const int undoneBefore = ran("ROLLBACK_TO_SAVEPOINT");
         const ImportJob::Outcome o = import("dst", file);
+        // One LOAD DATA, taken clean: no row went again as INSERT.
+        QCOMPARE(loads(), loadsBefore + 1);
+        QCOMPARE(ran("ROLLBACK_TO_SAVEPOINT"), undoneBefore);
         QCOMPARE(o.reason, QString());
         QCOMPARE(int(o.result), int(ImportJob::Outcome::Result::Done));
         QCOMPARE(o.rows, 7);
+        QCOMPARE(TestDb::rows(Db, "SELECT HEX(txt), HEX(l1), HEX(bin) FROM dst ORDER BY id"),
+            TestDb::rows(Db, "SELECT HEX(txt), HEX(l1), HEX(bin) FROM src ORDER BY id"));
         QCOMPARE(TestDb::rows(Db, "SELECT * FROM dst ORDER BY id"), TestDb::rows(Db, "SELECT * FROM src ORDER BY id"));
         QCOMPARE(TestDb::rows(Db, "CHECKSUM TABLE dst").value(0).section('|', 1),
             TestDb::rows(Db, "CHECKSUM TABLE src").value(0).section('|', 1));
@@ -205,8 +229,9 @@ private slots:
         QFETCH(bool, skip);
         QFETCH(QStringList, rows);
         QFETCH(qint64, failedLine);
+        QFETCH(QString, engine);
         TestDb::run(Db,
-            {"CREATE OR REPLACE TABLE m (id INT PRIMARY KEY, v VARCHAR(10) NOT NULL)",
+            {"CREATE OR REPLACE TABLE m (id INT PRIMARY KEY, v VARCHAR(10) NOT NULL) ENGINE=" + engine,
                 "INSERT INTO m VALUES (1, 'a'), (2, 'b')"});
         const QString file = m_dir.filePath("modes.csv");
         writeFile(file, "id,v\r\n2,B\r\n3,C\r\n");
@@ -259,6 +284,143 @@ private slots:
         QVERIFY2(lines.value(1).startsWith("2501,\"Incorrect integer value: 'x,y'"), lines.value(1).constData());
         QVERIFY2(lines.value(1).endsWith(",2500,\"x,y\"," + pad + '\r'), lines.value(1).constData());
         QCOMPARE(lines.size(), 3);
+    }
+
+    void badRowInALoadedBatch_data()
+    {
+        QTest::addColumn<QByteArray>("bad"); // the fields of line 10,001
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("skip");
+        for (const bool skip : {false, true}) {
+            const char *suffix = skip ? ", skip failing rows" : "";
+            QTest::addRow("too long%s", suffix) << QByteArray("10000,toolong") << "Data too long" << skip;
+            QTest::addRow("duplicate key%s", suffix) << QByteArray("1,dup") << "Duplicate entry '1'" << skip;
+            QTest::addRow("not a date%s", suffix) << QByteArray("10000,v,2020-02-30") << "Incorrect date" << skip;
+        }
+    }
+    // LOAD DATA takes such rows with a warning (cut, skipped, zero date):
+    // strict as ever, the row fails with the server's reason and its line,
+    // nothing is written, or with "skip" everything else is.
+    void badRowInALoadedBatch()
+    {
+        QFETCH(QByteArray, bad);
+        QFETCH(QString, reason);
+        QFETCH(bool, skip);
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE batch (id INT PRIMARY KEY, v VARCHAR(5) NOT NULL, d DATE NULL)"});
+        QByteArray text = "id,v,d\r\n";
+        for (int i = 1; i <= 20000; ++i)
+            text += i == 10000 ? bad + "\r\n" : QByteArray::number(i) + ",v" + QByteArray::number(i % 1000) + ",\r\n";
+        const QString file = m_dir.filePath("batch.csv");
+        writeFile(file, text);
+        const int loadsBefore = loads();
+        const ImportJob::Outcome o = import("batch", file, [&](ImportSettings &s) { s.skipFailing = skip; });
+        QVERIFY(loads() > loadsBefore);
+        const QString why = skip && !o.skipped.empty() ? o.skipped.front().reason : o.reason;
+        QVERIFY2(why.contains(reason), qPrintable(why));
+        if (!skip) {
+            QCOMPARE(int(o.result), int(ImportJob::Outcome::Result::Failed));
+            QCOMPARE(o.failedLine, 10001);
+            QCOMPARE(count("batch"), "0");
+            return;
+        }
+        QCOMPARE(int(o.result), int(ImportJob::Outcome::Result::Done));
+        QCOMPARE(o.skipped.size(), size_t(1));
+        QCOMPARE(o.skipped.front().line, 10001);
+        QCOMPARE(count("batch"), "19999");
+        QCOMPARE(
+            TestDb::scalar(Db, "SELECT COUNT(*) FROM batch WHERE v = CONCAT('v', id % 1000) AND d IS NULL"), "19999");
+    }
+
+    // Statements of a few rows each: the one with a bad row is undone to
+    // its savepoint alone, and every other row is there once.
+    void badRowInALaterStatement()
+    {
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE later (id INT PRIMARY KEY, v VARCHAR(3))"});
+        ConnectParams p = params();
+        p.localInfile = true;
+        Connection c;
+        c.open(p);
+        const ImportTarget target = ImportTarget::read(c, "later");
+        ImportWriter writer(c, target, {0, 1}, ImportWriter::Mode::Insert, true);
+        writer.setLoadBytes(100);
+        writer.begin();
+        const int loadsBefore = loads();
+        int i = 0;
+        QByteArray id;
+        writer.addAll([&] {
+            if (++i > 100)
+                return false;
+            id = QByteArray::number(i);
+            const ImportValue values[2] = {{id}, {i == 55 ? "long" : "ok"}};
+            writer.add(values, i);
+            return true;
+        });
+        writer.finish();
+        QVERIFY(loads() - loadsBefore > 3);
+        QCOMPARE(writer.failures().size(), size_t(1));
+        QCOMPARE(writer.failures().front().line, 55);
+        QCOMPARE(
+            TestDb::rows(Db, "SELECT COUNT(*), SUM(id) FROM later"), QStringList{"99|" + QString::number(5050 - 55)});
+    }
+
+    void hostileNamesWithAndWithoutLocalInfile_data()
+    {
+        QTest::addColumn<bool>("serverAllows");
+        QTest::newRow("LOAD DATA LOCAL") << true;
+        QTest::newRow("server's local_infile off") << false;
+    }
+    // Names are quoted in LOAD DATA as in INSERT; a server that refuses
+    // LOAD DATA LOCAL gets the rows as INSERTs.
+    void hostileNamesWithAndWithoutLocalInfile()
+    {
+        QFETCH(bool, serverAllows);
+        const QString name = QStringLiteral("q'\"; DROP TABLE prices; --");
+        const QString table = quoteIdentifier(name);
+        TestDb::run(Db,
+            {"CREATE OR REPLACE TABLE " + table + " (id INT PRIMARY KEY, " + quoteIdentifier(QStringLiteral("c`1'; --"))
+                + " VARCHAR(10), " + quoteIdentifier(QStringLiteral("@x) SET id = 9 --"))
+                + " VARBINARY(4), `SET` TEXT)"});
+        const QString file = m_dir.filePath("hostile.csv");
+        writeFile(file, "id,c,x,s\r\n1,a\\N,0x00FF,\"t\tab\"\r\n2,,,\\\r\n");
+        TestDb::run(Db, {serverAllows ? "SET GLOBAL local_infile = 1" : "SET GLOBAL local_infile = 0"});
+        const auto restore = qScopeGuard([] { TestDb::run(Db, {"SET GLOBAL local_infile = 1"}); });
+        const int insertsBefore = ran("INSERT");
+        const ImportJob::Outcome o = import(name, file, [](ImportSettings &s) { s.sources = {0, 1, 2, 3}; });
+        QCOMPARE(o.reason, QString());
+        QCOMPARE(int(o.result), int(ImportJob::Outcome::Result::Done));
+        QCOMPARE(ran("INSERT") > insertsBefore, !serverAllows);
+        QCOMPARE(
+            TestDb::rows(Db, "SELECT id, `c``1'; --`, HEX(`@x) SET id = 9 --`), `SET` FROM " + table + " ORDER BY id"),
+            QStringList({"1|a\\N|00FF|t\tab", "2|NULL|NULL|\\"}));
+    }
+
+    void serverCannotFetchFiles_data()
+    {
+        QTest::addColumn<bool>("importConnection");
+        QTest::newRow("an ordinary connection") << false;
+        QTest::newRow("the import's, no import under way") << true;
+    }
+    // A server may ask for any file, at any time: it gets none. Only the
+    // import's connection offers LOAD DATA LOCAL, and it sends nothing but
+    // the rows of its own statement.
+    void serverCannotFetchFiles()
+    {
+        QFETCH(bool, importConnection);
+        TestDb::run(Db, {"CREATE OR REPLACE TABLE fetched (line TEXT)"});
+        const QString file = m_dir.filePath("secret.txt");
+        writeFile(file, "secret\n");
+        ConnectParams p = params();
+        p.localInfile = importConnection;
+        Connection c;
+        c.open(p);
+        try {
+            c.exec("LOAD DATA LOCAL INFILE " + c.quote(file.toUtf8()) + " INTO TABLE fetched");
+            QFAIL("the file was sent");
+        } catch (const Failure &f) {
+            if (importConnection)
+                QVERIFY2(f.description().contains(LocalInfile::refusal()), qPrintable(f.description()));
+        }
+        QCOMPARE(count("fetched"), "0");
     }
 
     // Cancel stops between rows and rolls everything back.
