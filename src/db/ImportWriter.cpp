@@ -119,6 +119,12 @@ bool readLoadInfo(const char *info, unsigned long long (&numbers)[4])
     return found == 4;
 }
 
+QString tooLarge(qsizetype maxPacket)
+{
+    return QStringLiteral("The row is larger than the server takes in one statement (max_allowed_packet, %L1 bytes).")
+        .arg(maxPacket + 1024);
+}
+
 } // namespace
 
 // The rows of one LOAD DATA statement, kept until the server took them
@@ -303,11 +309,7 @@ void ImportWriter::addInsert(const ImportValue *values, qint64 line)
     }
     m_tuple += ')';
     if (m_head.size() + m_tuple.size() + m_tail.size() > m_maxPacket) {
-        rowFailed({line,
-            QStringLiteral("The row is larger than the server takes in one statement "
-                           "(max_allowed_packet, %L1 bytes).")
-                .arg(m_maxPacket + 1024),
-            0});
+        rowFailed({line, tooLarge(m_maxPacket), 0});
         return;
     }
     if (!m_building->lines.empty() && m_building->sql.size() + m_tuple.size() + m_tail.size() > m_batchBytes)
@@ -522,11 +524,7 @@ void ImportWriter::addLoaded(const ImportValue *values, qint64 line)
     // The same limit as for INSERT: the row must go alone when it is written again.
     if (s.data.size() - start + m_head.size() > m_maxPacket) {
         s.data.truncate(start);
-        rowFailed({line,
-            QStringLiteral("The row is larger than the server takes in one statement "
-                           "(max_allowed_packet, %L1 bytes).")
-                .arg(m_maxPacket + 1024),
-            0});
+        rowFailed({line, tooLarge(m_maxPacket), 0});
         return;
     }
     s.lines.push_back(line);
