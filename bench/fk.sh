@@ -32,6 +32,6 @@ mariadb --no-defaults -h"$host" -P"$port" -u"$user" -p"$password" -e "CREATE DAT
 mkdir -p "$work/home"
 out=$(XDG_CONFIG_HOME=$work/home QT_QPA_PLATFORM=offscreen "$build/bin/corvane-fk-bench" "$host" "$port" "$user" "$password" "$db")
 echo "$out" >&2
-for k in fk_labels_screen_ms fk_picker_first_ms fk_goto_ms fk_max_stall_ms; do
+for k in fk_labels_screen_ms fk_picker_first_ms fk_goto_ms fk_goto_row fk_goto_loaded_ms fk_goto_row_loaded fk_goto_kept fk_max_stall_ms; do
   echo "RESULT $k=$(sed -n "s/^$k=//p" <<<"$out")"
 done

@@ -1,6 +1,7 @@
 #include "db/RowIndex.h"
 
 #include <stdexcept>
+#include <type_traits>
 
 uint64_t RowIndex::encode(Place p)
 {
@@ -67,6 +68,16 @@ void RowIndex::clear()
 
 void RowIndex::appendRemapped(const RowIndex &other, const std::vector<size_t> &blockMap)
 {
+    addRemapped(other, blockMap, false);
+}
+
+void RowIndex::prependRemapped(const RowIndex &other, const std::vector<size_t> &blockMap)
+{
+    addRemapped(other, blockMap, true);
+}
+
+void RowIndex::addRemapped(const RowIndex &other, const std::vector<size_t> &blockMap, bool inFront)
+{
     if (other.m_wide)
         fit(NarrowBlocks);
     for (const size_t b : blockMap)
@@ -75,14 +86,25 @@ void RowIndex::appendRemapped(const RowIndex &other, const std::vector<size_t> &
         return (uint64_t(blockMap.at(size_t(e >> OffsetBits))) << OffsetBits) | (e & MaxOffset);
     };
     // Every new block number fits this index now (fit() widened it if not).
-    if (m_wide && other.m_wide) {
-        for (const uint64_t e : other.m_wideEntries)
-            m_wideEntries.push_back(remap(e));
-    } else if (m_wide) {
-        for (const uint32_t e : other.m_narrow)
-            m_wideEntries.push_back(remap(e));
-    } else {
-        for (const uint32_t e : other.m_narrow)
-            m_narrow.push_back(uint32_t(remap(e)));
-    }
+    // In front, the entries go in with one insert: a deque makes room at its
+    // start without moving the entries it holds.
+    const auto add = [&](auto &to, const auto &from) {
+        using Entry = typename std::decay_t<decltype(to)>::value_type;
+        if (!inFront) {
+            for (const auto e : from)
+                to.push_back(Entry(remap(e)));
+            return;
+        }
+        std::vector<Entry> entries;
+        entries.reserve(from.size());
+        for (const auto e : from)
+            entries.push_back(Entry(remap(e)));
+        to.insert(to.begin(), entries.begin(), entries.end());
+    };
+    if (m_wide && other.m_wide)
+        add(m_wideEntries, other.m_wideEntries);
+    else if (m_wide)
+        add(m_wideEntries, other.m_narrow);
+    else
+        add(m_narrow, other.m_narrow);
 }

@@ -41,10 +41,13 @@ public:
     // Appends every entry of `other` with its block number b replaced by
     // blockMap[b].
     void appendRemapped(const RowIndex &other, const std::vector<size_t> &blockMap);
+    // The same, the entries of `other` put before the first.
+    void prependRemapped(const RowIndex &other, const std::vector<size_t> &blockMap);
 
 private:
     static uint64_t encode(Place p);
     void fit(size_t block);
+    void addRemapped(const RowIndex &other, const std::vector<size_t> &blockMap, bool inFront);
 
     bool m_wide = false;
     std::deque<uint32_t> m_narrow;

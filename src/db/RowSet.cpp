@@ -176,14 +176,18 @@ void RowSet::readResult(Connection &connection, const QString &source)
 }
 
 void RowSet::openInBackground(const QString &source, Connection &connection,
-                              const std::function<bool(qint64 ms)> &waiting, const QString &table)
+    const std::function<bool(qint64 ms)> &waiting, const QString &table,
+    const std::vector<std::pair<QByteArray, QByteArray>> &first)
 {
     close();
     if (!connection.isOpen())
         connection.failNotOpen();
     if (!m_loader)
         m_loader = std::make_unique<TableLoader>(m_rows);
-    m_loader->start(connection.params(), source.toUtf8(), table, connection.canRunCompound());
+    if (first.empty() || table.isEmpty())
+        m_loader->start(connection.params(), source.toUtf8(), table, connection.canRunCompound());
+    else
+        m_loader->startAt(connection.params(), source.toUtf8(), table, first);
     m_connection = &connection;
     m_source = source;
     m_table = table;

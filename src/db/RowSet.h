@@ -72,8 +72,13 @@ public:
     // the row set then stays closed (state() 0), as it does when the load is
     // stopped meanwhile (stopLoading()). With `table`, a table too
     // large for the memory free is refused before reading. Throws Failure.
+    // With `first` (a unique key's column names and values; see
+    // TableLoader::startAt) and `source` the table's whole `SELECT *`, the
+    // rows from that row on may come first and those before it later, in
+    // front.
     void openInBackground(const QString &source, Connection &connection,
-                          const std::function<bool(qint64 ms)> &waiting = {}, const QString &table = QString());
+        const std::function<bool(qint64 ms)> &waiting = {}, const QString &table = QString(),
+        const std::vector<std::pair<QByteArray, QByteArray>> &first = {});
     // Reads the result of the statement just run on `connection`.
     void readResult(Connection &connection, const QString &source);
     // Runs the query again on the same connection (in the background when it

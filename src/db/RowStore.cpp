@@ -1,5 +1,6 @@
 #include "db/RowStore.h"
 
+#include <algorithm>
 #include <atomic>
 #include <new>
 
@@ -316,6 +317,38 @@ void RowStore::take(RowStore &&other)
         m_blocks.push_back(std::move(b));
     }
     m_rows.appendRemapped(other.m_rows, map);
+    other.clear();
+}
+
+void RowStore::prepend(RowStore &&other)
+{
+    if (m_rows.empty() && m_blocks.empty()) {
+        take(std::move(other));
+        return;
+    }
+    // Its blocks go after this store's, so the rows here keep their block
+    // numbers; a block held already (a sender's shared current block) is
+    // not added twice. All that may fail comes first: out of memory, the
+    // store is as it was.
+    m_blocks.reserve(m_blocks.size() + other.m_blocks.size());
+    std::vector<size_t> map(other.m_blocks.size());
+    std::vector<size_t> added;
+    for (size_t i = 0; i < other.m_blocks.size(); ++i) {
+        const Block &b = other.m_blocks[i];
+        const auto same
+            = std::find_if(m_blocks.begin(), m_blocks.end(), [&](const Block &m) { return m.data == b.data; });
+        if (same != m_blocks.end()) {
+            map[i] = size_t(same - m_blocks.begin());
+            continue;
+        }
+        map[i] = m_blocks.size() + added.size();
+        added.push_back(i);
+    }
+    m_rows.prependRemapped(other.m_rows, map);
+    for (const size_t i : added) {
+        m_reserved += qint64(other.m_blocks[i].size);
+        m_blocks.push_back(std::move(other.m_blocks[i]));
+    }
     other.clear();
 }
 

@@ -62,6 +62,12 @@ public:
     void append(const std::vector<Cell> &cells);
     // Appends every row of `other`, which must have as many columns.
     void take(RowStore &&other);
+    // Puts every row of `other`, which must have as many columns, before
+    // the first row. Its blocks join this store's as they are: no cell is
+    // copied, only an index entry a row. Rows held so far keep their
+    // records, so an edit in flight is not lost, but their numbers grow by
+    // the rows put in front.
+    void prepend(RowStore &&other);
 
     Cell cell(qint64 row, int column) const;
     std::vector<Cell> row(qint64 row) const;

@@ -1,12 +1,15 @@
 #include "db/TableLoader.h"
 
 #include "core/Wait.h"
+#include "db/Identifier.h"
 #include "db/ResultRows.h"
 #include "db/Workers.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +17,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <set>
 
 #include <variant>
 
@@ -32,8 +36,19 @@ struct End
 
 } // namespace
 
-// One hand-over from the worker: the fields, a chunk of rows, or the end.
-using Handed = std::variant<std::vector<FieldInfo>, RowStore, End>;
+namespace {
+
+// The rows before the first row shown, all in one.
+struct Front
+{
+    RowStore rows;
+};
+
+} // namespace
+
+// One hand-over from the worker: the fields, a chunk of rows, the rows in
+// front, or the end.
+using Handed = std::variant<std::vector<FieldInfo>, RowStore, Front, End>;
 
 struct TableLoader::Job
 {
@@ -41,6 +56,12 @@ struct TableLoader::Job
     QByteArray sql;
     QString table;
     bool compound = false;
+    // startAt(): the row to show first, and once planned by the worker the
+    // statement of the rows before it (empty: a plain load).
+    RowKey first;
+    QByteArray frontSql;
+    bool planned = false;
+    std::atomic<bool> frontComing{false}; // the rows before the row come later
     std::atomic<bool> cancelled{false};
     std::atomic<bool> done{false};
     std::atomic<qint64> rowsRead{0};
@@ -77,6 +98,9 @@ namespace {
 // or has been filling for this long: few hand-overs, yet the count grows.
 constexpr qint64 MaxChunkRows = 65536;
 constexpr qint64 MaxHoldMs = 50;
+// How often rows in front that must wait (a nested event loop runs) look
+// again whether they may come in.
+constexpr int FrontRetryMs = 50;
 // A table is refused before reading when the server says it takes more than
 // this many times the memory free: the store is more compact than the
 // server's pages, so only a clear excess counts.
@@ -262,6 +286,152 @@ bool readWithFacts(Connection &connection, MYSQL *m, const QString &table, const
     return true;
 }
 
+bool sameName(const QByteArray &a, const QByteArray &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0; // column names are
+}
+
+// Types whose text form, put back as a literal, compares as the stored value
+// and in the primary key's order (no ENUM, SET, floating point, TIMESTAMP
+// in a session's time zone, BIT).
+bool isPlainKeyType(const QByteArray &type)
+{
+    static const QByteArrayList plain{"tinyint", "smallint", "mediumint", "int", "bigint", "decimal", "char", "varchar",
+        "binary", "varbinary", "date", "datetime", "time", "year"};
+    return plain.contains(type.toLower());
+}
+
+// The two statements that read the rows of `table` from the row `first`
+// names on and the rows before it, each in primary-key order; false when a
+// plain `SELECT *` is not certain to return the rows in that order, or no
+// row has that key. Two small queries at most: the table's engine, indexes
+// and columns; the row's primary key when `first` is another key.
+bool planAround(Connection &connection, MYSQL *m, const QString &table, const TableLoader::RowKey &first,
+    QByteArray &after, QByteArray &front)
+{
+    const QByteArray where = " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " + connection.quote(table.toUtf8());
+    const QByteArray sql = "SELECT 0, ENGINE, CREATE_OPTIONS, NULL, NULL, NULL FROM information_schema.TABLES" + where
+        + " UNION ALL SELECT 1, INDEX_NAME, COLUMN_NAME, SEQ_IN_INDEX, SUB_PART, COLLATION"
+          " FROM information_schema.STATISTICS"
+        + where + " UNION ALL SELECT 2, COLUMN_NAME, DATA_TYPE, NULL, NULL, NULL FROM information_schema.COLUMNS"
+        + where;
+    if (mysql_real_query(m, sql.constData(), sql.size()) != 0)
+        return false;
+    MYSQL_RES *res = mysql_store_result(m);
+    if (!res)
+        return false;
+    bool innodb = false;
+    std::map<QByteArray, std::map<int, QByteArray>> indexes; // name: place in it, column
+    bool prefixOrDescending = false;
+    std::set<QByteArray> partial;                           // indexes with a column prefix: they hold no whole column
+    std::vector<std::pair<QByteArray, QByteArray>> columns; // name, type
+    while (const MYSQL_ROW row = mysql_fetch_row(res)) {
+        const auto text = [&](int i) { return row[i] ? QByteArray(row[i]) : QByteArray(); };
+        if (!row[0])
+            continue;
+        if (row[0][0] == '0') {
+            innodb = sameName(text(1), "InnoDB") && !text(2).toLower().contains("partitioned");
+        } else if (row[0][0] == '1') {
+            const bool whole = !row[4] && text(5) == "A";
+            if (text(1) == "PRIMARY")
+                prefixOrDescending = prefixOrDescending || !whole;
+            else if (!whole)
+                partial.insert(text(1));
+            indexes[text(1)][text(3).toInt()] = text(2);
+        } else {
+            columns.emplace_back(text(1), text(2));
+        }
+    }
+    mysql_free_result(res);
+    const auto primary = indexes.find("PRIMARY");
+    if (!innodb || prefixOrDescending || primary == indexes.end() || columns.empty())
+        return false;
+    std::vector<QByteArray> key;
+    for (const auto &[place, name] : primary->second) {
+        const auto column
+            = std::find_if(columns.begin(), columns.end(), [&](const auto &c) { return c.first == name; });
+        if (column == columns.end() || !isPlainKeyType(column->second))
+            return false;
+        key.push_back(name);
+    }
+    // InnoDB reads a whole table from the smallest index that holds every
+    // column it returns: with such an index the server's order is its own.
+    for (const auto &[name, parts] : indexes) {
+        if (name == "PRIMARY" || partial.count(name))
+            continue;
+        std::set<QByteArray> held(key.begin(), key.end());
+        for (const auto &[place, column] : parts)
+            held.insert(column);
+        if (std::all_of(columns.begin(), columns.end(), [&](const auto &c) { return held.count(c.first) > 0; }))
+            return false;
+    }
+    const auto isBytes = [&](const QByteArray &name) {
+        const auto column
+            = std::find_if(columns.begin(), columns.end(), [&](const auto &c) { return c.first == name; });
+        const QByteArray type = column->second.toLower();
+        return type == "binary" || type == "varbinary";
+    };
+    const auto literal = [&](const QByteArray &name, const QByteArray &value) {
+        return isBytes(name) ? "X'" + value.toHex() + "'" : connection.quote(value);
+    };
+    // The key's values: given, or read from the row the other key names.
+    std::vector<QByteArray> values;
+    const bool given = first.size() == key.size() && std::all_of(key.begin(), key.end(), [&](const QByteArray &k) {
+        return std::any_of(first.begin(), first.end(), [&](const auto &f) { return sameName(f.first, k); });
+    });
+    if (given) {
+        for (const QByteArray &k : key)
+            values.push_back(
+                std::find_if(first.begin(), first.end(), [&](const auto &f) { return sameName(f.first, k); })->second);
+    } else {
+        QByteArray find = "SELECT ";
+        for (size_t i = 0; i < key.size(); ++i)
+            find += (i ? ", " : "") + quoteIdentifier(key[i]);
+        find += " FROM " + quoteIdentifier(table.toUtf8()) + " WHERE ";
+        for (size_t i = 0; i < first.size(); ++i) {
+            const bool known = std::any_of(columns.begin(), columns.end(),
+                [&](const auto &c) { return c.first == first[i].first && isPlainKeyType(c.second); });
+            if (!known)
+                return false;
+            find += (i ? " AND " : "") + quoteIdentifier(first[i].first) + " = "
+                + literal(first[i].first, first[i].second);
+        }
+        find += " LIMIT 1";
+        if (first.empty() || mysql_real_query(m, find.constData(), find.size()) != 0)
+            return false;
+        MYSQL_RES *found = mysql_store_result(m);
+        if (!found)
+            return false;
+        const MYSQL_ROW row = mysql_fetch_row(found);
+        const unsigned long *lengths = row ? mysql_fetch_lengths(found) : nullptr;
+        for (size_t i = 0; row && i < key.size(); ++i)
+            if (row[i])
+                values.emplace_back(row[i], qsizetype(lengths[i]));
+        mysql_free_result(found);
+        if (values.size() != key.size())
+            return false; // no such row: the plain load tells it is missing
+    }
+    // (k1, k2, ...) >= (v1, v2, ...), written out so the server reads the
+    // key's range: k1 > v1 OR (k1 = v1 AND k2 > v2) OR ... with the last >=.
+    const auto compare = [&](const char *strict, const char *last) {
+        QByteArray out;
+        for (size_t i = 0; i < key.size(); ++i) {
+            out += i ? " OR (" : "(";
+            for (size_t j = 0; j < i; ++j)
+                out += quoteIdentifier(key[j]) + " = " + literal(key[j], values[j]) + " AND ";
+            out += quoteIdentifier(key[i]) + (i + 1 == key.size() ? last : strict) + literal(key[i], values[i]) + ")";
+        }
+        return out;
+    };
+    QByteArray order = " ORDER BY ";
+    for (size_t i = 0; i < key.size(); ++i)
+        order += (i ? ", " : "") + quoteIdentifier(key[i]);
+    const QByteArray select = "SELECT * FROM " + quoteIdentifier(table.toUtf8()) + " WHERE ";
+    after = select + compare(" > ", " >= ") + order;
+    front = select + compare(" < ", " < ") + order;
+    return true;
+}
+
 // Ends the statement of a cancelled load on the server, from a connection of
 // its own: the worker's socket is shut, but the server would run on.
 void killQuery(const ConnectParams &params, unsigned long threadId)
@@ -286,9 +456,35 @@ TableLoader::~TableLoader()
     cancel();
 }
 
+void TableLoader::startAt(const ConnectParams &params, const QByteArray &sql, const QString &table, const RowKey &first)
+{
+    launch(params, sql, table, false, first);
+    m_frontLevel = QThread::currentThread()->loopLevel();
+}
+
+void TableLoader::letFrontIn(bool open)
+{
+    m_frontLetIn += open ? 1 : -1;
+    if (open && m_retrying)
+        QMetaObject::invokeMethod(this, "takeHanded", Qt::QueuedConnection);
+}
+
+bool TableLoader::frontMayComeIn() const
+{
+    return m_frontLetIn > 0 || QThread::currentThread()->loopLevel() <= m_frontLevel;
+}
+
 void TableLoader::start(const ConnectParams &params, const QByteArray &sql, const QString &table, bool compound)
 {
+    launch(params, sql, table, compound, {});
+}
+
+void TableLoader::launch(
+    const ConnectParams &params, const QByteArray &sql, const QString &table, bool compound, const RowKey &first)
+{
     cancel();
+    m_frontPending = false;
+    m_retrying = false;
     Workers::reap();
     m_failed = false;
     m_hasFields = false;
@@ -299,6 +495,7 @@ void TableLoader::start(const ConnectParams &params, const QByteArray &sql, cons
     m_job->sql = sql;
     m_job->table = table;
     m_job->compound = compound;
+    m_job->first = first;
     ++m_generation;
     m_job->owner = this;
     m_worker = std::thread(&TableLoader::run, m_job);
@@ -394,7 +591,8 @@ void TableLoader::run(const std::shared_ptr<Job> &job)
             // A statement in plain ASCII goes out before the session is read
             // (a round trip less); its result's fields tell whether the rows
             // came in utf8mb4, else it runs again on a checked session.
-            bool firstRun = isAscii(job->sql) && isAscii(job->table.toUtf8());
+            // A load from a row quotes its key for the session: a checked one.
+            bool firstRun = isAscii(job->sql) && isAscii(job->table.toUtf8()) && job->first.empty();
             for (bool done = false; !done && !job->cancelled; firstRun = false) {
                 {
                     std::lock_guard<std::mutex> hold(job->lock);
@@ -436,6 +634,14 @@ bool TableLoader::readRows(Job &job, Connection &connection, bool firstRun)
 {
     TableFacts facts;
     MYSQL *m = connection.handle();
+    if (!job.first.empty() && !job.planned && !job.table.isEmpty()) {
+        job.planned = true;
+        QByteArray after;
+        if (planAround(connection, m, job.table, job.first, after, job.frontSql)) {
+            job.sql = after;
+            job.frontComing = true;
+        }
+    }
     std::unique_ptr<ResultRows> rows;
     const bool combined = firstRun && job.compound && !job.table.isEmpty()
         && readWithFacts(connection, m, job.table, job.sql, facts, rows);
@@ -474,9 +680,52 @@ bool TableLoader::readRows(Job &job, Connection &connection, bool firstRun)
         mariadb_cancel(m); // so letting go of the rows does not read the rest
     else
         failure = rows->failure();
+    rows.reset();
+    if (!job.cancelled && !failure && !job.frontSql.isEmpty())
+        readFront(job, connection, failure);
     if (!job.cancelled)
         job.hand(End{std::move(failure)});
     return true;
+}
+
+// The rows before the first row shown, gathered whole and handed over in
+// one, so the grid takes them in one step.
+void TableLoader::readFront(Job &job, Connection &connection, std::optional<Failure> &failure)
+{
+    const qint64 before = job.rowsRead;
+    try {
+        std::unique_ptr<ResultRows> rows
+            = ResultRows::run(connection, job.frontSql, QString::fromUtf8(job.frontSql), ResultRows::Protocol::Choose);
+        if (!rows)
+            throw Failure(QStringLiteral("The server did not return the rows before the row shown."));
+        RowStore front(rows->columnCount());
+        const char *const *cells = nullptr;
+        const unsigned long *lengths = nullptr;
+        try {
+            while (!job.cancelled && rows->next(cells, lengths)) {
+                front.append(cells, lengths);
+                if ((front.rowCount() & 63) == 0)
+                    job.rowsRead.store(before + front.rowCount(), std::memory_order_relaxed);
+            }
+        } catch (const std::bad_alloc &) {
+            front = RowStore();
+            mariadb_cancel(connection.handle());
+            failure.emplace(
+                QStringLiteral("Out of memory: the rows before the row shown were not read."), Failure::OutOfMemory);
+            return;
+        }
+        if (job.cancelled) {
+            mariadb_cancel(connection.handle());
+            return;
+        }
+        failure = rows->failure();
+        if (failure)
+            return;
+        job.rowsRead = before + front.rowCount();
+        job.hand(Front{std::move(front)});
+    } catch (const Failure &f) {
+        failure = f;
+    }
 }
 
 void TableLoader::readUntilEnd(Job &job, ResultRows &rows, std::optional<Failure> &failure)
@@ -526,11 +775,22 @@ void TableLoader::takeHanded()
     {
         std::lock_guard<std::mutex> hold(m_job->lock);
         std::deque<Handed> &queue = m_job->handed;
+        m_retrying = false;
         while (!queue.empty() && (taken.empty() || queue.front().index() == taken.front().index())) {
+            if (std::holds_alternative<Front>(queue.front()) && !frontMayComeIn()) {
+                // Looked at again shortly, and when a wait lets it in.
+                m_retrying = true;
+                break;
+            }
             taken.push_back(std::move(queue.front()));
             queue.pop_front();
         }
-        if (!queue.empty())
+        if (m_retrying && taken.empty())
+            QTimer::singleShot(FrontRetryMs, this, [this, generation = m_generation] {
+                if (generation == m_generation && m_retrying)
+                    takeHanded();
+            });
+        else if (!queue.empty())
             QMetaObject::invokeMethod(this, "takeHanded", Qt::QueuedConnection);
     }
     const quint64 generation = m_generation;
@@ -541,6 +801,8 @@ void TableLoader::takeHanded()
             takeFields(*fields);
         else if (auto *chunk = std::get_if<RowStore>(&item))
             append(*chunk);
+        else if (auto *front = std::get_if<Front>(&item))
+            prepend(front->rows);
         else
             finish(std::get<End>(item).failure);
     }
@@ -550,6 +812,7 @@ void TableLoader::takeFields(std::vector<FieldInfo> &fields)
 {
     m_fields = std::move(fields);
     m_hasFields = true;
+    m_frontPending = m_job && m_job->frontComing;
     m_target = RowStore(int(m_fields.size()));
     emit fieldsReady();
 }
@@ -570,6 +833,25 @@ void TableLoader::append(RowStore &chunk)
         return;
     }
     emit rowsAppended();
+}
+
+void TableLoader::prepend(RowStore &rows)
+{
+    m_frontPending = false;
+    if (rows.rowCount() == 0)
+        return;
+    const qint64 count = rows.rowCount();
+    emit rowsAboutToBePrepended(count);
+    try {
+        m_target.prepend(std::move(rows));
+    } catch (const std::bad_alloc &) {
+        emit rowsPrepended(0);
+        cancel();
+        fail(Failure(
+            QStringLiteral("Out of memory: the rows before the row shown were not read."), Failure::OutOfMemory));
+        return;
+    }
+    emit rowsPrepended(count);
 }
 
 void TableLoader::finish(const std::optional<Failure> &failure)

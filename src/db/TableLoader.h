@@ -48,6 +48,27 @@ public:
     void start(
         const ConnectParams &params, const QByteArray &sql, const QString &table = QString(), bool compound = false);
 
+    // A row of `table` to show first: its values (the server's text form,
+    // none NULL) in columns named so, a unique key (its primary key, or
+    // another key whose row's primary key is then read first).
+    using RowKey = std::vector<std::pair<QByteArray, QByteArray>>;
+    // Like start() with `sql` the table's whole `SELECT *`, but when the
+    // server returns that in primary-key order for certain (an InnoDB table,
+    // not partitioned, no other index holding every column, a key of plain
+    // types), the rows from `first` on come first, then, put in front in one
+    // step (rowsAboutToBePrepended), the rows before it: the same rows in the
+    // same order as a plain load. Else, or when no row has that key, it is
+    // the plain load. The rows in front come in only while the event loop
+    // is no deeper than where start() was called, or while a wait lets them
+    // in (letFrontIn), so no caller further down the stack holds a row
+    // number they would make wrong.
+    void startAt(const ConnectParams &params, const QByteArray &sql, const QString &table, const RowKey &first);
+    // Whether the rows before the first row shown are still to come (known
+    // with the fields).
+    bool isFrontPending() const { return m_loading && m_frontPending; }
+    // Lets the rows in front in while `open` (a wait for the end of the load).
+    void letFrontIn(bool open);
+
     // Runs the event loop until the fields are known. `waiting` is called
     // every 100 ms with the time waited so far and returns false to cancel.
     // Returns false when cancelled; throws Failure when the statement failed.
@@ -81,6 +102,9 @@ signals:
     // Around each append to the target; rows [first, last] are new.
     void rowsAboutToBeAppended(qint64 first, qint64 last);
     void rowsAppended();
+    // Around the one step that puts `count` rows before the first.
+    void rowsAboutToBePrepended(qint64 count);
+    void rowsPrepended(qint64 count);
     // The load ended: every row arrived (ok), or reading failed (failure()).
     void finished(bool ok);
 
@@ -90,11 +114,16 @@ private slots:
 
 private:
     struct Job;
+    void launch(
+        const ConnectParams &params, const QByteArray &sql, const QString &table, bool compound, const RowKey &first);
     static void run(const std::shared_ptr<Job> &job);
     static bool readRows(Job &job, Connection &connection, bool firstRun);
     static void readUntilEnd(Job &job, ResultRows &rows, std::optional<Failure> &failure);
     void takeFields(std::vector<FieldInfo> &fields);
     void append(RowStore &chunk);
+    void prepend(RowStore &rows);
+    bool frontMayComeIn() const;
+    static void readFront(Job &job, Connection &connection, std::optional<Failure> &failure);
     void finish(const std::optional<Failure> &failure);
     void fail(const Failure &failure);
     void letGo();
@@ -108,4 +137,8 @@ private:
     std::vector<FieldInfo> m_fields;
     bool m_failed = false;
     Failure m_failure{QString()};
+    bool m_frontPending = false;
+    int m_frontLevel = 0;    // the event loop's depth at startAt()
+    int m_frontLetIn = 0;    // waits that let the rows in front in
+    bool m_retrying = false; // a takeHanded() is due after the rows in front waited
 };

@@ -47,6 +47,25 @@ void GridModel::connectLoader()
     m_loaderLinks << connect(loader, &TableLoader::rowsAboutToBeAppended, this,
         [this](qint64 first, qint64 last) { beginInsertRows({}, int(first), int(last)); });
     m_loaderLinks << connect(loader, &TableLoader::rowsAppended, this, [this] { endInsertRows(); });
+    m_loaderLinks << connect(loader, &TableLoader::rowsAboutToBePrepended, this,
+        [this](qint64 count) { beginInsertRows({}, 0, int(count - 1)); });
+    m_loaderLinks << connect(loader, &TableLoader::rowsPrepended, this, [this](qint64 count) {
+        if (count == 0) { // out of memory: nothing was put in front after all
+            endInsertRows();
+            beginResetModel();
+            endResetModel();
+            return;
+        }
+        // The rows kept by number move down with the rows put before them.
+        if (m_held && !m_held->isNew)
+            m_held->row += int(count);
+        std::set<int> unconfirmed;
+        for (const int r : m_unconfirmed)
+            unconfirmed.insert(r + int(count));
+        m_unconfirmed = std::move(unconfirmed);
+        endInsertRows();
+        emit rowsPutInFront(int(count));
+    });
     m_loaderLinks << connect(loader, &TableLoader::finished, this, [this, loader](bool ok) {
         if (ok)
             emit loadFinished();

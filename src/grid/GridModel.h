@@ -131,6 +131,9 @@ public:
 
 signals:
     void loadFinished();
+    // The load put `count` rows before the first (after rowsInserted): row
+    // numbers kept outside the model's signals move down by as many.
+    void rowsPutInFront(int count);
     // A row write done and certain: the row as it was (empty when added)
     // and as the server stored it (empty when deleted), and the row's place
     // in the model. Both empty: a row was added that cannot be told apart on

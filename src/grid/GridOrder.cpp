@@ -380,6 +380,9 @@ void GridOrder::sourceHeaderChanged(Qt::Orientation orientation, int first, int 
 
 void GridOrder::sourceRowsAboutToBeInserted(int first, int last)
 {
+    // Rows the load puts before those there: every source row number kept
+    // from here on moves down.
+    m_inFront = m_model->rowSet() && first < m_model->rowSet()->recordCount();
     if (!m_ordered) {
         beginInsertRows({}, first, last);
         return;
@@ -393,6 +396,26 @@ void GridOrder::sourceRowsAboutToBeInserted(int first, int last)
 
 void GridOrder::sourceRowsInserted(int first, int last)
 {
+    if (m_inFront) {
+        m_inFront = false;
+        const int count = last - first + 1;
+        if (m_ordered) {
+            for (int32_t &r : m_rows)
+                if (r >= first)
+                    r += count;
+        } else {
+            endInsertRows();
+            for (int32_t &r : m_found)
+                if (r >= first)
+                    r += count;
+        }
+        // Work in hand counted the rows as they were.
+        if (m_ordered)
+            startJob();
+        if (!m_findQuery.isEmpty())
+            startFind();
+        return;
+    }
     if (!m_ordered) {
         endInsertRows();
     } else if (m_appending) {

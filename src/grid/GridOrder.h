@@ -109,6 +109,7 @@ private:
     bool m_ordered = false;
     std::vector<int32_t> m_rows; // source rows shown, when ordered
     bool m_appending = false;    // source rows being added are shown at once
+    bool m_inFront = false;      // source rows being added go before rows there
     int m_removing = -1;         // the shown row being removed
 
     std::thread m_worker;

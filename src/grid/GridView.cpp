@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTimer>
 
 namespace {
@@ -68,6 +69,30 @@ void GridView::noteRowsComing(int first)
     // out the place of every row: not for rows it does not show.
     if (m_rowsOutOfSight)
         verticalHeader()->viewport()->setAttribute(Qt::WA_UpdatesDisabled, true);
+}
+
+void GridView::scrollToNow(const QModelIndex &index, ScrollHint hint)
+{
+    if (m_geometryTimer->isActive()) {
+        m_geometryTimer->stop();
+        updateGeometries();
+    }
+    scrollTo(index, hint);
+}
+
+void GridView::keepPlace(int first, int last)
+{
+    if (m_scrollBeforeFront < 0)
+        return;
+    const int count = last - first + 1;
+    if (m_editingRow >= first)
+        m_editingRow += count;
+    // The scroll bar's range grows later on its own; it must hold the place
+    // now.
+    updateGeometries();
+    const int step = verticalScrollMode() == ScrollPerItem ? 1 : verticalHeader()->defaultSectionSize();
+    verticalScrollBar()->setValue(m_scrollBeforeFront + count * step);
+    m_scrollBeforeFront = -1;
 }
 
 void GridView::rowsArrived()
@@ -270,10 +295,17 @@ void GridView::setGridModel(GridModel *model, GridOrder *order)
         connect(m_model, &GridModel::loadFinished, this, [fitOnce] { fitOnce(true); });
         connect(m_model, &GridModel::loadFailed, this, [fitOnce] { fitOnce(true); });
     }
-    connect(shown, &QAbstractItemModel::rowsAboutToBeInserted, this,
-        [this](const QModelIndex &, int first, int) { noteRowsComing(first); });
+    connect(shown, &QAbstractItemModel::rowsAboutToBeInserted, this, [this](const QModelIndex &, int first, int) {
+        noteRowsComing(first);
+        // Only the load puts rows before others.
+        m_scrollBeforeFront
+            = m_model && m_model->isLoading() && first < tableRowCount() ? verticalScrollBar()->value() : -1;
+    });
     // After the header's own handler, which was connected with the model.
-    connect(shown, &QAbstractItemModel::rowsInserted, this, &GridView::rowsArrived);
+    connect(shown, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex &, int first, int last) {
+        rowsArrived();
+        keepPlace(first, last);
+    });
     fitOnce(false);
 }
 

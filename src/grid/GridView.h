@@ -42,6 +42,9 @@ public:
     // The model's index of a cell of this view, and back.
     QModelIndex toModel(const QModelIndex &viewIndex) const;
     QModelIndex fromModel(const QModelIndex &modelIndex) const;
+    // scrollTo() at once, with the scroll bar first caught up with rows that
+    // arrived below the screen (it follows them a little later on its own).
+    void scrollToNow(const QModelIndex &index, ScrollHint hint);
 
     // Sorts by `column` (-1: the server's order) once the held row is
     // written; returns false when it could not be and nothing moved.
@@ -162,6 +165,9 @@ private:
     void undoWrite();
     void redoWrite();
     void noteRowsComing(int first);
+    // Rows the load puts before those there: the rows on screen, the
+    // current one among them, stay where they were.
+    void keepPlace(int first, int last);
     // The rows of the table shown, without the new-row line; and how many
     // rows the viewport holds.
     int tableRowCount() const;
@@ -191,5 +197,6 @@ private:
     int m_editingRow = -1;
     bool m_committing = false;
     bool m_rowsOutOfSight = false; // the rows being inserted go below the last row shown
+    int m_scrollBeforeFront = -1;  // the scroll bar's value as rows come in front; -1: none come
     QTimer *m_geometryTimer;
 };

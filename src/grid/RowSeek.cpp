@@ -59,7 +59,7 @@ void RowSeek::look(int first, int last)
             continue;
         const QModelIndex shown = m_view->fromModel(m_model->index(r, m_column));
         m_view->setCurrentIndex(shown);
-        m_view->scrollTo(shown, QAbstractItemView::PositionAtCenter);
+        m_view->scrollToNow(shown, QAbstractItemView::PositionAtCenter);
         emit found(r);
         blockSignals(true); // once
         deleteLater();

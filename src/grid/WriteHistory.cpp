@@ -9,6 +9,13 @@ WriteHistory::WriteHistory(GridModel &model, QObject *parent) : QObject(parent),
 {
     connect(&model, &GridModel::rowWritten, this, &WriteHistory::record);
     connect(&model, &QAbstractItemModel::modelReset, this, &WriteHistory::clear);
+    // Where a row was last seen moves with rows put before it.
+    connect(&model, &GridModel::rowsPutInFront, this, [this](int count) {
+        for (auto &step : m_steps)
+            for (auto &change : step)
+                if (change.row >= 0)
+                    change.row += count;
+    });
 }
 
 void WriteHistory::clear()

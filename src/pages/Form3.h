@@ -116,16 +116,19 @@ protected:
 private:
     void buildControls();
     void tell(const QString &text);
-    void showRow(const QString &table, int column,
-        const std::function<std::vector<std::pair<int, CellValue>>(const RowSet &)> &cellsIn);
-
-    // Where "Back" returns: a table, the cells that tell its row apart, the column.
+    // Where "Back" returns: a table, the cells that tell its row apart (and
+    // their columns' names), the column.
     struct Place
     {
         QString table;
         std::vector<std::pair<int, CellValue>> cells;
         int column = 0;
+        std::vector<std::pair<QByteArray, QByteArray>> key;
     };
+    static Place placeOf(const QString &table, const RowSet &rows, int row, int column);
+    void showRow(const QString &table, int column,
+        const std::function<std::vector<std::pair<int, CellValue>>(const RowSet &)> &cellsIn,
+        const std::vector<std::pair<QByteArray, QByteArray>> &key = {});
     std::vector<Place> m_back;
     void showReadOnly(const QString &reason);
 

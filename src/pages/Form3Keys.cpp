@@ -45,6 +45,18 @@ std::vector<int> identityColumns(const RowSet &rows)
 
 } // namespace
 
+Form3::Place Form3::placeOf(const QString &table, const RowSet &rows, int row, int column)
+{
+    Place place{table, cellsOf(rows, row, identityColumns(rows)), column, {}};
+    // Only a primary key lets the rows from this one on be read first.
+    for (const auto &[c, value] : place.cells)
+        if (rows.field(c).isPrimaryKey())
+            place.key.emplace_back(rows.field(c).orgName, value.text);
+    if (place.key.size() != place.cells.size())
+        place.key.clear();
+    return place;
+}
+
 void Form3::goToReferencedRow(int row, int column)
 {
     const std::optional<LabelCache::KeyPlace> place = model()->labels().keyAt(column);
@@ -61,21 +73,27 @@ void Form3::goToReferencedRow(int row, int column)
                  .arg(QString::fromUtf8(place->key.refTable), QString::fromUtf8(place->key.refSchema)));
         return;
     }
-    Place here{m_wizard.CurrentTable, cellsOf(*rows, row, identityColumns(*rows)), column};
+    Place here = placeOf(m_wizard.CurrentTable, *rows, row, column);
     if (!m_session->commitHeldRow())
         return;
     m_back.push_back(std::move(here));
     DataGrid1->actions().goBack->setEnabled(true);
     // The key's values in the referenced table's columns of the same names.
     const ForeignKey referred = place->key;
-    showRow(QString::fromUtf8(referred.refTable), -1, [referred, key](const RowSet &to) {
-        std::vector<std::pair<int, CellValue>> at;
-        for (size_t c = 0; c < key.size(); ++c)
-            for (int f = 0; f < to.fieldCount(); ++f)
-                if (to.field(f).orgName == referred.refColumns[c])
-                    at.emplace_back(f, key[c].second);
-        return at.size() == key.size() ? at : std::vector<std::pair<int, CellValue>>();
-    });
+    std::vector<std::pair<QByteArray, QByteArray>> first;
+    for (size_t c = 0; c < key.size() && c < referred.refColumns.size(); ++c)
+        first.emplace_back(referred.refColumns[c], key[c].second.text);
+    showRow(
+        QString::fromUtf8(referred.refTable), -1,
+        [referred, key](const RowSet &to) {
+            std::vector<std::pair<int, CellValue>> at;
+            for (size_t c = 0; c < key.size(); ++c)
+                for (int f = 0; f < to.fieldCount(); ++f)
+                    if (to.field(f).orgName == referred.refColumns[c])
+                        at.emplace_back(f, key[c].second);
+            return at.size() == key.size() ? at : std::vector<std::pair<int, CellValue>>();
+        },
+        first);
 }
 
 void Form3::goBack()
@@ -85,13 +103,15 @@ void Form3::goBack()
     const Place place = m_back.back();
     m_back.pop_back();
     DataGrid1->actions().goBack->setEnabled(!m_back.empty());
-    showRow(place.table, place.column, [place](const RowSet &) { return place.cells; });
+    showRow(
+        place.table, place.column, [place](const RowSet &) { return place.cells; }, place.key);
 }
 
 // Opens `table` in the grid and makes the row with the cells `cellsIn` names
 // current once it is read, at `column` (-1: the first of those cells).
 void Form3::showRow(const QString &table, int column,
-    const std::function<std::vector<std::pair<int, CellValue>>(const RowSet &)> &cellsIn)
+    const std::function<std::vector<std::pair<int, CellValue>>(const RowSet &)> &cellsIn,
+    const std::vector<std::pair<QByteArray, QByteArray>> &key)
 {
     const std::shared_ptr<Connection> connection = m_session->sharedConnection();
     if (!connection)
@@ -100,7 +120,7 @@ void Form3::showRow(const QString &table, int column,
     Label2->setText(QStringLiteral(" Now Editing: ") + table);
     {
         OpenProgress progress(this, table, [this] { return isVisible(); });
-        m_session->load(table, connection, progress.waiting());
+        m_session->load(table, connection, progress.waiting(), key);
     }
     const RowSet *rows = model()->rowSet();
     if (!rows)
@@ -185,7 +205,7 @@ void Form3::openReferringRows(const ForeignKey &key, const NamedValues &values, 
     const RowSet *rows = model()->rowSet();
     if (!rows || !m_session->commitHeldRow())
         return;
-    m_back.push_back(Place{m_wizard.CurrentTable, cellsOf(*rows, row, identityColumns(*rows)), 0});
+    m_back.push_back(placeOf(m_wizard.CurrentTable, *rows, row, 0));
     DataGrid1->actions().goBack->setEnabled(true);
     showRow(QString::fromUtf8(key.table), -1, [](const RowSet &) { return std::vector<std::pair<int, CellValue>>(); });
     rows = model()->rowSet();

@@ -81,12 +81,12 @@ void TableSession::open(const QString &table, std::shared_ptr<Connection> connec
 }
 
 void TableSession::load(const QString &table, std::shared_ptr<Connection> connection,
-                        const std::function<bool(qint64)> &waiting)
+    const std::function<bool(qint64)> &waiting, const std::vector<std::pair<QByteArray, QByteArray>> &first)
 {
     close();
     auto rows = std::make_shared<RowSet>();
     // Rows stream in behind the first screen; closing stops the read.
-    rows->openInBackground(SelectAllRowsQuery(table), *connection, waiting, table);
+    rows->openInBackground(SelectAllRowsQuery(table), *connection, waiting, table, first);
     open(table, std::move(connection), std::move(rows));
 }
 

@@ -68,9 +68,11 @@ public:
     // on `connection`, in place of what the grid showed.
     void open(const QString &table, std::shared_ptr<Connection> connection, std::shared_ptr<RowSet> rows);
     // Reads `table` on the open `connection` in the background and shows it;
-    // the first screen is waited for, with `waiting`'s Cancel.
-    void load(const QString &table, std::shared_ptr<Connection> connection,
-              const std::function<bool(qint64)> &waiting);
+    // the first screen is waited for, with `waiting`'s Cancel. With `first`
+    // (a unique key's column names and values), the rows from that row on
+    // may show first (RowSet::openInBackground).
+    void load(const QString &table, std::shared_ptr<Connection> connection, const std::function<bool(qint64)> &waiting,
+        const std::vector<std::pair<QByteArray, QByteArray>> &first = {});
     // Leaves the grid empty and stops reading rows for it.
     void close();
 

@@ -1,9 +1,12 @@
 #include "EditorSession.h"
 #include "db/ForeignLabels.h"
+#include "db/RowSet.h"
+#include "db/TableLoader.h"
 #include "grid/GridOrder.h"
 #include "grid/KeyPicker.h"
 #include "pages/TableSession.h"
 
+#include <QCryptographicHash>
 #include <QTest>
 
 #include <utility>
@@ -197,6 +200,99 @@ private slots:
         editor()->openReferringRows(referring->front().first, editor()->rowValues(0), 0);
         QCOMPARE(m_wizard->CurrentTable, child);
         QTRY_VERIFY(!order()->isBusy() && order()->shownRowCount() == 2);
+    }
+
+    // Go to Referenced Row into a large table: the row shows as soon as the
+    // rows from it on come, the rows before it come later in front, and then
+    // the grid holds what a plain open shows, with the row still current and
+    // on screen. An edit typed before they came goes to that row; Back finds
+    // the row it came from.
+    void goToDeepRow_data()
+    {
+        QTest::addColumn<QStringList>("parent"); // `deep`, whose row with note n100001 is referred to
+        QTest::addColumn<QString>("child");      // `deepref`'s columns after id
+        QTest::addColumn<QString>("key");        // deepref's one row's values after id
+        QTest::addColumn<int>("note");           // deep's note column
+        QTest::addColumn<bool>("inFront");       // the rows before the row come later
+        const QString fill = QStringLiteral("INSERT INTO deep SELECT %1 CONCAT('n', seq) FROM seq_1_to_300000");
+        QTest::newRow("one-column primary key")
+            << QStringList{"CREATE TABLE deep (id INT PRIMARY KEY, note VARCHAR(20)) ENGINE=InnoDB", fill.arg("seq,")}
+            << "r INT, FOREIGN KEY (r) REFERENCES deep (id)"
+            << "100001" << 1 << true;
+        QTest::newRow("two-column primary key") << QStringList{"CREATE TABLE deep (a INT, b VARCHAR(10), note "
+                                                               "VARCHAR(20), PRIMARY KEY (a, b)) ENGINE=InnoDB",
+            fill.arg("seq DIV 1000, CONCAT('k', seq MOD 1000),")}
+                                                << "ra INT, rb VARCHAR(10), FOREIGN KEY (ra, rb) REFERENCES deep (a, b)"
+                                                << "100, 'k1'" << 2 << true;
+        QTest::newRow("unique key, not the primary key")
+            << QStringList{"CREATE TABLE deep (id INT PRIMARY KEY, code VARCHAR(12) UNIQUE, note VARCHAR(20)) "
+                           "ENGINE=InnoDB",
+                   fill.arg("seq, CONCAT('c', seq),")}
+            << "r VARCHAR(12), FOREIGN KEY (r) REFERENCES deep (code)"
+            << "'c100001'" << 2 << true;
+        // The server reads such a table in the order of the other index.
+        QTest::newRow("an index holds every column")
+            << QStringList{"CREATE TABLE deep (id INT PRIMARY KEY, tag INT, note VARCHAR(20), KEY (tag, id, note))"
+                           " ENGINE=InnoDB",
+                   fill.arg("seq, seq MOD 7,")}
+            << "r INT, FOREIGN KEY (r) REFERENCES deep (id)"
+            << "100001" << 2 << false;
+    }
+
+    void goToDeepRow()
+    {
+        QFETCH(QStringList, parent);
+        QFETCH(QString, child);
+        QFETCH(QString, key);
+        QFETCH(int, note);
+        QFETCH(bool, inFront);
+        TestDb::run(Db,
+            QStringList{"DROP TABLE IF EXISTS deepref", "DROP TABLE IF EXISTS deep"} + parent
+                + QStringList{"CREATE TABLE deepref (id INT PRIMARY KEY, " + child + ") ENGINE=InnoDB",
+                    "INSERT INTO deepref VALUES (1, " + key + ")"});
+        // Every row's cells but the note's, in the grid's order.
+        const auto rows = [this, note] {
+            QCryptographicHash hash(QCryptographicHash::Sha1);
+            const RowStore &store = model()->rowSet()->rows();
+            for (qint64 r = 0; r < store.rowCount(); ++r)
+                for (int c = 0; c < store.columnCount(); ++c)
+                    if (c != note) {
+                        const RowStore::Cell cell = store.cell(r, c);
+                        hash.addData(QByteArrayView(cell.text().data(), qsizetype(cell.text().size())));
+                        hash.addData("|");
+                    }
+            return hash.result();
+        };
+        const auto current = [this](int column) {
+            return model()->index(view()->toModel(view()->currentIndex()).row(), column).data().toString();
+        };
+        open(QStringLiteral("deepref"));
+        const int ref = model()->columnCount({}) - 1;
+        model()->labels().labelAt(0, ref); // the keys are read with the first labels
+        QTRY_VERIFY(model()->labels().keyAt(ref));
+        editor()->goToReferencedRow(0, ref);
+        QTRY_COMPARE(current(note), QStringLiteral("n100001"));
+        QCOMPARE(model()->rowSet()->loader()->isFrontPending(), inFront);
+        if (inFront)
+            QCOMPARE(view()->toModel(view()->currentIndex()).row(), 0);
+        type(view()->toModel(view()->currentIndex()).row(), note, QStringLiteral("typed"));
+        QVERIFY(model()->exportSource().waitUntilLoaded({}));
+        QCOMPARE(model()->rowSet()->recordCount(), 300000);
+        QCOMPARE(current(note), QStringLiteral("typed"));
+        const int at = view()->toModel(view()->currentIndex()).row();
+        QCOMPARE(model()->heldRow(), at);
+        const RowStore::Cell stored = model()->rowSet()->rows().cell(at, note);
+        QCOMPARE(QByteArray(stored.text().data(), qsizetype(stored.text().size())), QByteArray("n100001"));
+        QVERIFY(view()->viewport()->rect().contains(view()->visualRect(view()->currentIndex()).center()));
+        const QByteArray jumped = rows();
+        QVERIFY(editor()->session().commitHeldRow());
+        QCOMPARE(server("SELECT COUNT(*) FROM deep WHERE note = 'typed'"), QStringList{"1"});
+        QCOMPARE(server("SELECT COUNT(*) FROM deep WHERE note = 'n100001'"), QStringList{"0"});
+        editor()->goBack();
+        QTRY_COMPARE(current(0), QStringLiteral("1"));
+        m_wizard.reset();
+        open(QStringLiteral("deep"));
+        QCOMPARE(rows(), jumped);
     }
 
     void keysFromLabels_data()
