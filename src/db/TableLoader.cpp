@@ -347,7 +347,8 @@ bool planAround(Connection &connection, MYSQL *m, const QString &table, const Ta
     if (!innodb || prefixOrDescending || primary == indexes.end() || columns.empty())
         return false;
     std::vector<QByteArray> key;
-    for (const auto &[place, name] : primary->second) {
+    for (const auto &part : primary->second) {
+        const QByteArray &name = part.second;
         const auto column
             = std::find_if(columns.begin(), columns.end(), [&](const auto &c) { return c.first == name; });
         if (column == columns.end() || !isPlainKeyType(column->second))
