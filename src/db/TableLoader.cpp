@@ -133,11 +133,17 @@ struct TableFacts
     ResultRows::Protocol protocol = ResultRows::Protocol::Choose;
 };
 
+// information_schema's rows of `table` in the session's database.
+QByteArray tableWhere(Connection &connection, const QString &table)
+{
+    return " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " + connection.quote(table.toUtf8());
+}
+
 // One statement, one round trip. Facts that cannot be read stop nothing.
 TableFacts readTableFacts(Connection &connection, MYSQL *m, const QString &table)
 {
     TableFacts facts;
-    const QByteArray where = " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " + connection.quote(table.toUtf8());
+    const QByteArray where = tableWhere(connection, table);
     const QByteArray sql = "SELECT 0, TABLE_ROWS, DATA_LENGTH, NULL, NULL, NULL FROM information_schema.TABLES" + where
         + " UNION ALL SELECT 1, COLUMN_NAME, COLLATION_NAME, DATA_TYPE, COLUMN_TYPE, PRIVILEGES FROM "
           "information_schema.COLUMNS"
@@ -243,7 +249,7 @@ bool readWithFacts(Connection &connection, MYSQL *m, const QString &table, const
     QByteArray select = statement.trimmed();
     while (select.endsWith(';'))
         select = select.chopped(1).trimmed();
-    const QByteArray where = " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " + connection.quote(table.toUtf8());
+    const QByteArray where = tableWhere(connection, table);
     const QByteArray sql = "BEGIN NOT ATOMIC SELECT 0, TABLE_ROWS, DATA_LENGTH, NULL FROM information_schema.TABLES"
         + where + " UNION ALL SELECT 1, COLUMN_NAME, COLLATION_NAME, PRIVILEGES FROM information_schema.COLUMNS" + where
         + "; IF NOT EXISTS (SELECT 1 FROM information_schema.COLUMNS" + where + " AND NOT "
@@ -309,7 +315,7 @@ bool isPlainKeyType(const QByteArray &type)
 bool planAround(Connection &connection, MYSQL *m, const QString &table, const TableLoader::RowKey &first,
     QByteArray &after, QByteArray &front)
 {
-    const QByteArray where = " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = " + connection.quote(table.toUtf8());
+    const QByteArray where = tableWhere(connection, table);
     const QByteArray sql = "SELECT 0, ENGINE, CREATE_OPTIONS, NULL, NULL, NULL FROM information_schema.TABLES" + where
         + " UNION ALL SELECT 1, INDEX_NAME, COLUMN_NAME, SEQ_IN_INDEX, SUB_PART, COLLATION"
           " FROM information_schema.STATISTICS"
