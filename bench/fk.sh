@@ -7,19 +7,12 @@
 # minute. CORVANE_BENCH_BUILD names a build folder.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
-PATH=$PATH:/usr/sbin
-build=${CORVANE_BENCH_BUILD:-$repo/build-bench}
-cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF -DCORVANE_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target corvane-fk-bench >/dev/null
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-fk-bench.XXXXXX")
-envfile=$work/db.env
-cleanup() { bash "$repo/tests/db-fixture.sh" stop "$envfile" >/dev/null 2>&1 || true; rm -rf "$work"; }
-trap cleanup EXIT
-bash "$repo/tests/db-fixture.sh" start "$envfile" >/dev/null
-# shellcheck disable=SC1090
-. "$envfile"
-host=$CORVANE_DB_HOST port=$CORVANE_DB_PORT user=$CORVANE_DB_USER password=$CORVANE_DB_PASSWORD db=fkbench
+# shellcheck source=bench/common.sh
+. "$repo/bench/common.sh"
+bench_build corvane-fk-bench
+bench_work corvane-fk-bench
+bench_server
+db=fkbench
 echo "making town (10,000,000 rows) and shop ..." >&2
 mariadb --no-defaults -h"$host" -P"$port" -u"$user" -p"$password" -e "CREATE DATABASE $db; USE $db;
   SET GLOBAL innodb_buffer_pool_size = 1073741824;

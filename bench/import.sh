@@ -9,55 +9,22 @@
 # With CORVANE_BENCH_HOST/PORT/USER/PASSWORD/DATABASE set, uses that server,
 # which must hold `big` already; otherwise starts a private server with
 # tests/db-fixture.sh and loads the data set into it. CORVANE_BENCH_BUILD
-# names a build folder to use; otherwise a Release build is made in
-# build-bench. CORVANE_BENCH_SQL names the data set file.
+# names a build folder to use; otherwise build-bench is built.
+# CORVANE_BENCH_SQL names the data set file.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
-PATH=$PATH:/usr/sbin
-
-build=${CORVANE_BENCH_BUILD:-}
-if [ -z "$build" ]; then
-  build=$repo/build-bench
-  cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF -DCORVANE_BENCH=ON >/dev/null
-fi
-cmake --build "$build" -j2 --target corvane-import-bench >/dev/null
+# shellcheck source=bench/common.sh
+. "$repo/bench/common.sh"
+bench_build corvane-import-bench
 program=$build/bin/corvane-import-bench
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-import-bench.XXXXXX")
-envfile=$work/db.env
-own_server=0
-cleanup() {
-  [ "$own_server" = 1 ] && bash "$repo/tests/db-fixture.sh" stop "$envfile" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-if [ -z "${CORVANE_BENCH_HOST:-}" ]; then
-  sql=${CORVANE_BENCH_SQL:-}
-  for f in "$repo/bench/big-table.sql" "$repo/../shared/bench/big-table.sql"; do
-    [ -z "$sql" ] && [ -f "$f" ] && sql=$f
-  done
-  [ -n "$sql" ] || { echo "big-table.sql not found: set CORVANE_BENCH_SQL" >&2; exit 1; }
-  own_server=1
-  bash "$repo/tests/db-fixture.sh" start "$envfile" >/dev/null
-  # shellcheck disable=SC1090
-  . "$envfile"
-  CORVANE_BENCH_HOST=$CORVANE_DB_HOST CORVANE_BENCH_PORT=$CORVANE_DB_PORT
-  CORVANE_BENCH_USER=$CORVANE_DB_USER CORVANE_BENCH_PASSWORD=$CORVANE_DB_PASSWORD
-  CORVANE_BENCH_DATABASE=corvane_bench
-  echo "Loading $(basename "$sql") into a private server (about a minute)..."
-  mariadb --no-defaults -h "$CORVANE_BENCH_HOST" -P "$CORVANE_BENCH_PORT" -u "$CORVANE_BENCH_USER" \
-    -p"$CORVANE_BENCH_PASSWORD" -e "CREATE DATABASE IF NOT EXISTS corvane_bench CHARACTER SET utf8mb4"
-  mariadb --no-defaults -h "$CORVANE_BENCH_HOST" -P "$CORVANE_BENCH_PORT" -u "$CORVANE_BENCH_USER" \
-    -p"$CORVANE_BENCH_PASSWORD" corvane_bench <"$sql" >/dev/null
-fi
-
-cli=(mariadb --no-defaults -h "$CORVANE_BENCH_HOST" -P "$CORVANE_BENCH_PORT" -u "$CORVANE_BENCH_USER"
-     -p"$CORVANE_BENCH_PASSWORD" "$CORVANE_BENCH_DATABASE")
+bench_work corvane-import-bench
+bench_server
+if [ "$own_server" = 1 ]; then db=corvane_bench; bench_load_big "$db"; fi
+cli=(mariadb --no-defaults -h "$host" -P "$port" -u "$user" -p"$password" "$db")
 now() { date +%s.%N; }
 calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
 
-"$program" "$CORVANE_BENCH_HOST" "$CORVANE_BENCH_PORT" "$CORVANE_BENCH_USER" "$CORVANE_BENCH_PASSWORD" \
-  "$CORVANE_BENCH_DATABASE" "$work" >"$work/figures"
+"$program" "$host" "$port" "$user" "$password" "$db" "$work" >"$work/figures"
 val() { sed -n "s/^$1=//p" "$work/figures"; }
 
 # The server's own loading of the same file, into an empty copy.

@@ -9,34 +9,13 @@
 # build-bench. Prints RESULT lines.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
-PATH=$PATH:/usr/sbin
+# shellcheck source=bench/common.sh
+. "$repo/bench/common.sh"
 runs=${CORVANE_BENCH_RUNS:-5}
-
-build=${CORVANE_BENCH_BUILD:-}
-if [ -z "$build" ]; then
-  build=$repo/build-bench
-  cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF -DCORVANE_BENCH=ON >/dev/null
-fi
-cmake --build "$build" -j2 --target corvane-panel-bench >/dev/null
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-panel-bench.XXXXXX")
-envfile=$work/db.env
-own_server=0
-cleanup() {
-  [ "$own_server" = 1 ] && bash "$repo/tests/db-fixture.sh" stop "$envfile" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-if [ -n "${CORVANE_BENCH_HOST:-}" ]; then
-  host=$CORVANE_BENCH_HOST port=$CORVANE_BENCH_PORT user=$CORVANE_BENCH_USER password=$CORVANE_BENCH_PASSWORD
-  db=$CORVANE_BENCH_DATABASE
-else
-  own_server=1
-  bash "$repo/tests/db-fixture.sh" start "$envfile" >/dev/null
-  # shellcheck disable=SC1090
-  . "$envfile"
-  host=$CORVANE_DB_HOST port=$CORVANE_DB_PORT user=$CORVANE_DB_USER password=$CORVANE_DB_PASSWORD db=panelbench
-fi
+bench_build corvane-panel-bench
+bench_work corvane-panel-bench
+bench_server
+db=${db:-panelbench}
 client=(mariadb --no-defaults -h"$host" -P"$port" -u"$user" -p"$password")
 "${client[@]}" -e "SET GLOBAL max_allowed_packet = 67108864; CREATE DATABASE IF NOT EXISTS $db CHARACTER SET utf8mb4"
 # A fresh session sees the larger packet.

@@ -23,23 +23,16 @@
 # and foreign keys over a parent of 10,000,000 rows (bench/fk.sh).
 # Took 2 minutes plus the build on a busy two-core machine.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${CORVANE_BENCH_BUILD:-$root/build-bench}
+repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/common.sh
+. "$repo/bench/common.sh"
 runs=${CORVANE_BENCH_RUNS:-5}
-data=${CORVANE_BENCH_DATA:-$root/../shared/bench/big-table.sql}
-PATH=$PATH:/usr/sbin
+data=${CORVANE_BENCH_DATA:-$repo/../shared/bench/big-table.sql}
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF -DCORVANE_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target corvane-bench corvane-wait-bench corvane-sort-bench corvane-clip-bench corvane-wan-bench store-walk >/dev/null
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-bench.XXXXXX")
-envfile=$work/db.env
-cleanup() { bash "$root/tests/db-fixture.sh" stop "$envfile" >/dev/null 2>&1 || true; rm -rf "$work"; }
-trap cleanup EXIT
-bash "$root/tests/db-fixture.sh" start "$envfile" >/dev/null
-# shellcheck disable=SC1090
-. "$envfile"
-host=$CORVANE_DB_HOST port=$CORVANE_DB_PORT user=$CORVANE_DB_USER password=$CORVANE_DB_PASSWORD db=bench
+bench_build corvane-bench corvane-wait-bench corvane-sort-bench corvane-clip-bench corvane-wan-bench store-walk
+bench_work corvane-bench
+bench_server
+db=bench
 client=(mariadb --no-defaults -h"$host" -P"$port" -u"$user" -p"$password")
 "${client[@]}" -e "CREATE DATABASE $db CHARACTER SET utf8mb4"
 echo "loading $data ..." >&2
@@ -116,17 +109,17 @@ rss_ratio=$(printf '%s\n' "${rss_ratios[@]}" | median) rss_spread=$(printf '%s\n
 # RESULT lines join ours at the end.
 more=$(
   CORVANE_BENCH_HOST=$host CORVANE_BENCH_PORT=$port CORVANE_BENCH_USER=$user CORVANE_BENCH_PASSWORD=$password \
-    CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build bash "$root/bench/exports.sh"
-  bash "$root/bench/pdf.sh" "$build"
-  CORVANE_BENCH_BUILD=$build bash "$root/bench/wan.sh"
+    CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build bash "$repo/bench/exports.sh"
+  bash "$repo/bench/pdf.sh" "$build"
+  CORVANE_BENCH_BUILD=$build bash "$repo/bench/wan.sh"
   CORVANE_BENCH_HOST=$host CORVANE_BENCH_PORT=$port CORVANE_BENCH_USER=$user CORVANE_BENCH_PASSWORD=$password \
-    CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build CORVANE_BENCH_RUNS=$runs bash "$root/bench/panel.sh"
+    CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build CORVANE_BENCH_RUNS=$runs bash "$repo/bench/panel.sh"
   CORVANE_BENCH_HOST=$host CORVANE_BENCH_PORT=$port CORVANE_BENCH_USER=$user CORVANE_BENCH_PASSWORD=$password \
-    CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build CORVANE_BENCH_RUNS=$runs bash "$root/bench/ssh.sh"
-  CORVANE_BENCH_BUILD=$build bash "$root/bench/cluster.sh"
+    CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build CORVANE_BENCH_RUNS=$runs bash "$repo/bench/ssh.sh"
+  CORVANE_BENCH_BUILD=$build bash "$repo/bench/cluster.sh"
   CORVANE_BENCH_HOST=$host CORVANE_BENCH_PORT=$port CORVANE_BENCH_USER=$user CORVANE_BENCH_PASSWORD=$password \
-    CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build bash "$root/bench/import.sh"
-  CORVANE_BENCH_BUILD=$build bash "$root/bench/fk.sh"
+    CORVANE_BENCH_DATABASE=$db CORVANE_BENCH_BUILD=$build bash "$repo/bench/import.sh"
+  CORVANE_BENCH_BUILD=$build bash "$repo/bench/fk.sh"
 )
 grep -v '^RESULT ' <<<"$more" || true
 

@@ -13,23 +13,16 @@
 #   CORVANE_BENCH_RUNS   pairs (default 5)
 #   CORVANE_BENCH_ROWS   rows (default 10000000)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${CORVANE_BENCH_BUILD:-$root/build-bench}
+repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/common.sh
+. "$repo/bench/common.sh"
 runs=${CORVANE_BENCH_RUNS:-5}
 rows=${CORVANE_BENCH_ROWS:-10000000}
-PATH=$PATH:/usr/sbin
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF -DCORVANE_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target corvane-bench corvane-wait-bench store-walk >/dev/null
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-scale.XXXXXX")
-envfile=$work/db.env
-cleanup() { bash "$root/tests/db-fixture.sh" stop "$envfile" >/dev/null 2>&1 || true; rm -rf "$work"; }
-trap cleanup EXIT
-bash "$root/tests/db-fixture.sh" start "$envfile" >/dev/null
-# shellcheck disable=SC1090
-. "$envfile"
-host=$CORVANE_DB_HOST port=$CORVANE_DB_PORT user=$CORVANE_DB_USER password=$CORVANE_DB_PASSWORD db=scale
+bench_build corvane-bench corvane-wait-bench store-walk
+bench_work corvane-scale
+bench_server
+db=scale
 client=(mariadb --no-defaults -h"$host" -P"$port" -u"$user" -p"$password")
 "${client[@]}" -e "CREATE DATABASE $db CHARACTER SET utf8mb4; CREATE DATABASE many"
 started=$(date +%s)

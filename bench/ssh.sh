@@ -13,30 +13,16 @@
 # pairs (default 5). Needs root for sshd's /run/sshd when it is missing.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
-PATH=$PATH:/usr/sbin
-build=${CORVANE_BENCH_BUILD:-$repo/build-bench}
+# shellcheck source=bench/common.sh
+. "$repo/bench/common.sh"
 runs=${CORVANE_BENCH_RUNS:-5}
-cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF -DCORVANE_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target corvane-ssh-bench >/dev/null
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-ssh-bench.XXXXXX")
-envfile=$work/db.env
-own_server=0 sshd_pid=""
-cleanup() {
-  [ -n "$sshd_pid" ] && kill "$sshd_pid" 2>/dev/null || true
-  [ "$own_server" = 1 ] && bash "$repo/tests/db-fixture.sh" stop "$envfile" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-if [ -n "${CORVANE_BENCH_HOST:-}" ]; then
-  host=$CORVANE_BENCH_HOST port=$CORVANE_BENCH_PORT user=$CORVANE_BENCH_USER password=$CORVANE_BENCH_PASSWORD
-  db=$CORVANE_BENCH_DATABASE
-else
-  own_server=1
-  bash "$repo/tests/db-fixture.sh" start "$envfile" >/dev/null
-  # shellcheck disable=SC1090
-  . "$envfile"
-  host=$CORVANE_DB_HOST port=$CORVANE_DB_PORT user=$CORVANE_DB_USER password=$CORVANE_DB_PASSWORD db=bench
+bench_build corvane-ssh-bench
+bench_work corvane-ssh-bench
+sshd_pid=""
+bench_cleanup_hook() { [ -z "$sshd_pid" ] || kill "$sshd_pid" 2>/dev/null; }
+bench_server
+if [ "$own_server" = 1 ]; then
+  db=bench
   mariadb --no-defaults -h"$host" -P"$port" -u"$user" -p"$password" -e "CREATE DATABASE $db; USE $db;
     CREATE TABLE big (id INT PRIMARY KEY, a INT, b BIGINT, c VARCHAR(40), d DECIMAL(10,2), e DATE, f DOUBLE,
       g VARCHAR(40)) SELECT seq AS id, seq % 1000 AS a, seq * 7 AS b, CONCAT('name ', seq) AS c, seq / 8 AS d,

@@ -8,20 +8,12 @@
 #   CORVANE_BENCH_BUILD  build folder (default build-bench; RelWithDebInfo, no sanitizers)
 # Took 20 s plus the build; bench/run.sh runs it at its end.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${CORVANE_BENCH_BUILD:-$root/build-bench}
-PATH=$PATH:/usr/sbin
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-wan.XXXXXX")
-envfile=$work/db.env
-cleanup() { bash "$root/tests/db-fixture.sh" stop "$envfile" >/dev/null 2>&1 || true; rm -rf "$work"; }
-trap cleanup EXIT
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_SANITIZE=OFF -DCORVANE_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target corvane-wan-bench >/dev/null
-bash "$root/tests/db-fixture.sh" start "$envfile" >/dev/null
-# shellcheck disable=SC1090
-. "$envfile"
-host=$CORVANE_DB_HOST port=$CORVANE_DB_PORT user=$CORVANE_DB_USER password=$CORVANE_DB_PASSWORD
+repo=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=bench/common.sh
+. "$repo/bench/common.sh"
+bench_build corvane-wan-bench
+bench_work corvane-wan
+bench_server
 db=wan
 client=(mariadb --no-defaults -h"$host" -P"$port" -u"$user" -p"$password")
 # Made anew for each run: a run writes to them.
