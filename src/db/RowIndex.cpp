@@ -12,6 +12,11 @@ uint64_t RowIndex::encode(Place p)
     return (uint64_t(p.block) << OffsetBits) | p.offset;
 }
 
+uint64_t RowIndex::remapped(uint64_t entry, const std::vector<size_t> &blockMap)
+{
+    return (uint64_t(blockMap.at(size_t(entry >> OffsetBits))) << OffsetBits) | (entry & MaxOffset);
+}
+
 void RowIndex::fit(size_t block)
 {
     if (m_wide || block < NarrowBlocks)
@@ -71,9 +76,36 @@ void RowIndex::appendRemapped(const RowIndex &other, const std::vector<size_t> &
     addRemapped(other, blockMap, false);
 }
 
-void RowIndex::prependRemapped(const RowIndex &other, const std::vector<size_t> &blockMap)
+void RowIndex::prependRemapped(RowIndex &&other, const std::vector<size_t> &blockMap)
 {
-    addRemapped(other, blockMap, true);
+    if (other.m_wide)
+        fit(NarrowBlocks);
+    for (const size_t b : blockMap)
+        fit(b);
+    if (m_wide != other.m_wide) {
+        addRemapped(other, blockMap, true);
+        other.clear();
+        return;
+    }
+    // Of one width: the entries of `other` are remapped where they are, and
+    // the shorter of the two goes to the other's front or end, so no more
+    // memory is taken than for those.
+    const auto join = [&blockMap](auto &mine, auto &theirs) {
+        using Entry = typename std::decay_t<decltype(mine)>::value_type;
+        for (Entry &e : theirs)
+            e = Entry(remapped(e, blockMap));
+        if (theirs.size() > mine.size()) {
+            theirs.insert(theirs.end(), mine.begin(), mine.end());
+            mine.swap(theirs);
+        } else {
+            mine.insert(mine.begin(), theirs.begin(), theirs.end());
+        }
+    };
+    if (m_wide)
+        join(m_wideEntries, other.m_wideEntries);
+    else
+        join(m_narrow, other.m_narrow);
+    other.clear();
 }
 
 void RowIndex::addRemapped(const RowIndex &other, const std::vector<size_t> &blockMap, bool inFront)
@@ -82,9 +114,7 @@ void RowIndex::addRemapped(const RowIndex &other, const std::vector<size_t> &blo
         fit(NarrowBlocks);
     for (const size_t b : blockMap)
         fit(b);
-    const auto remap = [&](uint64_t e) {
-        return (uint64_t(blockMap.at(size_t(e >> OffsetBits))) << OffsetBits) | (e & MaxOffset);
-    };
+    const auto remap = [&blockMap](uint64_t e) { return remapped(e, blockMap); };
     // Every new block number fits this index now (fit() widened it if not).
     // In front, the entries go in with one insert: a deque makes room at its
     // start without moving the entries it holds.

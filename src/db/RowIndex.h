@@ -41,11 +41,14 @@ public:
     // Appends every entry of `other` with its block number b replaced by
     // blockMap[b].
     void appendRemapped(const RowIndex &other, const std::vector<size_t> &blockMap);
-    // The same, the entries of `other` put before the first.
-    void prependRemapped(const RowIndex &other, const std::vector<size_t> &blockMap);
+    // The same, the entries of `other` put before the first; `other` is
+    // left empty.
+    void prependRemapped(RowIndex &&other, const std::vector<size_t> &blockMap);
 
 private:
     static uint64_t encode(Place p);
+    // `entry` with its block number b replaced by blockMap[b].
+    static uint64_t remapped(uint64_t entry, const std::vector<size_t> &blockMap);
     void fit(size_t block);
     void addRemapped(const RowIndex &other, const std::vector<size_t> &blockMap, bool inFront);
 

@@ -344,7 +344,7 @@ void RowStore::prepend(RowStore &&other)
         map[i] = m_blocks.size() + added.size();
         added.push_back(i);
     }
-    m_rows.prependRemapped(other.m_rows, map);
+    m_rows.prependRemapped(std::move(other.m_rows), map);
     for (const size_t i : added) {
         m_reserved += qint64(other.m_blocks[i].size);
         m_blocks.push_back(std::move(other.m_blocks[i]));

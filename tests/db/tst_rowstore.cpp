@@ -243,6 +243,33 @@ private slots:
         QCOMPARE(target.bytesReserved() % (1 << 20) != 0, true); // the outsized rows
     }
 
+    // The rows read before a row shown first come in front in one step,
+    // the longer part or the shorter.
+    void rowsPutInFrontKeepTheirOrder_data()
+    {
+        QTest::addColumn<int>("front");
+        QTest::addColumn<int>("rest");
+        QTest::newRow("shorter in front") << 3000 << 40000;
+        QTest::newRow("longer in front") << 40000 << 3000;
+        QTest::newRow("one row behind") << 25000 << 1;
+    }
+    void rowsPutInFrontKeepTheirOrder()
+    {
+        QFETCH(int, front);
+        QFETCH(int, rest);
+        RowStore first(4), later(4);
+        for (int i = 0; i < front; ++i)
+            appendRaw(first, sample(i));
+        for (int i = front; i < front + rest; ++i)
+            appendRaw(later, sample(i));
+        later.replace(0, cellsOf(sample(-1))); // a row the receiver stored itself
+        later.prepend(std::move(first));
+        QCOMPARE(first.rowCount(), 0);
+        QCOMPARE(later.rowCount(), qint64(front + rest));
+        for (int r = 0; r < front + rest; ++r)
+            compareRow(later, r, sample(r == front ? -1 : r));
+    }
+
     void indexWidensPastNarrowBlockNumbers()
     {
         RowIndex index;
