@@ -47,11 +47,14 @@ void GridModel::connectLoader()
     m_loaderLinks << connect(loader, &TableLoader::rowsAboutToBeAppended, this,
         [this](qint64 first, qint64 last) { beginInsertRows({}, int(first), int(last)); });
     m_loaderLinks << connect(loader, &TableLoader::rowsAppended, this, [this] { endInsertRows(); });
-    m_loaderLinks << connect(loader, &TableLoader::rowsAboutToBePrepended, this,
-        [this](qint64 count) { beginInsertRows({}, 0, int(count - 1)); });
+    m_loaderLinks << connect(loader, &TableLoader::rowsAboutToBePrepended, this, [this](qint64 count) {
+        m_rowsComingInFront = int(count);
+        beginInsertRows({}, 0, int(count - 1));
+    });
     m_loaderLinks << connect(loader, &TableLoader::rowsPrepended, this, [this](qint64 count) {
         if (count == 0) { // out of memory: nothing was put in front after all
             endInsertRows();
+            m_rowsComingInFront = 0;
             beginResetModel();
             endResetModel();
             return;
@@ -64,6 +67,7 @@ void GridModel::connectLoader()
             unconfirmed.insert(r + int(count));
         m_unconfirmed = std::move(unconfirmed);
         endInsertRows();
+        m_rowsComingInFront = 0;
         emit rowsPutInFront(int(count));
     });
     m_loaderLinks << connect(loader, &TableLoader::finished, this, [this, loader](bool ok) {

@@ -62,6 +62,9 @@ public:
     // The blank line after the last row (-1 when the grid is read-only).
     int newRowLine() const;
     bool isLoading() const;
+    // While the load puts rows before those there (between the row insert's
+    // begin and end): how many; else 0.
+    int rowsComingInFront() const { return m_rowsComingInFront; }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -160,6 +163,7 @@ private:
     RowSet *m_rows = nullptr;
     Connection *m_connection = nullptr;
     bool m_editable = false;
+    int m_rowsComingInFront = 0;
     std::optional<Held> m_held;
     GridWrites m_writes;
     std::set<int> m_unconfirmed;

@@ -295,16 +295,19 @@ void GridView::setGridModel(GridModel *model, GridOrder *order)
         connect(m_model, &GridModel::loadFinished, this, [fitOnce] { fitOnce(true); });
         connect(m_model, &GridModel::loadFailed, this, [fitOnce] { fitOnce(true); });
     }
+    // Rows the load puts in front (told by the model: the order above it
+    // tells them as added at its end) move the rows on screen down.
     connect(shown, &QAbstractItemModel::rowsAboutToBeInserted, this, [this](const QModelIndex &, int first, int) {
-        noteRowsComing(first);
-        // Only the load puts rows before others.
-        m_scrollBeforeFront
-            = m_model && m_model->isLoading() && first < tableRowCount() ? verticalScrollBar()->value() : -1;
+        const bool front = m_model && m_model->rowsComingInFront() > 0;
+        if (!front)
+            noteRowsComing(first);
+        m_scrollBeforeFront = front ? verticalScrollBar()->value() : -1;
     });
     // After the header's own handler, which was connected with the model.
-    connect(shown, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex &, int first, int last) {
+    connect(shown, &QAbstractItemModel::rowsInserted, this, [this] {
         rowsArrived();
-        keepPlace(first, last);
+        if (const int front = m_model ? m_model->rowsComingInFront() : 0)
+            keepPlace(0, front - 1);
     });
     fitOnce(false);
 }

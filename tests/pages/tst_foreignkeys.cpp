@@ -284,6 +284,7 @@ private slots:
         const RowStore::Cell stored = model()->rowSet()->rows().cell(at, note);
         QCOMPARE(QByteArray(stored.text().data(), qsizetype(stored.text().size())), QByteArray("n100001"));
         QVERIFY(view()->viewport()->rect().contains(view()->visualRect(view()->currentIndex()).center()));
+        QCOMPARE(view()->selectionModel()->selectedIndexes(), QModelIndexList{view()->currentIndex()});
         const QByteArray jumped = rows();
         QVERIFY(editor()->session().commitHeldRow());
         QCOMPARE(server("SELECT COUNT(*) FROM deep WHERE note = 'typed'"), QStringList{"1"});
