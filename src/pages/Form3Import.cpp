@@ -19,17 +19,31 @@
 // again.
 namespace {
 
+// "1 row was", "2 rows were", ...
+QString rowsWere(qint64 n)
+{
+    return n == 1 ? QStringLiteral("1 row was") : QStringLiteral("%L1 rows were").arg(n);
+}
+
+// "no row", "1 row", "2 rows", ...
+QString writtenBefore(qint64 n)
+{
+    return n == 0 ? QStringLiteral("no row") : n == 1 ? QStringLiteral("1 row") : QStringLiteral("%L1 rows").arg(n);
+}
+
 QString outcomeText(const ImportJob::Outcome &o)
 {
     using Result = ImportJob::Outcome::Result;
     switch (o.result) {
     case Result::Done: {
-        QString text = QStringLiteral("%L1 rows were imported.").arg(o.rows);
+        QString text = rowsWere(o.rows) + QStringLiteral(" imported.");
         if (!o.skipped.empty()) {
-            text += QStringLiteral("\n%L1 rows failed and were skipped").arg(qint64(o.skipped.size()));
-            text += o.failedRowsFile.isEmpty()
-                ? QStringLiteral(".\n") + o.reason
-                : QStringLiteral("; they are listed with the reasons in \"%1\".").arg(o.failedRowsFile);
+            const qint64 skipped = qint64(o.skipped.size());
+            text += skipped == 1 ? QStringLiteral("\n1 row failed and was skipped")
+                                 : QStringLiteral("\n%L1 rows failed and were skipped").arg(skipped);
+            text += o.failedRowsFile.isEmpty() ? QStringLiteral(".\n") + o.reason
+                : skipped == 1 ? QStringLiteral("; it is listed with the reason in \"%1\".").arg(o.failedRowsFile)
+                               : QStringLiteral("; they are listed with the reasons in \"%1\".").arg(o.failedRowsFile);
         }
         return text;
     }
@@ -41,8 +55,8 @@ QString outcomeText(const ImportJob::Outcome &o)
     case Result::Cancelled:
         return o.transactional ? QStringLiteral("The import was cancelled; nothing was imported.")
                                : QStringLiteral("The import was cancelled. The table has no transactions: "
-                                                "the %L1 rows written before stay.")
-                                     .arg(o.rows);
+                                                "what was written before stays (%1).")
+                                     .arg(writtenBefore(o.rows));
     case Result::Failed:
         break;
     }
@@ -53,7 +67,9 @@ QString outcomeText(const ImportJob::Outcome &o)
         text = QStringLiteral("The connection to the server was lost during the import.\n") + text;
     if (o.transactional)
         return QStringLiteral("Nothing was imported. ") + text;
-    return text + QStringLiteral("\nThe table has no transactions: the %L1 rows written before stay.").arg(o.rows);
+    return text
+        + QStringLiteral("\nThe table has no transactions: what was written before stays (%1).")
+              .arg(writtenBefore(o.rows));
 }
 
 } // namespace

@@ -631,8 +631,8 @@ private slots:
         QCOMPARE(tip, QStringLiteral("Too long: 4 characters, the column holds 3."));
         QVERIFY2(accessible.startsWith("four: fails"), qPrintable(accessible));
         QCOMPARE(desktop.texts().value(0),
-            QStringLiteral("2 rows were imported.\n1 rows failed and were skipped; they are listed with the "
-                           "reasons in \"%1\".")
+            QStringLiteral("2 rows were imported.\n1 row failed and was skipped; it is listed with the "
+                           "reason in \"%1\".")
                 .arg(m_dir.filePath("ui-failed-rows.csv")));
         QTRY_COMPARE(page->model()->rowCount(), 3); // two rows and the new-row line
     }
