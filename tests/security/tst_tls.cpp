@@ -148,6 +148,11 @@ private slots:
         QTest::newRow("host wrong") << "127.0.0.1" << "VERIFY_IDENTITY" << true
                                     << "not made out to the host \"127.0.0.1\"";
         QTest::newRow("host, CA wrong") << "localhost" << "VERIFY_IDENTITY" << false << "CA file";
+        // In a list each host's certificate is checked against its own name.
+        QTest::newRow("list, second host right") << "127.0.0.1,localhost"
+                                                 << "VERIFY_IDENTITY" << true << "";
+        QTest::newRow("list, no host right") << "127.0.0.1,127.0.0.1"
+                                             << "VERIFY_IDENTITY" << true << "not made out to the host \"127.0.0.1\"";
     }
     void certificateChecks()
     {
