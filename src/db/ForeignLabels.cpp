@@ -278,9 +278,9 @@ void ForeignLabels::run(const std::shared_ptr<State> &state)
             Request request = std::move(state->asked.front());
             state->asked.pop_front();
             if (request.kind == Request::Kind::Referring) {
-                const std::vector<ForeignKey> referring = state->referring;
+                const std::vector<ForeignKey> referringKeys = state->referring;
                 hold.unlock();
-                countReferring(connection, referring, std::move(request));
+                countReferring(connection, referringKeys, std::move(request));
                 continue;
             }
             if (request.key >= state->keys.size()) {

@@ -41,8 +41,8 @@ template <class F> auto GridWrites::run(F &&f) -> decltype(f(std::declval<RowWri
     if (!m_writer) {
         fields = m_rows->fields();
         m_names.clear();
-        for (const FieldInfo &f : fields)
-            m_names.push_back(f.orgName);
+        for (const FieldInfo &field : fields)
+            m_names.push_back(field.orgName);
     }
     std::optional<decltype(f(std::declval<RowWriter &>()))> result;
     const auto reopen = [this] {
