@@ -73,63 +73,31 @@ void RowIndex::clear()
 
 void RowIndex::appendRemapped(const RowIndex &other, const std::vector<size_t> &blockMap)
 {
-    addRemapped(other, blockMap, false);
+    insertRemapped(size(), other, 0, other.size(), blockMap);
 }
 
-void RowIndex::prependRemapped(RowIndex &&other, const std::vector<size_t> &blockMap)
+void RowIndex::insertRemapped(
+    size_t row, const RowIndex &other, size_t from, size_t count, const std::vector<size_t> &blockMap)
 {
     if (other.m_wide)
         fit(NarrowBlocks);
     for (const size_t b : blockMap)
         fit(b);
-    if (m_wide != other.m_wide) {
-        addRemapped(other, blockMap, true);
-        other.clear();
-        return;
-    }
-    // Of one width: the entries of `other` are remapped where they are, and
-    // the shorter of the two goes to the other's front or end, so no more
-    // memory is taken than for those.
-    const auto join = [&blockMap](auto &mine, auto &theirs) {
-        using Entry = typename std::decay_t<decltype(mine)>::value_type;
-        for (Entry &e : theirs)
-            e = Entry(remapped(e, blockMap));
-        if (theirs.size() > mine.size()) {
-            theirs.insert(theirs.end(), mine.begin(), mine.end());
-            mine.swap(theirs);
-        } else {
-            mine.insert(mine.begin(), theirs.begin(), theirs.end());
-        }
-    };
-    if (m_wide)
-        join(m_wideEntries, other.m_wideEntries);
-    else
-        join(m_narrow, other.m_narrow);
-    other.clear();
-}
-
-void RowIndex::addRemapped(const RowIndex &other, const std::vector<size_t> &blockMap, bool inFront)
-{
-    if (other.m_wide)
-        fit(NarrowBlocks);
-    for (const size_t b : blockMap)
-        fit(b);
-    const auto remap = [&blockMap](uint64_t e) { return remapped(e, blockMap); };
     // Every new block number fits this index now (fit() widened it if not).
-    // In front, the entries go in with one insert: a deque makes room at its
-    // start without moving the entries it holds.
-    const auto add = [&](auto &to, const auto &from) {
+    // Elsewhere than at the end the entries go in with one insert: at the
+    // start a deque makes room without moving the entries it holds.
+    const auto add = [&](auto &to, const auto &source) {
         using Entry = typename std::decay_t<decltype(to)>::value_type;
-        if (!inFront) {
-            for (const auto e : from)
-                to.push_back(Entry(remap(e)));
+        if (row == to.size()) {
+            for (size_t i = from; i < from + count; ++i)
+                to.push_back(Entry(remapped(source[i], blockMap)));
             return;
         }
         std::vector<Entry> entries;
-        entries.reserve(from.size());
-        for (const auto e : from)
-            entries.push_back(Entry(remap(e)));
-        to.insert(to.begin(), entries.begin(), entries.end());
+        entries.reserve(count);
+        for (size_t i = from; i < from + count; ++i)
+            entries.push_back(Entry(remapped(source[i], blockMap)));
+        to.insert(to.begin() + std::ptrdiff_t(row), entries.begin(), entries.end());
     };
     if (m_wide && other.m_wide)
         add(m_wideEntries, other.m_wideEntries);

@@ -41,16 +41,16 @@ public:
     // Appends every entry of `other` with its block number b replaced by
     // blockMap[b].
     void appendRemapped(const RowIndex &other, const std::vector<size_t> &blockMap);
-    // The same, the entries of `other` put before the first; `other` is
-    // left empty.
-    void prependRemapped(RowIndex &&other, const std::vector<size_t> &blockMap);
+    // The entries [from, from + count) of `other`, remapped so, put before
+    // entry `row`.
+    void insertRemapped(
+        size_t row, const RowIndex &other, size_t from, size_t count, const std::vector<size_t> &blockMap);
 
 private:
     static uint64_t encode(Place p);
     // `entry` with its block number b replaced by blockMap[b].
     static uint64_t remapped(uint64_t entry, const std::vector<size_t> &blockMap);
     void fit(size_t block);
-    void addRemapped(const RowIndex &other, const std::vector<size_t> &blockMap, bool inFront);
 
     bool m_wide = false;
     std::deque<uint32_t> m_narrow;

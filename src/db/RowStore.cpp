@@ -320,19 +320,28 @@ void RowStore::take(RowStore &&other)
     other.clear();
 }
 
-void RowStore::prepend(RowStore &&other)
+RowStore::Incoming RowStore::adopt(RowStore &&other)
 {
-    if (m_rows.empty() && m_blocks.empty()) {
-        take(std::move(other));
-        return;
-    }
-    // Its blocks go after this store's, so the rows here keep their block
-    // numbers; a block held already (a sender's shared current block) is
-    // not added twice. All that may fail comes first: out of memory, the
-    // store is as it was.
-    m_blocks.reserve(m_blocks.size() + other.m_blocks.size());
-    std::vector<size_t> map(other.m_blocks.size());
+    Incoming incoming;
     std::vector<size_t> added;
+    incoming.m_blockMap = blockMapOf(other, added);
+    addBlocks(other, added);
+    incoming.m_rows = std::move(other.m_rows);
+    incoming.m_left = incoming.m_rows.size();
+    other.clear();
+    return incoming;
+}
+
+void RowStore::prependIncoming(Incoming &incoming, qint64 count)
+{
+    const size_t from = incoming.m_left - size_t(count);
+    m_rows.insertRemapped(0, incoming.m_rows, from, size_t(count), incoming.m_blockMap);
+    incoming.m_left = from;
+}
+
+std::vector<size_t> RowStore::blockMapOf(const RowStore &other, std::vector<size_t> &added) const
+{
+    std::vector<size_t> map(other.m_blocks.size());
     for (size_t i = 0; i < other.m_blocks.size(); ++i) {
         const Block &b = other.m_blocks[i];
         const auto same
@@ -344,12 +353,16 @@ void RowStore::prepend(RowStore &&other)
         map[i] = m_blocks.size() + added.size();
         added.push_back(i);
     }
-    m_rows.prependRemapped(std::move(other.m_rows), map);
+    return map;
+}
+
+void RowStore::addBlocks(RowStore &other, const std::vector<size_t> &added)
+{
+    m_blocks.reserve(m_blocks.size() + added.size());
     for (const size_t i : added) {
         m_reserved += qint64(other.m_blocks[i].size);
         m_blocks.push_back(std::move(other.m_blocks[i]));
     }
-    other.clear();
 }
 
 const unsigned char *RowStore::record(qint64 row) const

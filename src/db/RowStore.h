@@ -62,12 +62,25 @@ public:
     void append(const std::vector<Cell> &cells);
     // Appends every row of `other`, which must have as many columns.
     void take(RowStore &&other);
-    // Puts every row of `other`, which must have as many columns, before
-    // the first row. Its blocks join this store's as they are: no cell is
-    // copied, only an index entry a row. Rows held so far keep their
-    // records, so an edit in flight is not lost, but their numbers grow by
-    // the rows put in front.
-    void prepend(RowStore &&other);
+    // The rows of `other`, which must have as many columns, put before the
+    // first row a part at a time, the last part first: adopt() takes its
+    // blocks (they join this store's as they are: no cell is copied),
+    // prependIncoming() the index entries of the last `count` rows still
+    // out. Rows held so far keep their records, so an edit in flight is not
+    // lost, but their numbers grow by the rows put in front.
+    class Incoming
+    {
+    public:
+        qint64 remaining() const { return qint64(m_left); }
+
+    private:
+        friend class RowStore;
+        RowIndex m_rows;
+        std::vector<size_t> m_blockMap;
+        size_t m_left = 0;
+    };
+    Incoming adopt(RowStore &&other);
+    void prependIncoming(Incoming &incoming, qint64 count);
 
     Cell cell(qint64 row, int column) const;
     std::vector<Cell> row(qint64 row) const;
@@ -138,4 +151,10 @@ private:
     char *m_free = nullptr;
     size_t m_freeLeft = 0;
     qint64 m_reserved = 0;
+
+    // For rows of `other` joining this store: where each of its blocks will
+    // be (a block held already, a sender's shared current block, is not
+    // added twice), and which of them are to be added.
+    std::vector<size_t> blockMapOf(const RowStore &other, std::vector<size_t> &added) const;
+    void addBlocks(RowStore &other, const std::vector<size_t> &added);
 };

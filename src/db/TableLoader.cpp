@@ -526,6 +526,7 @@ bool TableLoader::waitForFields(const std::function<bool(qint64 ms)> &waiting)
 
 void TableLoader::cancel()
 {
+    m_front.reset();
     if (m_job) {
         std::lock_guard<std::mutex> hold(m_job->lock);
         m_job->cancelled = true;
@@ -776,6 +777,23 @@ void TableLoader::takeHanded()
 {
     if (!m_job)
         return; // a call of a load let go: what it handed over went with it
+    // Rows in front still coming in go before anything handed over after
+    // them, a part a call.
+    if (m_front) {
+        m_retrying = !frontMayComeIn();
+        if (m_retrying) {
+            QTimer::singleShot(FrontRetryMs, this, [this, generation = m_generation] {
+                if (generation == m_generation && m_retrying)
+                    takeHanded();
+            });
+            return;
+        }
+        const quint64 generation = m_generation;
+        letFrontPartIn();
+        if (generation == m_generation && m_job)
+            QMetaObject::invokeMethod(this, "takeHanded", Qt::QueuedConnection);
+        return;
+    }
     // One kind per call (the fields, the chunks that came, the end), so a
     // receiver of one signal is back in its event loop before the next kind.
     std::vector<Handed> taken;
@@ -844,20 +862,49 @@ void TableLoader::append(RowStore &chunk)
 
 void TableLoader::prepend(RowStore &rows)
 {
-    m_frontPending = false;
-    if (rows.rowCount() == 0)
+    if (rows.rowCount() == 0) {
+        m_frontPending = false;
         return;
-    const qint64 count = rows.rowCount();
-    emit rowsAboutToBePrepended(count);
+    }
+    // Its blocks join the target now, its rows a part at a time: on
+    // millions of rows one step held the window for a quarter of a second.
     try {
-        m_target.prepend(std::move(rows));
+        m_front = m_target.adopt(std::move(rows));
     } catch (const std::bad_alloc &) {
-        emit rowsPrepended(0);
+        m_frontPending = false;
         cancel();
         fail(Failure(
             QStringLiteral("Out of memory: the rows before the row shown were not read."), Failure::OutOfMemory));
         return;
     }
+    const quint64 generation = m_generation;
+    letFrontPartIn();
+    if (generation == m_generation && m_front)
+        QMetaObject::invokeMethod(this, "takeHanded", Qt::QueuedConnection);
+}
+
+// The last rows in front still out go before the first row: the rows next
+// to the row shown come first, and each part goes in at the front of the
+// store, where making room moves nothing.
+void TableLoader::letFrontPartIn()
+{
+    const qint64 count = std::min(FrontPartRows, m_front->remaining());
+    const bool last = count == m_front->remaining();
+    if (last)
+        m_frontPending = false;
+    emit rowsAboutToBePrepended(count);
+    try {
+        m_target.prependIncoming(*m_front, count);
+    } catch (const std::bad_alloc &) {
+        emit rowsPrepended(0);
+        m_frontPending = false;
+        cancel();
+        fail(Failure(
+            QStringLiteral("Out of memory: the rows before the row shown were not read."), Failure::OutOfMemory));
+        return;
+    }
+    if (last)
+        m_front.reset();
     emit rowsPrepended(count);
 }
 

@@ -55,8 +55,9 @@ public:
     // Like start() with `sql` the table's whole `SELECT *`, but when the
     // server returns that in primary-key order for certain (an InnoDB table,
     // not partitioned, no other index holding every column, a key of plain
-    // types), the rows from `first` on come first, then, put in front in one
-    // step (rowsAboutToBePrepended), the rows before it: the same rows in the
+    // types), the rows from `first` on come first, then, put in front in
+    // parts of FrontPartRows, the last part first, each in an event of its
+    // own (rowsAboutToBePrepended), the rows before it: the same rows in the
     // same order as a plain load. Else, or when no row has that key, it is
     // the plain load. The rows in front come in only while the event loop
     // is no deeper than where start() was called, or while a wait lets them
@@ -68,6 +69,9 @@ public:
     bool isFrontPending() const { return m_loading && m_frontPending; }
     // Lets the rows in front in while `open` (a wait for the end of the load).
     void letFrontIn(bool open);
+    // Rows in front let in at a time: a step the window takes in a few
+    // milliseconds.
+    static constexpr qint64 FrontPartRows = 65536;
 
     // Runs the event loop until the fields are known. `waiting` is called
     // every 100 ms with the time waited so far and returns false to cancel.
@@ -102,7 +106,8 @@ signals:
     // Around each append to the target; rows [first, last] are new.
     void rowsAboutToBeAppended(qint64 first, qint64 last);
     void rowsAppended();
-    // Around the one step that puts `count` rows before the first.
+    // Around each step that puts `count` rows before the first: the rows
+    // in front come in parts, the last part first.
     void rowsAboutToBePrepended(qint64 count);
     void rowsPrepended(qint64 count);
     // The load ended: every row arrived (ok), or reading failed (failure()).
@@ -122,6 +127,7 @@ private:
     void takeFields(std::vector<FieldInfo> &fields);
     void append(RowStore &chunk);
     void prepend(RowStore &rows);
+    void letFrontPartIn();
     bool frontMayComeIn() const;
     static void readFront(Job &job, Connection &connection, std::optional<Failure> &failure);
     void finish(const std::optional<Failure> &failure);
@@ -138,6 +144,7 @@ private:
     bool m_failed = false;
     Failure m_failure{QString()};
     bool m_frontPending = false;
+    std::optional<RowStore::Incoming> m_front; // rows in front still to come in
     int m_frontLevel = 0;    // the event loop's depth at startAt()
     int m_frontLetIn = 0;    // waits that let the rows in front in
     bool m_retrying = false; // a takeHanded() is due after the rows in front waited

@@ -243,8 +243,8 @@ private slots:
         QCOMPARE(target.bytesReserved() % (1 << 20) != 0, true); // the outsized rows
     }
 
-    // The rows read before a row shown first come in front in one step,
-    // the longer part or the shorter.
+    // The rows read before a row shown first come in front in parts, the
+    // last part first, in front of more rows or of fewer.
     void rowsPutInFrontKeepTheirOrder_data()
     {
         QTest::addColumn<int>("front");
@@ -263,8 +263,11 @@ private slots:
         for (int i = front; i < front + rest; ++i)
             appendRaw(later, sample(i));
         later.replace(0, cellsOf(sample(-1))); // a row the receiver stored itself
-        later.prepend(std::move(first));
+        RowStore::Incoming incoming = later.adopt(std::move(first));
         QCOMPARE(first.rowCount(), 0);
+        QCOMPARE(later.rowCount(), qint64(rest));
+        while (incoming.remaining() > 0)
+            later.prependIncoming(incoming, std::min<qint64>(7000, incoming.remaining()));
         QCOMPARE(later.rowCount(), qint64(front + rest));
         for (int r = 0; r < front + rest; ++r)
             compareRow(later, r, sample(r == front ? -1 : r));
