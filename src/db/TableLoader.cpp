@@ -871,10 +871,7 @@ void TableLoader::prepend(RowStore &rows)
     try {
         m_front = m_target.adopt(std::move(rows));
     } catch (const std::bad_alloc &) {
-        m_frontPending = false;
-        cancel();
-        fail(Failure(
-            QStringLiteral("Out of memory: the rows before the row shown were not read."), Failure::OutOfMemory));
+        failFront();
         return;
     }
     const quint64 generation = m_generation;
@@ -897,15 +894,19 @@ void TableLoader::letFrontPartIn()
         m_target.prependIncoming(*m_front, count);
     } catch (const std::bad_alloc &) {
         emit rowsPrepended(0);
-        m_frontPending = false;
-        cancel();
-        fail(Failure(
-            QStringLiteral("Out of memory: the rows before the row shown were not read."), Failure::OutOfMemory));
+        failFront();
         return;
     }
     if (last)
         m_front.reset();
     emit rowsPrepended(count);
+}
+
+void TableLoader::failFront()
+{
+    m_frontPending = false;
+    cancel();
+    fail(Failure(QStringLiteral("Out of memory: the rows before the row shown were not read."), Failure::OutOfMemory));
 }
 
 void TableLoader::finish(const std::optional<Failure> &failure)

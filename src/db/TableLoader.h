@@ -128,6 +128,7 @@ private:
     void append(RowStore &chunk);
     void prepend(RowStore &rows);
     void letFrontPartIn();
+    void failFront(); // out of memory for the rows in front
     bool frontMayComeIn() const;
     static void readFront(Job &job, Connection &connection, std::optional<Failure> &failure);
     void finish(const std::optional<Failure> &failure);

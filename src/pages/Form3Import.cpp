@@ -19,16 +19,17 @@
 // again.
 namespace {
 
-// "1 row was", "2 rows were", ...
-QString rowsWere(qint64 n)
+// "1 row", "2 rows", ...
+QString rowCount(qint64 n)
 {
-    return n == 1 ? QStringLiteral("1 row was") : QStringLiteral("%L1 rows were").arg(n);
+    return n == 1 ? QStringLiteral("1 row") : QStringLiteral("%L1 rows").arg(n);
 }
 
-// "no row", "1 row", "2 rows", ...
-QString writtenBefore(qint64 n)
+// What a failed or cancelled import leaves in a table without transactions.
+QString writtenBeforeStays(qint64 rows)
 {
-    return n == 0 ? QStringLiteral("no row") : n == 1 ? QStringLiteral("1 row") : QStringLiteral("%L1 rows").arg(n);
+    return QStringLiteral("The table has no transactions: what was written before stays (%1).")
+        .arg(rows == 0 ? QStringLiteral("no row") : rowCount(rows));
 }
 
 QString outcomeText(const ImportJob::Outcome &o)
@@ -36,11 +37,13 @@ QString outcomeText(const ImportJob::Outcome &o)
     using Result = ImportJob::Outcome::Result;
     switch (o.result) {
     case Result::Done: {
-        QString text = rowsWere(o.rows) + QStringLiteral(" imported.");
+        QString text
+            = rowCount(o.rows) + (o.rows == 1 ? QStringLiteral(" was imported.") : QStringLiteral(" were imported."));
         if (!o.skipped.empty()) {
             const qint64 skipped = qint64(o.skipped.size());
-            text += skipped == 1 ? QStringLiteral("\n1 row failed and was skipped")
-                                 : QStringLiteral("\n%L1 rows failed and were skipped").arg(skipped);
+            text += QLatin1Char('\n') + rowCount(skipped)
+                + (skipped == 1 ? QStringLiteral(" failed and was skipped")
+                                : QStringLiteral(" failed and were skipped"));
             text += o.failedRowsFile.isEmpty() ? QStringLiteral(".\n") + o.reason
                 : skipped == 1 ? QStringLiteral("; it is listed with the reason in \"%1\".").arg(o.failedRowsFile)
                                : QStringLiteral("; they are listed with the reasons in \"%1\".").arg(o.failedRowsFile);
@@ -54,9 +57,7 @@ QString outcomeText(const ImportJob::Outcome &o)
             .arg(o.reason);
     case Result::Cancelled:
         return o.transactional ? QStringLiteral("The import was cancelled; nothing was imported.")
-                               : QStringLiteral("The import was cancelled. The table has no transactions: "
-                                                "what was written before stays (%1).")
-                                     .arg(writtenBefore(o.rows));
+                               : QStringLiteral("The import was cancelled. ") + writtenBeforeStays(o.rows);
     case Result::Failed:
         break;
     }
@@ -67,9 +68,7 @@ QString outcomeText(const ImportJob::Outcome &o)
         text = QStringLiteral("The connection to the server was lost during the import.\n") + text;
     if (o.transactional)
         return QStringLiteral("Nothing was imported. ") + text;
-    return text
-        + QStringLiteral("\nThe table has no transactions: what was written before stays (%1).")
-              .arg(writtenBefore(o.rows));
+    return text + QLatin1Char('\n') + writtenBeforeStays(o.rows);
 }
 
 } // namespace
